@@ -111,11 +111,11 @@ pm::Sequence text_list_sequence(PyObject* list) {
 // One element of an integer sequence as a signed 64-bit value.
 bool element_as_i64(PyObject* item, long long* out) {
     if (PyLong_Check(item)) {
-        *out = PyLong_AsLongLong(item);
+        *out = PyLong_AsLong(item);
     } else {
         PyRef index(PyNumber_Index(item));
         if (!index) return false;
-        *out = PyLong_AsLongLong(index.get());
+        *out = PyLong_AsLong(index.get());
     }
     return !(*out == -1 && PyErr_Occurred());
 }
@@ -332,10 +332,10 @@ void tag_argument_error(const char* name) {
 long long extract_integer(PyObject* obj, const char* name, long long low, long long high) {
     long long value;
     if (PyLong_Check(obj)) {
-        value = PyLong_AsLongLong(obj);
+        value = PyLong_AsLong(obj);
     } else {
         PyRef index(PyNumber_Index(obj));
-        value = index ? PyLong_AsLongLong(index.get()) : -1;
+        value = index ? PyLong_AsLong(index.get()) : -1;
     }
     if (value == -1 && PyErr_Occurred()) {
         tag_argument_error(name);
