@@ -1,8 +1,10 @@
 #include "measures.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "lz76.hpp"
+#include "pool.hpp"
 
 namespace parsimetrics {
 
@@ -22,6 +24,70 @@ double compute_h(const Sequence& seq, const AnalysisOptions& options) {
     if (seq.size() == 0) return 0.0;
     const std::uint32_t c = factor_count(seq, options);
     return entropy_density(seq.size(), c, options, seq.alphabet_size);
+}
+
+double compute_nid(const Sequence& x, const Sequence& y, const AnalysisOptions& options) {
+    const auto count = [&](const Sequence& s) { return factor_count(s, options); };
+    // The concatenations live only inside the tasks that count them.
+    const auto [singles, pairs] = join(
+        [&] { return join([&] { return count(x); }, [&] { return count(y); }); },
+        [&] {
+            return join([&] { return count(concat(x, y)); }, [&] { return count(concat(y, x)); });
+        });
+    const double cx = singles.first, cy = singles.second;
+    const double cxy = pairs.first, cyx = pairs.second;
+    const double den = std::max(cx, cy);
+    const double num = std::max(cxy - cx, cyx - cy);
+    return num / den;
+}
+
+ExtraMeasures extra_measures_from_counts(double c, double c_first, double c_last) {
+    ExtraMeasures m;
+    if (c == 0.0 || c_first == 0.0 || c_last == 0.0) return m;
+    const double d = c_first + c_last;
+    const double e = d - c;
+    m.rajski_distance = 2.0 - (d / c);
+    m.redundancy = e / d;
+    m.fh_uncertainty = e / c_first;
+    m.lh_uncertainty = e / c_last;
+    m.pearson_coefficient = e / std::sqrt(c_first * c_last);
+    return m;
+}
+
+ExtraMeasures extra_measures(const Sequence& seq, const AnalysisOptions& options, double complexity) {
+    const std::size_t split = seq.size() / 2;
+    // The last half is counted by this thread, the first half is offered to others.
+    const auto [c_last, c_first] = join([&] { return factor_count(suffix(seq, split), options); },
+                                        [&] { return factor_count(prefix(seq, split), options); });
+    return extra_measures_from_counts(complexity, static_cast<double>(c_first), static_cast<double>(c_last));
+}
+
+FullAnalysisResult full_analysis(const Sequence& seq, const AnalysisOptions& options) {
+    const std::size_t n = seq.size();
+    FullAnalysisResult r;
+    FactorizationResult f = is_constant(seq) ? constant_result(n) : factorize(seq, options);
+    r.complexity = f.complexity;
+    r.factors = std::move(f.factors);
+    r.epsilon = f.epsilon;
+    r.h = entropy_density(n, r.complexity, options, seq.alphabet_size);
+    r.emc = emc_from_complexities(seq, options, r.complexity,
+                                  surrogate_complexities(seq, options, r.complexity));
+    const double c = static_cast<double>(r.complexity);
+    r.extras = extra_measures(seq, options, c);
+    r.factors_stddev = factor_spread(r.factors);
+    if (n >= 2) {
+        const double k = static_cast<double>(effective_base(options.log_base, seq.alphabet_size));
+        const double nd = static_cast<double>(n);
+        const double a = std::log(nd);
+        const double b = std::log(k);
+        const double q = a / b;
+        const double w = nd / q;
+        const double v = std::sqrt(w);
+        const double u = (r.h * r.h) * r.h;
+        r.normal_error = (std::sqrt(u) * r.factors_stddev) / v;
+        r.poison_error = r.h / nd;
+    }
+    return r;
 }
 
 }  // namespace parsimetrics

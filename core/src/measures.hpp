@@ -7,6 +7,7 @@
 
 #include "options.hpp"
 #include "sequence.hpp"
+#include "shuffle.hpp"
 
 namespace parsimetrics {
 
@@ -16,5 +17,36 @@ double compute_h(const Sequence& seq, const AnalysisOptions& options);
 // The density from an already known factor count, in the same order of operations.
 double entropy_density(std::size_t n, std::uint32_t complexity, const AnalysisOptions& options,
                        std::uint32_t alphabet_size);
+
+// max(C(XY) - C(X), C(YX) - C(Y)) / max(C(X), C(Y)) over factor counts C.
+double compute_nid(const Sequence& x, const Sequence& y, const AnalysisOptions& options);
+
+// Measures comparing the whole sequence's count with its two halves' counts.
+struct ExtraMeasures {
+    double rajski_distance = 0.0;
+    double redundancy = 0.0;
+    double fh_uncertainty = 0.0;  // first half
+    double lh_uncertainty = 0.0;  // last half
+    double pearson_coefficient = 0.0;
+};
+
+ExtraMeasures extra_measures(const Sequence& seq, const AnalysisOptions& options, double complexity);
+
+// Half-split measures from the three counts.
+ExtraMeasures extra_measures_from_counts(double c, double c_first, double c_last);
+
+struct FullAnalysisResult {
+    std::uint32_t complexity = 0;
+    double h = 0.0;
+    std::vector<std::uint32_t> factors;
+    EmcResult emc;
+    double epsilon = 0.0;
+    double factors_stddev = 0.0;
+    double normal_error = 0.0;
+    double poison_error = 0.0;
+    ExtraMeasures extras;
+};
+
+FullAnalysisResult full_analysis(const Sequence& seq, const AnalysisOptions& options);
 
 }  // namespace parsimetrics

@@ -9,6 +9,8 @@
 
 namespace parsimetrics {
 
+struct SurrogateRng;
+
 struct Sequence {
     std::vector<std::uint8_t> symbols;
     std::uint32_t alphabet_size = 2;  // distinct byte values, at least 2
@@ -38,5 +40,13 @@ Sequence concat(const Sequence& first, const Sequence& second);
 
 // True for the empty sequence and for one whose symbols all equal the first.
 bool is_constant(const Sequence& seq);
+
+// One step of block shuffling, in place: exchanges two distinct aligned
+// blocks of l symbols drawn from rng among the blocks 0 .. K, where
+// K = (n - l - 1) / l.  The symbols from (K + 1) * l on, always including the
+// last one, never move.  Does nothing for l = 0 or K = 0 (no draw is made);
+// a sequence of at most 10 symbols is never changed either, but its first
+// block is still drawn, which advances the generator.
+void swap_random_blocks(Sequence& seq, std::uint32_t l, SurrogateRng& rng);
 
 }  // namespace parsimetrics

@@ -20,6 +20,7 @@
 #include "measures.hpp"
 #include "options.hpp"
 #include "sequence.hpp"
+#include "shuffle.hpp"
 
 namespace pm = parsimetrics;
 
@@ -260,10 +261,50 @@ PyObject* compute_h(const pm::Sequence* seqs, const pm::AnalysisOptions& options
     return new_float(pm::compute_h(seqs[0], options));
 }
 
+PyObject* compute_emc(const pm::Sequence* seqs, const pm::AnalysisOptions& options) {
+    const pm::EmcResult r = pm::compute_emc(seqs[0], options);
+    return new_pair(new_float(r.value), new_list(r.summands, new_float));
+}
+
+PyObject* compute_nid(const pm::Sequence* seqs, const pm::AnalysisOptions& options) {
+    return new_float(pm::compute_nid(seqs[0], seqs[1], options));
+}
+
+PyObject* compute_lz76(const pm::Sequence* seqs, const pm::AnalysisOptions& options) {
+    const pm::FullAnalysisResult r = pm::full_analysis(seqs[0], options);
+    PyRef emc(checked(PyDict_New()));
+    dict_set(emc.get(), "value", new_float(r.emc.value));
+    dict_set(emc.get(), "summands", new_list(r.emc.summands, new_float));
+    dict_set(emc.get(), "max_block_size", checked(PyLong_FromLong(r.emc.max_block_size)));
+    dict_set(emc.get(), "multi_information", new_float(r.emc.multi_information));
+    PyRef extras(checked(PyDict_New()));
+    dict_set(extras.get(), "rajski_distance", new_float(r.extras.rajski_distance));
+    dict_set(extras.get(), "redundancy", new_float(r.extras.redundancy));
+    dict_set(extras.get(), "fh_uncertainty", new_float(r.extras.fh_uncertainty));
+    dict_set(extras.get(), "lh_uncertainty", new_float(r.extras.lh_uncertainty));
+    dict_set(extras.get(), "pearson_coefficient", new_float(r.extras.pearson_coefficient));
+    PyRef out(checked(PyDict_New()));
+    dict_set(out.get(), "complexity", new_int(r.complexity));
+    dict_set(out.get(), "h", new_float(r.h));
+    dict_set(out.get(), "factors", factors_list(r.factors));
+    dict_set(out.get(), "emc", emc.release());
+    dict_set(out.get(), "epsilon", new_float(r.epsilon));
+    dict_set(out.get(), "factors_stddev", new_float(r.factors_stddev));
+    dict_set(out.get(), "normal_error", new_float(r.normal_error));
+    dict_set(out.get(), "poison_error", new_float(r.poison_error));
+    dict_set(out.get(), "extras", extras.release());
+    return out.release();
+}
+
 const FunctionSpec kFunctions[] = {
     {"factorization", {"seq", "partitions", "alphabet", "log_base", "jobs"}, 1, 1, false,
      compute_factorization},
     {"h", {"seq", "partitions", "alphabet", "log_base", "jobs"}, 1, 1, false, compute_h},
+    {"emc", {"seq", "partitions", "alphabet", "log_base", "max_block_size", "jobs"}, 1, 1, true,
+     compute_emc},
+    {"nid", {"seq1", "seq2", "partitions", "alphabet", "log_base", "jobs"}, 2, 2, false, compute_nid},
+    {"lz76", {"seq", "partitions", "alphabet", "log_base", "max_block_size", "jobs"}, 1, 1, true,
+     compute_lz76},
 };
 
 // Binds positional and keyword arguments to the parameter slots.
@@ -457,11 +498,74 @@ const char kHDoc[] =
     "h(\"01010101\")  # 0.75\n"
     "h(\"banana\", log_base=2)  # bits per symbol\n";
 
+#define PM_MAX_BLOCK_PARAM                                                                 \
+    "max_block_size : int, default automatic\n"                                            \
+    "    Largest shuffle block length l.  0 or below (the default is -1) chooses it from\n"   \
+    "    the length: 1 below 10 symbols, growing to 26 at a million symbols.\n"
+
+const char kEmcDoc[] =
+    "emc(seq, partitions=1, alphabet=None, log_base=None, max_block_size=..., jobs=0)\n--\n\n"
+    "Effective measure complexity (EMC) via random block shuffling.\n\n"
+    "For each block length l = 1 .. max_block_size the sequence is shuffled in aligned\n"
+    "blocks of l symbols and factorized again; the entropy-density gap to the original,\n"
+    "scaled by l, estimates the excess entropy up to scale l.  These estimates are\n"
+    "projected onto a non-negative, non-decreasing ladder whose steps are the summands.\n"
+    "Shuffles are seeded from the sequence's content: results are reproducible.\n\n"
+    "Parameters\n----------\n" PM_SEQ_PARAM("seq") PM_COMMON_PARAMS PM_MAX_BLOCK_PARAM PM_JOBS_PARAM
+    "\nReturns\n-------\n"
+    "tuple[float, list[float]]\n"
+    "    The EMC value (last value of the projected ladder) and one non-negative\n"
+    "    summand per block length.\n"
+    "\nExamples\n--------\n"
+    "emc(\"01001010101101010101110101010101010000100101011\")\n"
+    "emc(\"banana\", max_block_size=3)  # (0.0, [0.0, 0.0, 0.0])\n";
+
+const char kNidDoc[] =
+    "nid(seq1, seq2, partitions=1, alphabet=None, log_base=None, jobs=0)\n--\n\n"
+    "Normalized information distance (NID) between two sequences.\n\n"
+    "max(C(XY) - C(X), C(YX) - C(Y)) / max(C(X), C(Y)) with C the LZ76 factor count\n"
+    "and XY, YX the two concatenations.\n\n"
+    "Parameters\n----------\n" PM_SEQ_PARAM("seq1") PM_SEQ_PARAM("seq2") PM_COMMON_PARAMS PM_JOBS_PARAM
+    "\nReturns\n-------\n"
+    "float\n"
+    "    0.0 when appending either sequence to the other adds no factor; larger values\n"
+    "    mean more distinct information.  Options never change the result.\n"
+    "\nExamples\n--------\n"
+    "nid(\"abcd\", \"abce\")  # 0.25\n"
+    "nid(\"aaaa\", \"bbbb\")  # 1.0\n";
+
+const char kLz76Doc[] =
+    "lz76(seq, partitions=1, alphabet=None, log_base=None, max_block_size=..., jobs=0)\n--\n\n"
+    "Run the full LZ76 analysis on a sequence.\n\n"
+    "Parameters\n----------\n" PM_SEQ_PARAM("seq") PM_COMMON_PARAMS PM_MAX_BLOCK_PARAM PM_JOBS_PARAM
+    "\nReturns\n-------\n"
+    "dict\n"
+    "    complexity : int -- LZ76 factor count (as factorization)\n"
+    "    entropy_density (key \"h\") : float -- as h()\n"
+    "    factors : list[int] -- factor boundaries (as factorization)\n"
+    "    emc : dict -- value, summands, max_block_size, multi_information (raw ladder\n"
+    "        value at block length 1, may be negative)\n"
+    "    epsilon : float -- finite-size correction 2 (log(log(K n)) + 1) / log(n)\n"
+    "    factors_stddev : float -- spread of the factor lengths\n"
+    "    normal_error : float -- h^1.5 * factors_stddev / sqrt(n / log(n))\n"
+    "    poison_error : float -- h / n\n"
+    "    extras : dict -- rajski_distance, redundancy, fh_uncertainty, lh_uncertainty,\n"
+    "        pearson_coefficient, from the counts of the whole sequence and its halves\n"
+    "\nExamples\n--------\n"
+    "lz76(\"banana\")[\"complexity\"]  # 3\n"
+    "lz76(\"banana\", log_base=2)[\"h\"]\n";
+
 PyMethodDef kMethodDefs[] = {
     {"factorization", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(trampoline<0>)),
      METH_VARARGS | METH_KEYWORDS, kFactorizationDoc},
     {"h", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(trampoline<1>)),
      METH_VARARGS | METH_KEYWORDS, kHDoc},
+    {"emc", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(trampoline<2>)),
+     METH_VARARGS | METH_KEYWORDS, kEmcDoc},
+    {"nid", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(trampoline<3>)),
+     METH_VARARGS | METH_KEYWORDS, kNidDoc},
+    {"lz76", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(trampoline<4>)),
+     METH_VARARGS | METH_KEYWORDS, kLz76Doc},
 };
 
 static_assert(std::size(kMethodDefs) == std::size(kFunctions));
@@ -475,6 +579,9 @@ const char kModuleDoc[] =
     "-------------------\n"
     "factorization -- LZ76 factor count and factor boundaries.\n"
     "h -- normalized entropy density.\n"
+    "emc -- effective measure complexity from block-shuffled surrogates.\n"
+    "nid -- normalized information distance of two sequences.\n"
+    "lz76 -- the full analysis as one nested dictionary.\n"
     "\n"
     "Every function accepts its sequence as a str (its UTF-8 bytes), bytes, a list\n"
     "of str (joined), or a list or other sequence of integers, whose decimal\n"

@@ -1,0 +1,643 @@
+// The worker pool: pool size, the scheduler behind join and parallel_map,
+// and the lifetime of the one process-wide instance.
+#include "pool.hpp"
+
+#include <pthread.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string_view>
+#include <system_error>
+#include <thread>
+
+#include "error.hpp"
+
+namespace parsimetrics {
+
+// ===========================================================================
+// Pool size
+
+std::optional<std::uint64_t> parse_thread_count(const char* text) {
+    if (text == nullptr) return std::nullopt;
+    const char* p = text;
+    if (*p == '+') ++p;
+    if (*p == '\0') return std::nullopt;
+    std::uint64_t value = 0;
+    for (; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9') return std::nullopt;
+        const auto digit = static_cast<std::uint64_t>(*p - '0');
+        if (value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) return std::nullopt;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+std::size_t thread_count_from_env(const EnvLookup& lookup, std::size_t default_count) {
+    std::uint64_t count = default_count;
+    if (const auto first = parse_thread_count(lookup("RAYON_NUM_THREADS"))) {
+        // 0 asks for the default outright; the second variable is not consulted.
+        if (*first > 0) count = *first;
+    } else if (const auto second = parse_thread_count(lookup("RAYON_RS_NUM_CPUS"))) {
+        if (*second > 0) count = *second;
+    }
+    return static_cast<std::size_t>(std::clamp<std::uint64_t>(count, 1, max_pool_threads));
+}
+
+namespace {
+
+std::optional<std::string> read_first_line(const std::string& path) {
+    std::ifstream in(path);
+    if (!in) return std::nullopt;
+    std::string line;
+    if (!std::getline(in, line)) return std::nullopt;
+    return line;
+}
+
+std::optional<std::uint64_t> parse_decimal(const std::string& text) {
+    if (text.empty() || text[0] == '+') return std::nullopt;
+    return parse_thread_count(text.c_str());
+}
+
+// quota / period microseconds of CPU time per period, as whole processors.
+std::optional<std::uint32_t> quota_to_cpus(std::uint64_t quota, std::uint64_t period) {
+    if (quota == 0 || period == 0) return std::nullopt;
+    const std::uint64_t cpus = quota / period + (quota % period != 0 ? 1 : 0);
+    return static_cast<std::uint32_t>(
+        std::clamp<std::uint64_t>(cpus, 1, std::numeric_limits<std::uint32_t>::max()));
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> cgroup_cpu_quota(const std::string& cgroup_dir) {
+    // Unified hierarchy: "<quota> <period>", or "max <period>" for no limit.
+    if (const auto line = read_first_line(cgroup_dir + "/cpu.max")) {
+        std::istringstream fields(*line);
+        std::string quota_text, period_text;
+        fields >> quota_text >> period_text;
+        const auto quota = parse_decimal(quota_text);
+        const auto period = parse_decimal(period_text);
+        if (!quota || !period) return std::nullopt;  // "max" lands here too
+        return quota_to_cpus(*quota, *period);
+    }
+    // v1 cpu controller: a quota of -1 means no limit.
+    const auto quota_line = read_first_line(cgroup_dir + "/cpu.cfs_quota_us");
+    const auto period_line = read_first_line(cgroup_dir + "/cpu.cfs_period_us");
+    if (!quota_line || !period_line) return std::nullopt;
+    const auto quota = parse_decimal(*quota_line);
+    const auto period = parse_decimal(*period_line);
+    if (!quota || !period) return std::nullopt;
+    return quota_to_cpus(*quota, *period);
+}
+
+std::optional<std::uint32_t> process_cpu_quota(const std::string& proc_cgroup_file,
+                                               const std::string& cgroup_mount) {
+    std::ifstream in(proc_cgroup_file);
+    if (!in) return std::nullopt;
+
+    // Lines read "<id>:<controllers>:<path>".  A v1 hierarchy carrying the cpu
+    // controller wins over the unified one, which on hybrid systems has none.
+    std::optional<std::string> v1_controllers, v1_path, unified_path;
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto first = line.find(':');
+        const auto second = first == std::string::npos ? first : line.find(':', first + 1);
+        if (second == std::string::npos) continue;
+        const std::string id = line.substr(0, first);
+        const std::string controllers = line.substr(first + 1, second - first - 1);
+        const std::string path = line.substr(second + 1);
+        if (id == "0" && controllers.empty()) {
+            unified_path = path;
+            continue;
+        }
+        std::istringstream names(controllers);
+        for (std::string name; std::getline(names, name, ',');) {
+            if (name == "cpu") {
+                v1_controllers = controllers;
+                v1_path = path;
+            }
+        }
+    }
+
+    std::string base;
+    std::string path;
+    std::error_code ignored;
+    if (v1_controllers) {
+        base = cgroup_mount + "/" + *v1_controllers;
+        if (!std::filesystem::is_directory(base, ignored)) base = cgroup_mount + "/cpu";
+        path = *v1_path;
+    } else if (unified_path) {
+        base = cgroup_mount;
+        path = *unified_path;
+    } else {
+        return std::nullopt;
+    }
+    // A path outside our cgroup namespace ("/../..") cannot be followed; the
+    // namespace root, mounted at the base, is the best we can see.
+    if (path.find("..") != std::string::npos) path.clear();
+    while (!path.empty() && path.back() == '/') path.pop_back();
+
+    // Walk up to the mount point: inside a container without its own cgroup
+    // namespace the listed path does not exist, but the mount root is the
+    // container's cgroup and carries its limit.
+    std::optional<std::uint32_t> tightest;
+    for (;;) {
+        if (const auto quota = cgroup_cpu_quota(base + path)) {
+            tightest = tightest ? std::min(*tightest, *quota) : *quota;
+        }
+        if (path.empty()) break;
+        path.resize(path.rfind('/'));
+    }
+    return tightest;
+}
+
+namespace {
+
+// Processors in the affinity mask.  The mask grows past the fixed cpu_set_t
+// on machines with more than 1024 processors, where the kernel refuses a
+// short buffer with EINVAL.
+std::optional<std::size_t> affinity_cpu_count() {
+    constexpr std::size_t word_bits = 8 * sizeof(unsigned long);
+    for (std::size_t bits = 1024; bits <= (std::size_t{1} << 22); bits *= 2) {
+        std::vector<unsigned long> mask(bits / word_bits, 0);
+        if (sched_getaffinity(0, mask.size() * sizeof(unsigned long),
+                              reinterpret_cast<cpu_set_t*>(mask.data())) == 0) {
+            std::size_t count = 0;
+            for (unsigned long word : mask) count += static_cast<std::size_t>(std::popcount(word));
+            if (count == 0) return std::nullopt;
+            return count;
+        }
+        if (errno != EINVAL) return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::size_t default_thread_count() {
+    if (const auto cpus = affinity_cpu_count()) {
+        std::size_t count = *cpus;
+        if (const auto quota = process_cpu_quota()) count = std::min<std::size_t>(count, *quota);
+        return std::max<std::size_t>(count, 1);
+    }
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<std::size_t>(online) : 1;
+}
+
+// ===========================================================================
+// Scheduler
+
+namespace detail {
+
+namespace {
+
+// Growable ring of job pointers; the owning worker's deque mutex guards it.
+class JobRing {
+public:
+    JobRing() : slots_(64) {}
+
+    bool empty() const { return head_ == tail_; }
+    std::size_t size() const { return tail_ - head_; }
+
+    // False when the ring is full and cannot grow.
+    bool push_back(Job* job) noexcept {
+        if (size() == slots_.size()) {
+            try {
+                grow();
+            } catch (...) {
+                return false;
+            }
+        }
+        slots_[tail_++ & mask()] = job;
+        return true;
+    }
+    Job* back() const { return slots_[(tail_ - 1) & mask()]; }
+    Job* pop_back() { return slots_[--tail_ & mask()]; }
+    Job* pop_front() { return slots_[head_++ & mask()]; }
+
+private:
+    std::size_t mask() const { return slots_.size() - 1; }
+    void grow() {
+        std::vector<Job*> larger(slots_.size() * 2);
+        for (std::size_t i = head_; i != tail_; ++i) larger[i & (larger.size() - 1)] = slots_[i & mask()];
+        slots_.swap(larger);
+    }
+
+    std::vector<Job*> slots_;  // power-of-two length
+    std::size_t head_ = 0;     // both indices only ever grow
+    std::size_t tail_ = 0;
+};
+
+// Spinning rounds an idle worker spends searching before it goes to sleep:
+// the first ones only pause the processor, the rest yield it.  Long enough to
+// catch the next task of a busy computation, short enough not to burn a core
+// between calls.
+constexpr int pause_rounds = 16;
+constexpr int spin_rounds = 64;
+
+void cpu_relax() noexcept {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
+// Pieces per thread that parallel_map cuts its range into: enough slack for
+// uneven tasks, few enough that trivial indices cost next to nothing.
+constexpr std::size_t pieces_per_thread = 8;
+
+}  // namespace
+
+class Registry;
+
+class Worker {
+public:
+    Worker(Registry& registry, std::size_t index)
+        : registry_(registry), index_(index), rng_(0x9E3779B97F4A7C15ull * (index + 1)) {}
+
+    Registry& registry() const { return registry_; }
+
+    bool push(Job* job) noexcept;
+    bool take_back(Job* job) noexcept;
+    Job* pop_local() noexcept;
+    Job* steal() noexcept;
+    bool has_queued() const noexcept { return queued_.load(std::memory_order_seq_cst) != 0; }
+
+    template <class Done>
+    void wait_until(const Done& done) noexcept;
+
+    // Wakes the worker if it sleeps; true when it did.
+    bool wake() noexcept;
+    bool maybe_asleep() const noexcept { return maybe_asleep_.load(std::memory_order_acquire); }
+
+    void main_loop() noexcept;
+
+private:
+    template <class Done>
+    void sleep(const Done& done) noexcept;
+    std::uint64_t next_random() noexcept {
+        rng_ ^= rng_ << 13;
+        rng_ ^= rng_ >> 7;
+        rng_ ^= rng_ << 17;
+        return rng_;
+    }
+
+    Registry& registry_;
+    const std::size_t index_;
+
+    // Jobs this worker offers: it pushes and takes back at the back, thieves
+    // take the oldest from the front.  `queued_` mirrors the length so that
+    // searching workers pass empty deques without touching the lock.
+    std::mutex deque_mutex_;
+    JobRing deque_;
+    std::atomic<std::size_t> queued_{0};
+
+    enum class SleepState { awake, asleep, woken };
+    std::mutex sleep_mutex_;
+    std::condition_variable sleep_cv_;
+    SleepState sleep_state_ = SleepState::awake;  // guarded by sleep_mutex_
+    std::atomic<bool> maybe_asleep_{false};       // lock-free hint for wakers
+
+    std::uint64_t rng_;  // victim choice; owner only
+};
+
+class Registry {
+public:
+    explicit Registry(std::size_t thread_count) {
+        workers_.reserve(thread_count);
+        for (std::size_t i = 0; i < thread_count; ++i) {
+            workers_.push_back(std::make_unique<Worker>(*this, i));
+        }
+    }
+
+    std::size_t size() const noexcept { return workers_.size(); }
+    Worker& worker(std::size_t i) const noexcept { return *workers_[i]; }
+
+    // Starts every worker thread.  If one cannot be started, those already
+    // running are stopped and joined, so the registry can be discarded, and
+    // the failure is reported as the pool not having been initialized.
+    void start() {
+        std::vector<std::thread> threads;
+        threads.reserve(workers_.size());
+        for (std::size_t i = 0; i < workers_.size(); ++i) {
+            try {
+                threads.emplace_back([w = workers_[i].get()] { w->main_loop(); });
+            } catch (const std::system_error& e) {
+                stop(threads);
+                throw InternalFailure("The global thread pool has not been initialized. "
+                                      "Could not start worker thread " +
+                                      std::to_string(i + 1) + " of " +
+                                      std::to_string(workers_.size()) + ": " + e.what());
+            }
+        }
+        // The workers run until the process ends and are never joined.
+        for (auto& thread : threads) thread.detach();
+    }
+
+    void inject(Job* job) {
+        {
+            std::lock_guard lock(injected_mutex_);
+            if (!injected_.push_back(job)) throw std::bad_alloc();
+            injected_count_.store(injected_.size(), std::memory_order_seq_cst);
+        }
+        notify_new_work();
+    }
+
+    Job* pop_injected() noexcept {
+        if (injected_count_.load(std::memory_order_relaxed) == 0) return nullptr;
+        std::lock_guard lock(injected_mutex_);
+        if (injected_.empty()) return nullptr;
+        Job* job = injected_.pop_front();
+        injected_count_.store(injected_.size(), std::memory_order_seq_cst);
+        return job;
+    }
+
+    // The last look of a worker about to sleep.  The seq_cst loads pair with
+    // the seq_cst stores of push/inject and the sleeper count: either the
+    // sleeper sees the new job here, or the publisher sees the sleeper.
+    bool has_visible_work() const noexcept {
+        if (injected_count_.load(std::memory_order_seq_cst) != 0) return true;
+        for (const auto& w : workers_) {
+            if (w->has_queued()) return true;
+        }
+        return false;
+    }
+
+    // Called after a job became available: wakes one sleeping worker.
+    void notify_new_work() noexcept {
+        if (sleepers.load(std::memory_order_seq_cst) == 0) return;
+        const std::size_t n = workers_.size();
+        const std::size_t start = next_wake_.fetch_add(1, std::memory_order_relaxed) % n;
+        for (std::size_t k = 0; k < n; ++k) {
+            Worker& w = *workers_[(start + k) % n];
+            if (w.maybe_asleep() && w.wake()) return;
+        }
+    }
+
+    std::atomic<bool> stopping{false};
+    std::atomic<std::size_t> sleepers{0};  // workers asleep and not yet woken
+
+private:
+    void stop(std::vector<std::thread>& threads) noexcept {
+        stopping.store(true, std::memory_order_seq_cst);
+        for (auto& w : workers_) w->wake();
+        for (auto& thread : threads) thread.join();
+    }
+
+    std::vector<std::unique_ptr<Worker>> workers_;
+    std::mutex injected_mutex_;
+    JobRing injected_;
+    std::atomic<std::size_t> injected_count_{0};
+    std::atomic<std::size_t> next_wake_{0};
+};
+
+namespace {
+
+thread_local Worker* t_current_worker = nullptr;
+
+}  // namespace
+
+bool Worker::push(Job* job) noexcept {
+    {
+        std::lock_guard lock(deque_mutex_);
+        if (!deque_.push_back(job)) return false;
+        queued_.store(deque_.size(), std::memory_order_seq_cst);
+    }
+    registry_.notify_new_work();
+    return true;
+}
+
+bool Worker::take_back(Job* job) noexcept {
+    // Only thieves lower the count, so a zero seen here is not stale: the
+    // deque has been emptied, the job with it.
+    if (queued_.load(std::memory_order_relaxed) == 0) return false;
+    std::lock_guard lock(deque_mutex_);
+    if (deque_.empty() || deque_.back() != job) return false;
+    deque_.pop_back();
+    queued_.store(deque_.size(), std::memory_order_seq_cst);
+    return true;
+}
+
+Job* Worker::pop_local() noexcept {
+    if (queued_.load(std::memory_order_relaxed) == 0) return nullptr;
+    std::lock_guard lock(deque_mutex_);
+    if (deque_.empty()) return nullptr;
+    Job* job = deque_.pop_back();
+    queued_.store(deque_.size(), std::memory_order_seq_cst);
+    return job;
+}
+
+Job* Worker::steal() noexcept {
+    const std::size_t n = registry_.size();
+    if (n < 2) return nullptr;
+    const std::size_t start = static_cast<std::size_t>(next_random() % n);
+    for (std::size_t k = 0; k < n; ++k) {
+        const std::size_t v = (start + k) % n;
+        if (v == index_) continue;
+        Worker& victim = registry_.worker(v);
+        if (victim.queued_.load(std::memory_order_relaxed) == 0) continue;
+        std::lock_guard lock(victim.deque_mutex_);
+        if (victim.deque_.empty()) continue;
+        Job* job = victim.deque_.pop_front();
+        victim.queued_.store(victim.deque_.size(), std::memory_order_seq_cst);
+        return job;
+    }
+    return nullptr;
+}
+
+template <class Done>
+void Worker::wait_until(const Done& done) noexcept {
+    int idle_rounds = 0;
+    while (!done()) {
+        Job* job = pop_local();
+        if (job == nullptr) job = steal();
+        if (job == nullptr) job = registry_.pop_injected();
+        if (job != nullptr) {
+            job->execute();
+            idle_rounds = 0;
+        } else if (idle_rounds < spin_rounds) {
+            if (idle_rounds < pause_rounds) {
+                for (int i = 0; i < 32; ++i) cpu_relax();
+            } else {
+                std::this_thread::yield();
+            }
+            ++idle_rounds;
+        } else {
+            sleep(done);
+            idle_rounds = 0;
+        }
+    }
+}
+
+template <class Done>
+void Worker::sleep(const Done& done) noexcept {
+    std::unique_lock lock(sleep_mutex_);
+    sleep_state_ = SleepState::asleep;
+    maybe_asleep_.store(true, std::memory_order_relaxed);  // published by the increment
+    registry_.sleepers.fetch_add(1, std::memory_order_seq_cst);
+
+    // Whoever sets `done` or publishes work after this point sees us in the
+    // sleeper count (or takes our lock to set the latch), so checking once
+    // more under the lock cannot miss a wake-up.
+    if (done() || registry_.has_visible_work()) {
+        sleep_state_ = SleepState::awake;
+        maybe_asleep_.store(false, std::memory_order_relaxed);
+        registry_.sleepers.fetch_sub(1, std::memory_order_seq_cst);
+        return;
+    }
+    sleep_cv_.wait(lock, [this] { return sleep_state_ != SleepState::asleep; });
+    sleep_state_ = SleepState::awake;
+}
+
+bool Worker::wake() noexcept {
+    std::lock_guard lock(sleep_mutex_);
+    if (sleep_state_ != SleepState::asleep) return false;
+    sleep_state_ = SleepState::woken;
+    maybe_asleep_.store(false, std::memory_order_relaxed);
+    registry_.sleepers.fetch_sub(1, std::memory_order_seq_cst);
+    sleep_cv_.notify_one();
+    return true;
+}
+
+void Worker::main_loop() noexcept {
+    t_current_worker = this;
+    wait_until([this] { return registry_.stopping.load(std::memory_order_acquire); });
+    t_current_worker = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// The process-wide instance.
+
+namespace {
+
+// The live registry, or null before the first use (and in a freshly forked
+// child).  It is never deleted: its workers sleep inside it until the process
+// ends, and destroying it at exit would pull the mutexes they wait on from
+// under them.
+std::atomic<Registry*> g_registry{nullptr};
+std::mutex g_creation_mutex;
+bool g_fork_handlers_installed = false;  // guarded by g_creation_mutex
+
+// Holding the creation mutex across fork() means no creation is half done in
+// the child.  The child keeps only the forking thread, so the parent's pool
+// is abandoned there (leaked, its mutexes possibly held by threads that do
+// not exist) and the next parallel call builds a new one.
+void before_fork() { g_creation_mutex.lock(); }
+void after_fork_in_parent() { g_creation_mutex.unlock(); }
+void after_fork_in_child() {
+    g_registry.store(nullptr, std::memory_order_relaxed);
+    t_current_worker = nullptr;
+    g_creation_mutex.unlock();
+}
+
+Registry& global_registry() {
+    if (Registry* registry = g_registry.load(std::memory_order_acquire)) return *registry;
+
+    std::lock_guard lock(g_creation_mutex);
+    if (Registry* registry = g_registry.load(std::memory_order_relaxed)) return *registry;
+
+    if (!g_fork_handlers_installed) {
+        // Without the handlers a forked child would wait forever on workers
+        // that were not copied; the pool itself works either way.
+        g_fork_handlers_installed =
+            pthread_atfork(before_fork, after_fork_in_parent, after_fork_in_child) == 0;
+    }
+    const std::size_t thread_count = thread_count_from_env(
+        [](const char* name) -> const char* { return std::getenv(name); }, default_thread_count());
+    auto registry = std::make_unique<Registry>(thread_count);
+    registry->start();
+    // Deliberately leaked (see g_registry).
+    Registry* live = registry.release();
+    g_registry.store(live, std::memory_order_release);
+    return *live;
+}
+
+void split_range(std::size_t lo, std::size_t hi, std::size_t grain, const RangeBody& body) {
+    if (hi - lo <= grain) {
+        body(lo, hi);
+        return;
+    }
+    const std::size_t mid = lo + (hi - lo) / 2;
+    join([&] { split_range(lo, mid, grain, body); },
+         [&] { split_range(mid, hi, grain, body); });
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Entry points of the templates.
+
+void SpinLatch::set() noexcept {
+    // Read the owner first: once `done_` is set the latch may be gone.
+    Worker* owner = owner_;
+    done_.store(true, std::memory_order_release);
+    owner->wake();
+}
+
+void LockLatch::set() noexcept {
+    // Notify while holding the lock: the waiter owns this latch and may
+    // destroy it as soon as it can observe `done_`.
+    std::lock_guard lock(mutex_);
+    done_ = true;
+    cv_.notify_one();
+}
+
+void LockLatch::wait() noexcept {
+    std::unique_lock lock(mutex_);
+    cv_.wait(lock, [this] { return done_; });
+}
+
+Worker* current_worker() noexcept { return t_current_worker; }
+
+bool push_job(Worker* worker, Job* job) noexcept { return worker->push(job); }
+
+bool take_back(Worker* worker, Job* job) noexcept { return worker->take_back(job); }
+
+void wait_until(Worker* worker, const SpinLatch& latch) noexcept {
+    worker->wait_until([&latch] { return latch.probe(); });
+}
+
+void inject_and_wait(Job* job, LockLatch& latch) {
+    global_registry().inject(job);
+    latch.wait();
+}
+
+std::size_t worker_pool_size(const Worker* worker) noexcept { return worker->registry().size(); }
+
+void parallel_for(std::size_t count, RangeBody body) {
+    if (count == 0) return;
+    Worker* worker = current_worker();
+    if (worker == nullptr) {
+        run_outside([&] { parallel_for(count, body); });
+        return;
+    }
+    const std::size_t threads = worker_pool_size(worker);
+    if (threads == 1) {
+        body(0, count);
+        return;
+    }
+    const std::size_t pieces = threads * pieces_per_thread;
+    const std::size_t grain = std::max<std::size_t>(1, count / pieces + (count % pieces != 0));
+    split_range(0, count, grain, body);
+}
+
+std::size_t map_length(std::int64_t first, std::int64_t last) {
+    if (last < first) return 0;
+    const std::uint64_t span = static_cast<std::uint64_t>(last) - static_cast<std::uint64_t>(first);
+    if (span >= std::numeric_limits<std::size_t>::max()) {
+        throw std::length_error("parallel_map: range too long");
+    }
+    return static_cast<std::size_t>(span) + 1;
+}
+
+}  // namespace detail
+
+std::size_t pool_thread_count() { return detail::global_registry().size(); }
+
+}  // namespace parsimetrics

@@ -1,0 +1,306 @@
+// The process-wide worker pool and its two operations, `join` (fork-join of
+// two tasks) and `parallel_map` (an index-ordered map over an integer range).
+//
+// The scheduler is a small type-erased core (pool.cpp) under thin templates:
+// every task is a `detail::Job` living in the stack frame of the thread that
+// waits for it, so no task is ever allocated on the heap.  Each worker owns a
+// deque of jobs it offers to the others; it pushes and takes back at one end,
+// idle workers steal from the other.  Threads outside the pool hand the whole
+// operation in through an injection queue and sleep until it completes.
+//
+// A task that throws does not take the pool down: the exception is stored in
+// the task's slot and rethrown in the waiting thread, but only once both sides
+// of the `join` have finished, so nothing keeps running on behalf of a call
+// that already reported a failure.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <limits>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace parsimetrics {
+
+// ---------------------------------------------------------------------------
+// Pool size.  These are pure functions so that the size rules can be tested
+// without creating a pool.
+
+// Largest number of worker threads the pool will start.
+inline constexpr std::size_t max_pool_threads = 65535;
+
+// Parses a thread count: an optional '+', then one or more decimal digits and
+// nothing else, the value fitting 64 bits.  Returns nothing for null, empty or
+// malformed text.
+std::optional<std::uint64_t> parse_thread_count(const char* text);
+
+// Looks an environment variable up by name; returns null when it is unset.
+using EnvLookup = std::function<const char*(const char*)>;
+
+// The pool size for an environment: "RAYON_NUM_THREADS" when it holds a count
+// above 0, otherwise "RAYON_RS_NUM_CPUS" likewise, otherwise `default_count`.
+// A first variable of 0 selects the default without looking at the second.
+// The result is capped at max_pool_threads and is at least 1.
+std::size_t thread_count_from_env(const EnvLookup& lookup, std::size_t default_count);
+
+// The CPU quota of one cgroup directory, rounded up to whole processors (at
+// least 1): from `cpu.max` (unified hierarchy) or from `cpu.cfs_quota_us` and
+// `cpu.cfs_period_us` (v1 cpu controller).  Nothing when neither file sets a
+// quota or the files are missing or malformed.
+std::optional<std::uint32_t> cgroup_cpu_quota(const std::string& cgroup_dir);
+
+// The tightest CPU quota that applies to this process: its own cgroup, read
+// from `proc_cgroup_file`, resolved under `cgroup_mount`, and every ancestor
+// up to the mount point (a limit on a parent cgroup binds its children too).
+std::optional<std::uint32_t> process_cpu_quota(
+    const std::string& proc_cgroup_file = "/proc/self/cgroup",
+    const std::string& cgroup_mount = "/sys/fs/cgroup");
+
+// Processors available to the process: the CPU affinity mask lowered to the
+// cgroup quota, or the online processors when the mask cannot be read; 1 when
+// nothing can be determined.
+std::size_t default_thread_count();
+
+// The number of worker threads of the live pool, creating it if needed.
+std::size_t pool_thread_count();
+
+// ---------------------------------------------------------------------------
+// Scheduler internals used by the templates below.
+namespace detail {
+
+class Worker;
+
+// A unit of work as the scheduler sees it.  Concrete jobs are templates that
+// embed the callable's address and a result slot; `execute` runs the job and
+// signals its latch, after which the job may vanish at any moment (its owner
+// is free to return from the frame that holds it).
+class Job {
+public:
+    using ExecuteFn = void (*)(Job*) noexcept;
+    explicit Job(ExecuteFn execute) : execute_(execute) {}
+    Job(const Job&) = delete;
+    Job& operator=(const Job&) = delete;
+    void execute() noexcept { execute_(this); }
+
+private:
+    ExecuteFn execute_;
+};
+
+// Completion flag of a job whose owner is a worker.  The owner keeps running
+// other jobs while it waits, and may be asleep when the flag is set, so
+// setting it also wakes the owner.
+class SpinLatch {
+public:
+    explicit SpinLatch(Worker* owner) : owner_(owner) {}
+    bool probe() const noexcept { return done_.load(std::memory_order_acquire); }
+    void set() noexcept;
+
+private:
+    std::atomic<bool> done_{false};
+    Worker* owner_;
+};
+
+// Completion flag for a thread outside the pool, which simply sleeps.
+class LockLatch {
+public:
+    void set() noexcept;
+    void wait() noexcept;
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool done_ = false;
+};
+
+// The worker running on this thread, or null outside the pool.
+Worker* current_worker() noexcept;
+
+// Offers a job to the other workers.  False when the deque could not grow;
+// the caller then runs the job itself.
+bool push_job(Worker* worker, Job* job) noexcept;
+
+// Takes `job` back if it is still at the owner's end of the deque, that is,
+// if no other worker has stolen it.
+bool take_back(Worker* worker, Job* job) noexcept;
+
+// Runs other jobs (or sleeps) until the latch is set.
+void wait_until(Worker* worker, const SpinLatch& latch) noexcept;
+
+// Creates the pool if needed, hands the job in from outside and sleeps until
+// its latch is set.  Throws InternalFailure when the pool cannot be created.
+void inject_and_wait(Job* job, LockLatch& latch);
+
+// Number of threads of the pool that `worker` belongs to.
+std::size_t worker_pool_size(const Worker* worker) noexcept;
+
+// A task returning void yields std::monostate so that it fits in a pair.
+template <class R>
+using value_t = std::conditional_t<std::is_void_v<R>, std::monostate, std::remove_cvref_t<R>>;
+
+template <class F>
+using task_result_t = value_t<std::invoke_result_t<F>>;
+
+// Runs a callable and keeps its result or the exception that ended it.  F is
+// the type the caller handed in (possibly an lvalue reference), so the task
+// is invoked with the value category it was given.
+template <class F>
+struct Slot {
+    using Value = task_result_t<F>;
+    std::optional<Value> value;
+    std::exception_ptr error;
+
+    void run(std::remove_reference_t<F>& f) noexcept {
+        try {
+            if constexpr (std::is_void_v<std::invoke_result_t<F>>) {
+                std::invoke(std::forward<F>(f));
+                value.emplace();
+            } else {
+                value.emplace(std::invoke(std::forward<F>(f)));
+            }
+        } catch (...) {
+            // Everything travels, std::bad_alloc included: the waiting thread
+            // decides what becomes of it.
+            error = std::current_exception();
+        }
+    }
+};
+
+// A job in the frame of the thread that waits for it.
+template <class F, class Latch>
+class StackJob : public Job {
+public:
+    StackJob(std::remove_reference_t<F>& f, Latch& latch)
+        : Job(&StackJob::run), f_(f), latch_(latch) {}
+
+    // Runs the job on the owner's thread, without going through the latch.
+    void run_inline() noexcept { slot.run(f_); }
+
+    Slot<F> slot;
+
+private:
+    static void run(Job* job) noexcept {
+        auto* self = static_cast<StackJob*>(job);
+        self->slot.run(self->f_);
+        // Last touch: once the latch is set the owner may destroy *self.
+        self->latch_.set();
+    }
+
+    std::remove_reference_t<F>& f_;
+    Latch& latch_;
+};
+
+// Runs `f` as one job on the pool and sleeps until it is done.
+template <class F>
+task_result_t<F> run_outside(F&& f) {
+    LockLatch latch;
+    StackJob<F, LockLatch> job(f, latch);
+    inject_and_wait(&job, latch);
+    if (job.slot.error) std::rethrow_exception(job.slot.error);
+    return std::move(*job.slot.value);
+}
+
+template <class A, class B>
+std::pair<task_result_t<A>, task_result_t<B>> join_on_worker(Worker* worker,
+                                                             std::remove_reference_t<A>& a,
+                                                             std::remove_reference_t<B>& b) {
+    SpinLatch latch(worker);
+    StackJob<B, SpinLatch> job_b(b, latch);
+    const bool offered = push_job(worker, &job_b);
+
+    Slot<A> slot_a;
+    slot_a.run(a);
+
+    if (!offered || take_back(worker, &job_b)) {
+        job_b.run_inline();
+    } else {
+        // Stolen: whatever happened to task_a, task_b's frame must not be
+        // left while another worker may still be running it.
+        wait_until(worker, latch);
+    }
+
+    if (slot_a.error) std::rethrow_exception(slot_a.error);
+    if (job_b.slot.error) std::rethrow_exception(job_b.slot.error);
+    return {std::move(*slot_a.value), std::move(*job_b.slot.value)};
+}
+
+// A non-owning reference to `void(std::size_t lo, std::size_t hi)`.
+class RangeBody {
+public:
+    template <class G>
+    explicit RangeBody(G& g)
+        : context_(&g), call_([](void* c, std::size_t lo, std::size_t hi) {
+              (*static_cast<G*>(c))(lo, hi);
+          }) {}
+    void operator()(std::size_t lo, std::size_t hi) const { call_(context_, lo, hi); }
+
+private:
+    void* context_;
+    void (*call_)(void*, std::size_t, std::size_t);
+};
+
+// Calls body(lo, hi) on disjoint pieces that together cover [0, count).
+void parallel_for(std::size_t count, RangeBody body);
+
+// Number of results of parallel_map(first, last, ...).
+std::size_t map_length(std::int64_t first, std::int64_t last);
+
+}  // namespace detail
+
+// ---------------------------------------------------------------------------
+// Operations.
+
+// Runs a() and b(), possibly in parallel, and returns (a(), b()) once both
+// have finished.  A task that throws has its exception rethrown here after
+// the other task is done; when both throw, a's exception wins.  A void task
+// yields std::monostate.  Callable from any thread, also from inside a task.
+template <class A, class B>
+auto join(A&& a, B&& b) -> std::pair<detail::task_result_t<A>, detail::task_result_t<B>> {
+    if (detail::Worker* worker = detail::current_worker()) {
+        return detail::join_on_worker<A, B>(worker, a, b);
+    }
+    return detail::run_outside([&] { return join(std::forward<A>(a), std::forward<B>(b)); });
+}
+
+// Returns [f(first), f(first + 1), ..., f(last)], each f(i) computed exactly
+// once, possibly in parallel, and stored by index; empty when last < first.
+// Results must be default-constructible.  Failures travel as with join.
+template <class F>
+auto parallel_map(std::int64_t first, std::int64_t last, F&& f)
+    -> std::vector<std::remove_cvref_t<std::invoke_result_t<F&, std::int64_t>>> {
+    using R = std::remove_cvref_t<std::invoke_result_t<F&, std::int64_t>>;
+    static_assert(!std::is_void_v<R>, "parallel_map needs a result per index");
+    static_assert(std::is_default_constructible_v<R>,
+                  "parallel_map writes into a pre-sized vector of results");
+
+    const std::size_t count = detail::map_length(first, last);
+    if (count == 0) return {};
+
+    // std::vector<bool> packs its elements into shared words, which tasks
+    // could not write concurrently; collect those results as bytes.
+    using Cell = std::conditional_t<std::is_same_v<R, bool>, unsigned char, R>;
+    std::vector<Cell> cells(count);
+    auto body = [&](std::size_t lo, std::size_t hi) {
+        for (std::size_t i = lo; i < hi; ++i) {
+            cells[i] = static_cast<Cell>(std::invoke(f, first + static_cast<std::int64_t>(i)));
+        }
+    };
+    detail::parallel_for(count, detail::RangeBody(body));
+
+    if constexpr (std::is_same_v<R, bool>) {
+        return std::vector<bool>(cells.begin(), cells.end());
+    } else {
+        return cells;
+    }
+}
+
+}  // namespace parsimetrics
