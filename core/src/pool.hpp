@@ -289,9 +289,9 @@ auto parallel_map(std::int64_t first, std::int64_t last, F&& f)
     // could not write concurrently; collect those results as bytes.
     using Cell = std::conditional_t<std::is_same_v<R, bool>, unsigned char, R>;
     std::vector<Cell> cells(count);
-    auto body = [&](std::size_t lo, std::size_t hi) {
+    auto body = [out = cells.data(), &f, first](std::size_t lo, std::size_t hi) {
         for (std::size_t i = lo; i < hi; ++i) {
-            cells[i] = static_cast<Cell>(std::invoke(f, first + static_cast<std::int64_t>(i)));
+            out[i] = static_cast<Cell>(std::invoke(f, first + static_cast<std::int64_t>(i)));
         }
     };
     detail::parallel_for(count, detail::RangeBody(body));
