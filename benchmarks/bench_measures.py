@@ -1,0 +1,73 @@
+"""Timings of the measures from Python, reported as ratios measured in one run.
+
+    python3 benchmarks/bench_measures.py [--sizes 100000,1000000]
+
+For each size: emc, lz76 and nid with 1 and with 2 worker threads (each in a
+fresh subprocess, since the pool size is read once per process), the speedup,
+whether both runs gave identical results, and the lz76 time relative to the
+factorizations it has to do (the whole sequence, its halves and one surrogate
+per block length, each timed as a factorization of that length).
+"""
+import argparse
+import json
+import os
+import subprocess
+import sys
+
+WORKER = r"""
+import json, random, sys, time
+import parsimetrics as pm
+
+n = int(sys.argv[1])
+rng = random.Random(12345)
+x = bytes(rng.choice(b"01") for _ in range(n))
+# A second sequence that shares most of its content with x.
+y = bytearray(x)
+for i in rng.sample(range(n), n // 100):
+    y[i] ^= 1
+y = bytes(y)
+
+def best(f, repeat=3):
+    times, result = [], None
+    for _ in range(repeat):
+        t = time.perf_counter()
+        result = f()
+        times.append(time.perf_counter() - t)
+    return min(times), result
+
+out = {}
+out["emc"], emc = best(lambda: pm.emc(x))
+out["lz76"], full = best(lambda: pm.lz76(x))
+out["nid"], distance = best(lambda: pm.nid(x, y))
+out["fact_whole"], _ = best(lambda: pm.factorization(x))
+out["fact_halves"], _ = best(lambda: (pm.factorization(x[: n // 2]), pm.factorization(x[n // 2 :])))
+out["blocks"] = full["emc"]["max_block_size"]
+out["digest"] = repr((emc, full, distance))
+print(json.dumps(out))
+"""
+
+
+def run(n, threads):
+    env = dict(os.environ, RAYON_NUM_THREADS=str(threads))
+    proc = subprocess.run([sys.executable, "-c", WORKER, str(n)], env=env, check=True,
+                          capture_output=True, text=True)
+    return json.loads(proc.stdout)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--sizes", default="100000,1000000")
+    args = parser.parse_args()
+    print(f"{'n':>9} {'measure':>8} {'1 thread s':>11} {'2 threads s':>12} {'speedup':>8}")
+    for n in map(int, args.sizes.split(",")):
+        one, two = run(n, 1), run(n, 2)
+        for name in ("emc", "lz76", "nid"):
+            print(f"{n:>9} {name:>8} {one[name]:>11.4f} {two[name]:>12.4f} {one[name] / two[name]:>8.2f}")
+        print(f"{n:>9} results identical with 1 and 2 threads: {one['digest'] == two['digest']}")
+        engine = one["fact_whole"] * (1 + one["blocks"]) + one["fact_halves"]
+        print(f"{n:>9} lz76 / its factorizations (1 thread): {one['lz76'] / engine:.3f}"
+              f"  ({one['blocks']} surrogates)")
+
+
+if __name__ == "__main__":
+    main()
