@@ -130,7 +130,8 @@ bool integer_sequence_bytes(PyObject* obj, std::vector<std::uint8_t>& bytes) {
         hint = 0;
     }
     std::vector<long long> values;
-    values.reserve(static_cast<std::size_t>(hint));
+    // Only a hint: __len__ may claim any length, so never reserve more than 1 Mi values on its word.
+    values.reserve(static_cast<std::size_t>(hint < (1 << 20) ? hint : (1 << 20)));
     PyRef iter(PyObject_GetIter(obj));
     if (!iter) return false;
     while (PyRef item{PyIter_Next(iter.get())}) {

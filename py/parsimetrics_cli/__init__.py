@@ -1,0 +1,29 @@
+"""Command-line front end of the parsimetrics extension.
+
+The per-sequence functions are importable for use in other pipelines (worker
+pools, Dask): ``read_source`` turns a file into ``Record`` objects and
+``analyze_record`` returns the same result the command line prints for one.
+"""
+
+from .cli import main
+from .inputs import InputError, ReadOptions, Record, Symbolizer, parse_symbolizer, read_records, read_source, symbolize
+from .measures import MEASURES, AnalysisError, AnalysisOptions, analyze_record, distance
+from .scaling import dask_bag
+
+__all__ = [
+    "MEASURES",
+    "AnalysisError",
+    "AnalysisOptions",
+    "InputError",
+    "ReadOptions",
+    "Record",
+    "Symbolizer",
+    "analyze_record",
+    "dask_bag",
+    "distance",
+    "main",
+    "parse_symbolizer",
+    "read_records",
+    "read_source",
+    "symbolize",
+]

@@ -1,0 +1,116 @@
+"""The per-sequence work: one call into the extension per record or pair.
+
+These functions are what the command line, its worker processes and the Dask
+recipe all map over a corpus, so they take and return plain picklable values.
+"""
+
+from __future__ import annotations
+
+from dataclasses import dataclass
+
+import parsimetrics
+
+from . import parallel
+from .inputs import Record
+
+MEASURES = ("factorization", "h", "emc", "lz76")
+# The suffix sorter indexes with signed 32-bit integers.
+MAX_SYMBOLS = 2_147_483_646
+
+
+class AnalysisError(Exception):
+    """A sequence the extension could not analyse, reported as one line."""
+
+
+@dataclass(frozen=True)
+class AnalysisOptions:
+    alphabet: int | None = None
+    log_base: int | None = None
+    max_block_size: int | None = None
+
+    def kwargs(self, measure: str) -> dict[str, int]:
+        args = {}
+        if self.alphabet is not None:
+            args["alphabet"] = self.alphabet
+        if self.log_base is not None:
+            args["log_base"] = self.log_base
+        if self.max_block_size is not None and measure in ("emc", "lz76"):
+            args["max_block_size"] = self.max_block_size
+        return args
+
+
+def missing_functions(*names: str) -> list[str]:
+    return [name for name in names if not hasattr(parsimetrics, name)]
+
+
+def check_length(name: str, length: int) -> None:
+    if length > MAX_SYMBOLS:
+        raise AnalysisError(f"{name}: sequence too long ({length} symbols; at most {MAX_SYMBOLS} fit)")
+
+
+def check_record(record: Record, measure: str, options: AnalysisOptions) -> None:
+    """Refuse what the extension would fail on, or spend all memory on, before any work starts."""
+    check_length(record.name, len(record.symbols))
+    # One surrogate per block length: a block size past the length is a typo, not an analysis.
+    blocks, length = options.max_block_size, len(record.symbols)
+    if blocks is not None and measure in ("emc", "lz76") and blocks > length:
+        raise AnalysisError(f"{record.name}: max block size {blocks} exceeds the sequence length {length}")
+
+
+def _call(name: str, function: str, *args, **kwargs):
+    try:
+        return getattr(parsimetrics, function)(*args, **kwargs)
+    except AttributeError:
+        raise AnalysisError(f"this build of parsimetrics has no {function}()") from None
+    except (TypeError, OverflowError, ValueError) as exc:
+        raise AnalysisError(f"{name}: {exc}") from None
+    except parsimetrics.PanicException as exc:
+        # Derived from BaseException; turned into an ordinary error here so that
+        # a worker process reports it instead of dying.
+        raise AnalysisError(f"{name}: {exc}") from None
+
+
+def analyze_record(record: Record, measure: str = "lz76", options: AnalysisOptions = AnalysisOptions()) -> dict:
+    """Analyse one record; returns the JSON-ready result the command line prints."""
+    if measure not in MEASURES:
+        raise AnalysisError(f"unknown measure {measure!r} (choose from {', '.join(MEASURES)})")
+    check_record(record, measure, options)
+    value = _call(record.name, measure, record.symbols, **options.kwargs(measure))
+    result = {"name": record.name, "file": record.source, "length": len(record.symbols), "measure": measure}
+    if measure == "factorization":
+        result["complexity"], result["factors"] = value
+    elif measure == "h":
+        result["h"] = value
+    elif measure == "emc":
+        emc_value, summands = value
+        result["emc"] = {"value": emc_value, "summands": summands}
+    else:
+        result.update(value)
+    return result
+
+
+def ladder_and_h(record: Record, result: dict, options: AnalysisOptions) -> tuple[list[float], float]:
+    """What the plot draws for one record, computed only where the chosen measure lacks it."""
+    if "emc" in result:
+        summands = result["emc"]["summands"]
+    else:
+        _, summands = _call(record.name, "emc", record.symbols, **options.kwargs("emc"))
+    h = result["h"] if "h" in result else _call(record.name, "h", record.symbols, **options.kwargs("h"))
+    return summands, h
+
+
+def analysis_job(record: Record, measure: str, options: AnalysisOptions, plot: bool) -> tuple[dict, tuple | None]:
+    result = analyze_record(record, measure, options)
+    return result, (ladder_and_h(record, result, options) if plot else None)
+
+
+def distance(first: Record, second: Record) -> float:
+    """The normalized information distance of two records."""
+    check_length(f"{first.name} + {second.name}", len(first.symbols) + len(second.symbols))
+    return _call(f"{first.name}, {second.name}", "nid", first.symbols, second.symbols)
+
+
+def distance_by_index(pair: tuple[int, int]) -> float:
+    """``distance`` of two of the records shared with ``parallel.ordered_map``."""
+    records = parallel.shared()
+    return distance(records[pair[0]], records[pair[1]])

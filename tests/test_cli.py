@@ -1,0 +1,381 @@
+"""The parsimetrics command line: formats, output modes, errors and parallel runs."""
+
+import fcntl
+import io
+import json
+import os
+import pty
+import random
+import signal
+import struct
+import subprocess
+import sys
+import termios
+import time
+from collections import Counter
+from pathlib import Path
+
+import pytest
+
+import parsimetrics
+import parsimetrics_cli
+from parsimetrics_cli import measures
+from parsimetrics_cli.inputs import ReadOptions, Symbolizer, parse_symbolizer, read_source, symbolize
+
+EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
+
+
+def cli(*args, stdin=b"", env=None, **kwargs):
+    """Run the command in a child process with pipes for its standard streams."""
+    return subprocess.run(
+        [sys.executable, "-m", "parsimetrics_cli", *map(str, args)],
+        input=stdin, capture_output=True, timeout=120, env=env, **kwargs,
+    )
+
+
+def run_main(capsys, monkeypatch, *args, stdin=b""):
+    """Run ``main`` in this process; returns (status, stdout, stderr)."""
+    monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(io.BytesIO(stdin)))
+    status = parsimetrics_cli.main([str(a) for a in args])
+    out, err = capsys.readouterr()
+    return status, out, err
+
+
+def json_lines(text):
+    return [json.loads(line) for line in text.splitlines()]
+
+
+def write(tmp_path, name, content):
+    path = tmp_path / name
+    path.write_bytes(content.encode() if isinstance(content, str) else content)
+    return path
+
+
+# --------------------------------------------------------------------------
+# Input formats
+
+
+@pytest.mark.parametrize(
+    "name, content, options, expected",
+    [
+        ("a.txt", "0101\n1100\r\n10", {}, [("a.txt", b"0101110010")]),
+        ("a.txt", "ab\ncd\n", {"raw": True}, [("a.txt", b"ab\ncd\n")]),
+        ("a.txt", "héllo wörld", {}, [("a.txt", "héllo wörld".encode())]),
+        ("a.fa", ">one first\nACGT\nAC\n\n>two\nGG TT\n", {}, [("one", b"ACGTAC"), ("two", b"GGTT")]),
+        ("a.txt", ";comment\n>x\nAB\n", {}, [("x", b"AB")]),
+        # Integers: one symbol per distinct value, never their digits joined.
+        ("a.txt", "3 17 5\n17 3\n", {}, [("a.txt", b"02120")]),
+        ("a.txt", "1, 23\n", {}, [("a.txt", b"01")]),
+        ("a.txt", "12, 3\n", {}, [("a.txt", b"10")]),
+        ("a.txt", "1,2,1,2", {}, [("a.txt", b"1212")]),
+        ("a.txt", "12\n7\n133\n7\n", {}, [("a.txt", b"1020")]),
+        ("a.txt", "0.5\n-1e-3\n2.25\n7\n", {}, [("a.txt", b"0011")]),
+        ("a.csv", "t,x\n0,5\n1,-3\n2,8\n", {"column": "x"}, [("a.csv", b"102")]),
+        ("a.csv", "0\t5\n1\t-3\n2\t8\n3\t5\n", {"column": "2"}, [("a.csv", b"1021")]),
+        ("a.csv", "x\n4\n1\n", {}, [("a.csv", b"41")]),
+        ("a.dat", "t;x\n0;0.5\n1;0.1\n", {"column": "x", "symbolize": Symbolizer("zero")}, [("a.dat", b"11")]),
+        # Digit lines wrapped at one width are symbol text, not numbers.
+        ("a.txt", "1234567890" * 2 + "\n" + "1234567890" * 2 + "\n12\n", {}, [("a.txt", b"1234567890" * 4 + b"12")]),
+        ("a.txt", "100\n011\n", {}, [("a.txt", b"100011")]),
+        ("a.txt", "1 2 1", {"format": "text"}, [("a.txt", b"1 2 1")]),
+    ],
+)
+def test_formats(tmp_path, name, content, options, expected):
+    records = read_source(str(write(tmp_path, name, content)), ReadOptions(**options))
+    assert [(Path(r.name).name, r.symbols) for r in records] == expected
+
+
+@pytest.mark.parametrize(
+    "values, method, expected",
+    [
+        ([1, 2, 3, 10], "median", b"0011"),
+        ([1, 2, 3, 10], "mean", b"0001"),
+        ([-1, 0, 2], "zero", b"001"),
+        ([1, 2, 3, 4, 5, 6, 7, 8], "quantiles:4", b"00112233"),
+        ([8, 1, 5, 4], "quantiles:2", b"1010"),
+        ([5.0, 5.0, 5.0], "median", b"000"),
+        ([7], "quantiles:3", b"0"),
+        ([0.5, 2.5, 0.5], "values", b"010"),
+        ([3, 17, 5], None, b"021"),
+        ([0.1, 0.9, 0.4, 0.2], None, b"0110"),
+    ],
+)
+def test_symbolizers(values, method, expected):
+    assert symbolize(values, method and parse_symbolizer(method), "x") == expected
+
+
+def test_many_quantile_classes_use_distinct_symbols():
+    values = list(range(1000))
+    symbols = symbolize(values, parse_symbolizer("quantiles:100"), "x")
+    assert list(symbols) == sorted(symbols) and sorted(Counter(symbols).values()) == [10] * 100
+
+
+@pytest.mark.parametrize("args", [["--measure", "factorization"], ["--measure", "h", "--log-base", "2"]])
+def test_results_are_the_modules(tmp_path, capsys, monkeypatch, args):
+    path = write(tmp_path, "s.fasta", ">a\nACGTTGCA\n>b\nAAAAAAAC\n")
+    status, out, _ = run_main(capsys, monkeypatch, "analyze", "--json", *args, path)
+    assert status == 0
+    rows = json_lines(out)
+    assert [r["name"] for r in rows] == ["a", "b"]
+    if args[1] == "h":
+        # Exact equality: the JSON text must carry every bit of the double.
+        assert [r["h"] for r in rows] == [parsimetrics.h(s, log_base=2) for s in (b"ACGTTGCA", b"AAAAAAAC")]
+    else:
+        assert [[r["complexity"], r["factors"]] for r in rows] == [
+            list(parsimetrics.factorization(s)) for s in (b"ACGTTGCA", b"AAAAAAAC")
+        ]
+
+
+def test_lz76_is_the_default_measure(capsys, monkeypatch):
+    status, out, _ = run_main(capsys, monkeypatch, "analyze", "--json", "-", stdin=b"banana\n")
+    assert status == 0
+    (row,) = json_lines(out)
+    assert row["name"] == "<stdin>" and row["length"] == 6
+    assert {k: row[k] for k in parsimetrics.lz76("banana")} == parsimetrics.lz76("banana")
+
+
+def test_emc_measure_and_block_size(capsys, monkeypatch):
+    seq = (EXAMPLES / "logistic.txt").read_text().replace("\n", "")
+    status, out, _ = run_main(capsys, monkeypatch, "analyze", "--json", "-m", "emc", "--max-block-size", "5",
+                              EXAMPLES / "logistic.txt")
+    assert status == 0
+    value, summands = parsimetrics.emc(seq, max_block_size=5)
+    assert json_lines(out)[0]["emc"] == {"value": value, "summands": summands}
+
+
+# --------------------------------------------------------------------------
+# Output modes, progress and terminals
+
+
+def test_table_output(capsys, monkeypatch):
+    status, out, _ = run_main(capsys, monkeypatch, "analyze", "--table", "-m", "h",
+                              EXAMPLES / "periodic.txt", EXAMPLES / "random_binary.txt")
+    assert status == 0
+    header, *rows = out.splitlines()
+    assert header.split() == ["name", "length", "h"]
+    assert [row.split()[0].rsplit("/", 1)[-1] for row in rows] == ["periodic.txt", "random_binary.txt"]
+    assert float(rows[0].split()[-1]) < 0.1 < 0.9 < float(rows[1].split()[-1])
+
+
+def run_with_terminal(args, stdout_tty, stderr_tty):
+    """Run the command with a pseudo-terminal on the chosen streams; returns (stdout, stderr)."""
+    master, slave = pty.openpty()
+    fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 80, 0, 0))
+    proc = subprocess.Popen(
+        [sys.executable, "-m", "parsimetrics_cli", *map(str, args)],
+        stdin=subprocess.DEVNULL,
+        stdout=slave if stdout_tty else subprocess.PIPE,
+        stderr=slave if stderr_tty else subprocess.PIPE,
+    )
+    os.close(slave)
+    captured = b""
+    while True:
+        try:
+            chunk = os.read(master, 65536)
+        except OSError:  # the terminal is gone once the child has exited
+            break
+        if not chunk:
+            break
+        captured += chunk
+    os.close(master)
+    piped = (proc.stdout or proc.stderr).read()
+    assert proc.wait(timeout=60) == 0
+    return (captured, piped) if stdout_tty else (piped, captured)
+
+
+@pytest.mark.parametrize("stdout_tty", [True, False])
+def test_table_on_a_terminal_json_otherwise(stdout_tty):
+    out, _ = run_with_terminal(["analyze", "-m", "h", EXAMPLES / "periodic.txt"], stdout_tty, False)
+    first = out.decode().splitlines()[0]
+    assert first.split() == ["name", "length", "h"] if stdout_tty else json.loads(first)["measure"] == "h"
+
+
+@pytest.mark.parametrize("stderr_tty, files, bar", [(True, 2, True), (True, 1, False), (False, 2, False)])
+def test_progress_bar_only_for_several_inputs_on_a_terminal(stderr_tty, files, bar):
+    _, err = run_with_terminal(["analyze", "-m", "h", *[EXAMPLES / "periodic.txt"] * files], False, stderr_tty)
+    assert (b"0/2" in err) == bar
+    if not bar:
+        assert err == b""
+
+
+# --------------------------------------------------------------------------
+# Distances
+
+
+@pytest.mark.parametrize("style, delimiter", [("--csv", ","), ("--tsv", "\t")])
+def test_distance_matrix(style, delimiter):
+    proc = cli("distance", style, EXAMPLES / "sequences.fasta", EXAMPLES / "periodic.txt")
+    assert proc.returncode == 0, proc.stderr
+    header, *rows = [line.split(delimiter) for line in proc.stdout.decode().splitlines()]
+    records = read_source(str(EXAMPLES / "sequences.fasta")) + read_source(str(EXAMPLES / "periodic.txt"))
+    assert header[1:] == [r.name for r in records] == [row[0] for row in rows]
+    matrix = [[float(x) for x in row[1:]] for row in rows]
+    for i, a in enumerate(records):
+        for j, b in enumerate(records):
+            assert matrix[i][j] == matrix[j][i] == parsimetrics.nid(a.symbols, b.symbols)
+    ancestor = matrix[header.index("ancestor") - 1]
+    assert ancestor[header.index("mutant") - 1] < ancestor[header.index("unrelated") - 1]
+
+
+def test_nid_command(capsys, monkeypatch):
+    status, out, _ = run_main(capsys, monkeypatch, "nid", "--json", EXAMPLES / "fibonacci.txt", "-",
+                              stdin=b"abcd")
+    assert status == 0
+    fib = (EXAMPLES / "fibonacci.txt").read_bytes().replace(b"\n", b"")
+    assert json_lines(out) == [{"first": str(EXAMPLES / "fibonacci.txt"), "second": "<stdin>",
+                                "nid": parsimetrics.nid(fib, b"abcd")}]
+
+
+# --------------------------------------------------------------------------
+# Errors: one line on standard error, a non-zero status, no traceback
+
+
+@pytest.mark.parametrize(
+    "files, args, status, message",
+    [
+        ({}, ["analyze", "missing.txt"], 1, "missing.txt: no such file"),
+        ({}, ["analyze", "."], 1, ".: is a directory"),
+        ({"e.txt": ""}, ["analyze", "e.txt"], 1, "e.txt: empty input"),
+        ({"e.txt": "\n\r\n"}, ["analyze", "e.txt"], 1, "e.txt: empty input"),
+        ({"e.fa": ">a\n>b\nAC\n"}, ["analyze", "e.fa"], 1, "e.fa: record 'a' is empty"),
+        ({"n.txt": "1 2\n3 x4\n"}, ["analyze", "n.txt"], 1, "n.txt:2: bad number 'x4'"),
+        ({"n.txt": "1 2 3 1e999"}, ["analyze", "n.txt"], 1, "n.txt:1: number out of range '1e999'"),
+        ({"n.csv": "a,b\n1,2\n3,\n"}, ["analyze", "--column", "b", "n.csv"], 1, "n.csv:3: bad number ''"),
+        ({"n.csv": "a,b\n1,2\n"}, ["analyze", "n.csv"], 1, "n.csv: 2 columns; choose one"),
+        ({"n.csv": "a,b\n1,2\n"}, ["analyze", "--column", "c", "n.csv"], 1, "no column named 'c'"),
+        ({"n.txt": " ".join(map(str, range(300)))}, ["analyze", "n.txt"], 1, "300 distinct values"),
+        ({"f.fa": "AC\n>a\nAC\n"}, ["analyze", "--format", "fasta", "f.fa"], 1, "f.fa:1: sequence data before"),
+        ({}, ["analyze", "--measure", "size", "x"], 2, "invalid choice: 'size'"),
+        ({}, ["analyze", "--symbolize", "quantiles:1", "x"], 2, "quantiles:K needs an integer K from 2"),
+        ({}, ["analyze", "--symbolize", "cubic", "x"], 2, "unknown symbolizer 'cubic'"),
+        ({}, ["analyze", "--format", "xml", "x"], 2, "invalid choice: 'xml'"),
+        ({}, ["analyze", "--alphabet", "1", "x"], 2, "must be from 2 to"),
+        ({}, ["analyze", "--processes", "two", "x"], 2, "not an integer: 'two'"),
+        ({}, ["frobnicate"], 2, "invalid choice: 'frobnicate'"),
+        ({}, [], 2, "required: COMMAND"),
+        ({"a.txt": "ab"}, ["analyze", "-m", "h", "--max-block-size", "3", "a.txt"], 1, "applies to --measure emc"),
+        ({"a.txt": "abc"}, ["analyze", "--max-block-size", "4", "a.txt"], 1, "a.txt: max block size 4 exceeds"),
+        ({"a.txt": "1 2"}, ["analyze", "--raw", "--format", "numbers", "a.txt"], 1, "--raw applies to text"),
+        ({"a.fa": ">a\nAC\n"}, ["analyze", "--symbolize", "mean", "a.fa"], 1, "a.fa: --symbolize applies to numbers"),
+        pytest.param({"a.txt": "ab"}, ["distance", "a.txt"], 1, "at least two sequences"),
+        pytest.param({"a.fa": ">a\nA\n>b\nC\n>c\nG\n"}, ["nid", "a.fa"], 1,
+                     "nid compares two sequences, but the input holds 3"),
+    ],
+)
+def test_errors(tmp_path, capsys, monkeypatch, files, args, status, message):
+    for name, content in files.items():
+        write(tmp_path, name, content)
+    monkeypatch.chdir(tmp_path)
+    code, out, err = run_main(capsys, monkeypatch, *args)
+    assert (code, out) == (status, "")
+    assert err.count("\n") == 1 and err.startswith("parsimetrics") and message in err, err
+
+
+@pytest.mark.parametrize("args, status", [(["analyze", "missing.txt"], 1), (["analyze", "-m", "size"], 2)])
+def test_errors_in_a_child_process(tmp_path, args, status):
+    proc = cli(*args, cwd=tmp_path)
+    assert proc.returncode == status and proc.stdout == b""
+    assert proc.stderr.count(b"\n") == 1 and b"Traceback" not in proc.stderr
+
+
+@pytest.mark.skipif(os.geteuid() == 0, reason="root reads any file")
+def test_unreadable_file(tmp_path):
+    path = write(tmp_path, "secret.txt", "0101")
+    path.chmod(0)
+    proc = cli("analyze", path)
+    assert proc.returncode == 1 and b"cannot read" in proc.stderr
+
+
+@pytest.mark.parametrize(
+    "command, limit, message",
+    [
+        ("analyze", 9, "a.txt: sequence too long (10 symbols; at most 9 fit)"),
+        # nid factorizes the two sequences joined, so their sum must fit.
+        ("distance", 11, "the two longest sequences together: sequence too long (12 symbols; at most 11 fit)"),
+    ],
+)
+def test_sequence_too_long(tmp_path, capsys, monkeypatch, command, limit, message):
+    monkeypatch.setattr(measures, "MAX_SYMBOLS", limit)
+    monkeypatch.setattr(parsimetrics, "nid", lambda *args: pytest.fail("nid called"), raising=False)
+    a, b = write(tmp_path, "a.txt", "0110100110"), write(tmp_path, "b.txt", "01")
+    status, out, err = run_main(capsys, monkeypatch, command, "--json", a, b)
+    assert (status, out) == (1, "") and err.endswith(message + "\n")
+
+
+def test_module_failures_become_one_line(tmp_path, capsys, monkeypatch):
+    def fail(*args, **kwargs):
+        raise parsimetrics.PanicException("text too large, should not exceed 2147483646 bytes")
+
+    monkeypatch.setattr(parsimetrics, "h", fail)
+    status, _, err = run_main(capsys, monkeypatch, "analyze", "-m", "h", write(tmp_path, "a.txt", "01"))
+    assert status == 1 and err.strip().endswith("a.txt: text too large, should not exceed 2147483646 bytes")
+
+
+@pytest.mark.parametrize("processes", ["1", "2"])
+def test_ctrl_c_stops_between_sequences(tmp_path, processes):
+    rng = random.Random(5)
+    big = write(tmp_path, "big.txt", bytes(48 + rng.getrandbits(1) for _ in range(1_000_000)))
+    proc = subprocess.Popen([sys.executable, "-m", "parsimetrics_cli", "analyze", "-m", "h", "-p", processes,
+                             *[big] * 60], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    assert proc.stdout.readline().startswith(b"{")
+    start = time.monotonic()
+    proc.send_signal(signal.SIGINT)
+    out, err = proc.communicate(timeout=30)
+    assert proc.returncode == 130 and err == b"parsimetrics: interrupted\n"
+    assert time.monotonic() - start < 3 and out.count(b"\n") < 50
+
+
+# --------------------------------------------------------------------------
+# Parallel and distributed runs give the same results
+
+
+@pytest.mark.parametrize("command, lines", [(["analyze", "--json"], 9), (["distance"], 10)])
+def test_processes_give_the_same_output(command, lines):
+    inputs = [EXAMPLES / "sequences.fasta", *sorted(EXAMPLES.glob("*.txt"))]
+    one, two = (cli(*command, "-p", p, *inputs) for p in (1, 2))
+    assert one.returncode == two.returncode == 0, two.stderr
+    assert one.stdout == two.stdout and len(one.stdout.splitlines()) == lines
+
+
+@pytest.mark.parametrize("scheduler", ["sync", "processes"])
+def test_dask_recipe_matches_the_command_line(capsys, monkeypatch, scheduler):
+    pytest.importorskip("dask.bag")
+    paths = [str(EXAMPLES / "sequences.fasta"), str(EXAMPLES / "fibonacci.txt")]
+    results = parsimetrics_cli.dask_bag(paths, npartitions=2).compute(scheduler=scheduler)
+    status, out, _ = run_main(capsys, monkeypatch, "analyze", "--json", *paths)
+    assert status == 0 and results == json_lines(out) and len(results) == 6
+
+
+# --------------------------------------------------------------------------
+# Plot, help and version
+
+
+def test_plot(tmp_path, capsys, monkeypatch):
+    pytest.importorskip("matplotlib")
+    target = tmp_path / "ladder.png"
+    status, out, err = run_main(capsys, monkeypatch, "analyze", "-m", "h", "--json", "--plot", target,
+                                EXAMPLES / "periodic.txt", EXAMPLES / "fibonacci.txt")
+    assert status == 0, err
+    assert target.read_bytes().startswith(b"\x89PNG") and len(json_lines(out)) == 2
+
+
+def test_plot_without_matplotlib(tmp_path, capsys, monkeypatch):
+    monkeypatch.setitem(sys.modules, "matplotlib", None)
+    status, out, err = run_main(capsys, monkeypatch, "analyze", "--plot", tmp_path / "x.png", EXAMPLES / "periodic.txt")
+    assert status == 1 and out == ""
+    assert err == "parsimetrics: --plot needs matplotlib, which is not installed (pip install 'parsimetrics[plot]')\n"
+
+
+@pytest.mark.parametrize("args, expected", [(["--version"], f"parsimetrics {parsimetrics.__version__}\n"),
+                                            (["--help"], "analyze"), (["distance", "--help"], "--tsv")])
+def test_help_and_version(args, expected):
+    proc = cli(*args)
+    assert proc.returncode == 0 and expected in proc.stdout.decode()
+
+
+def test_examples_are_regenerated_exactly(tmp_path):
+    subprocess.run([sys.executable, EXAMPLES / "make_examples.py", tmp_path], check=True, timeout=60)
+    made = sorted(p.name for p in tmp_path.iterdir())
+    assert made == sorted(p.name for p in EXAMPLES.iterdir() if p.suffix != ".py")
+    for name in made:
+        assert (tmp_path / name).read_bytes() == (EXAMPLES / name).read_bytes(), name
