@@ -9,6 +9,8 @@
 #include <atomic>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
+#include <optional>
 #include <exception>
 #include <new>
 #include <string>
@@ -121,6 +123,12 @@ bool element_as_i64(PyObject* item, long long* out) {
     return !(*out == -1 && PyErr_Occurred());
 }
 
+void append_decimal(std::vector<std::uint8_t>& bytes, long long v) {
+    char digits[24];
+    const auto res = std::to_chars(digits, digits + sizeof digits, v);
+    bytes.insert(bytes.end(), digits, res.ptr);
+}
+
 // Integers written in decimal and concatenated; false (exception cleared by
 // the caller) when anything in the iteration or an element fails.
 bool integer_sequence_bytes(PyObject* obj, std::vector<std::uint8_t>& bytes) {
@@ -142,10 +150,97 @@ bool integer_sequence_bytes(PyObject* obj, std::vector<std::uint8_t>& bytes) {
     if (PyErr_Occurred()) return false;
 
     bytes.reserve(values.size());
-    char digits[24];
-    for (long long v : values) {
-        const auto res = std::to_chars(digits, digits + sizeof digits, v);
-        bytes.insert(bytes.end(), digits, res.ptr);
+    for (long long v : values) append_decimal(bytes, v);
+    return true;
+}
+
+// The item type of a one-dimensional integer buffer ("<i", "Q", "@b", ...).
+struct IntegerItem {
+    bool is_signed;
+    bool swap;  // stored big-endian
+};
+
+std::optional<IntegerItem> integer_item(const char* format, Py_ssize_t itemsize) {
+    if (format == nullptr) format = "B";
+    bool swap = false;
+    if (*format == '>' || *format == '!') {
+        swap = true;
+        ++format;
+    } else if (*format == '<' || *format == '=' || *format == '@') {
+        ++format;
+    }
+    if (format[0] == '\0' || format[1] != '\0') return std::nullopt;
+    if (itemsize != 1 && itemsize != 2 && itemsize != 4 && itemsize != 8) return std::nullopt;
+    switch (format[0]) {
+        case 'b': case 'h': case 'i': case 'l': case 'q': case 'n':
+            return IntegerItem{true, swap};
+        case 'B': case 'H': case 'I': case 'L': case 'Q': case 'N':
+            return IntegerItem{false, swap};
+        default:
+            return std::nullopt;  // bool, char, floating point, structures
+    }
+}
+
+long long read_integer(const std::uint8_t* p, Py_ssize_t size, IntegerItem item, bool* fits) {
+    std::uint64_t raw = 0;
+    std::memcpy(&raw, p, static_cast<std::size_t>(size));  // little-endian host
+    if (item.swap) raw = __builtin_bswap64(raw) >> (64 - 8 * size);
+    if (item.is_signed) {
+        const unsigned shift = static_cast<unsigned>(64 - 8 * size);
+        return static_cast<long long>(raw << shift) >> shift;
+    }
+    *fits = raw <= static_cast<std::uint64_t>(INT64_MAX);
+    return static_cast<long long>(raw);
+}
+
+// Types whose buffer holds exactly the integers that iterating them yields.
+bool has_integer_buffer_type(PyObject* obj) {
+    PyTypeObject* type = Py_TYPE(obj);
+    if (type == &PyByteArray_Type || type == &PyMemoryView_Type) return true;
+    // array.array and numpy.ndarray (not subclasses such as masked arrays),
+    // looked up only if their modules are already loaded.
+    for (auto [module_name, type_name] : {std::pair{"array", "array"}, std::pair{"numpy", "ndarray"}}) {
+        PyRef name(PyUnicode_FromString(module_name));
+        if (!name) throw PythonError{};
+        PyRef module(PyImport_GetModule(name.get()));
+        if (!module) {
+            if (PyErr_Occurred()) throw PythonError{};
+            continue;
+        }
+        PyRef candidate(PyObject_GetAttrString(module.get(), type_name));
+        if (!candidate) {
+            PyErr_Clear();
+            continue;
+        }
+        if (candidate.get() == reinterpret_cast<PyObject*>(type)) return true;
+    }
+    return false;
+}
+
+// The decimal text of a one-dimensional integer buffer, read in place:
+// the same symbols and the same failure as iterating element by element.
+// Returns false, with no exception set, when the buffer does not qualify.
+bool integer_buffer_bytes(PyObject* obj, std::vector<std::uint8_t>& bytes) {
+    if (!has_integer_buffer_type(obj)) return false;
+    Py_buffer view;
+    if (PyObject_GetBuffer(obj, &view, PyBUF_RECORDS_RO) < 0) {
+        PyErr_Clear();
+        return false;
+    }
+    struct Release {
+        Py_buffer* v;
+        ~Release() { PyBuffer_Release(v); }
+    } release{&view};
+    const auto item = integer_item(view.format, view.itemsize);
+    if (view.ndim != 1 || !item) return false;
+    const Py_ssize_t count = view.shape[0], stride = view.strides[0];
+    bytes.reserve(static_cast<std::size_t>(count));
+    const auto* p = static_cast<const std::uint8_t*>(view.buf);
+    for (Py_ssize_t i = 0; i < count; ++i, p += stride) {
+        bool fits = true;
+        const long long v = read_integer(p, view.itemsize, *item, &fits);
+        if (!fits) throw_type_error(kConversionMessage);
+        append_decimal(bytes, v);
     }
     return true;
 }
@@ -179,6 +274,7 @@ pm::Sequence sequence_from_python(PyObject* obj) {
     // Anything else with the sequence protocol: integers in decimal.
     if (PySequence_Check(obj)) {
         std::vector<std::uint8_t> bytes;
+        if (integer_buffer_bytes(obj, bytes)) return pm::from_bytes(std::move(bytes));
         if (integer_sequence_bytes(obj, bytes)) return pm::from_bytes(std::move(bytes));
         PyErr_Clear();
     }
@@ -311,7 +407,7 @@ const FunctionSpec kFunctions[] = {
 // Binds positional and keyword arguments to the parameter slots.
 void bind_arguments(const FunctionSpec& f, PyObject* args, PyObject* kwargs,
                     std::vector<PyObject*>& slots) {
-    const std::string fname = std::string(f.name) + "()";
+    const std::string fname = std::string(f.name) + "()";  // short: no heap allocation
     const auto total = static_cast<Py_ssize_t>(f.params.size());
     const Py_ssize_t given = PyTuple_Size(args);
     if (given > total) {
@@ -400,13 +496,13 @@ std::uint32_t optional_u32(PyObject* obj, const char* name) {
 // Index of a parameter by name; every table row has the numeric ones.
 std::size_t param_index(const FunctionSpec& f, const char* name) {
     std::size_t i = 0;
-    while (std::string(f.params[i]) != name) ++i;
+    while (std::strcmp(f.params[i], name) != 0) ++i;
     return i;
 }
 
 bool has_param(const FunctionSpec& f, const char* name) {
     for (const char* p : f.params)
-        if (std::string(p) == name) return true;
+        if (std::strcmp(p, name) == 0) return true;
     return false;
 }
 
