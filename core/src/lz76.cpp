@@ -1,6 +1,10 @@
 #include "lz76.hpp"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstring>
+#include <utility>
 
 #include "error.hpp"
 #include "lpf.hpp"
@@ -36,7 +40,7 @@ std::uint32_t complexity_of(const std::vector<std::uint32_t>& factors, std::size
     return factors.back() == n ? m - 1 : m - 2;
 }
 
-FactorizationResult factorize(const Sequence& seq, const AnalysisOptions& options) {
+FactorizationResult factorize_reference(const Sequence& seq, const AnalysisOptions& options) {
     FactorizationResult result;
     const std::size_t n = seq.size();
     if (n == 0) return result;
@@ -51,6 +55,145 @@ FactorizationResult factorize(const Sequence& seq, const AnalysisOptions& option
     return result;
 }
 
+namespace {
+
+// Length of the common prefix of the suffixes at x and at an earlier start c
+// (the two may overlap), eight symbols at a time while both have eight left.
+inline std::size_t match_length(const std::uint8_t* text, std::size_t n, std::size_t x, std::size_t c) {
+    std::size_t k = 0;
+    while (x + k + 8 <= n) {
+        std::uint64_t a, b;
+        std::memcpy(&a, text + x + k, 8);
+        std::memcpy(&b, text + c + k, 8);
+        if (const std::uint64_t diff = a ^ b; diff != 0) {
+            if constexpr (std::endian::native == std::endian::little)
+                return k + static_cast<std::size_t>(std::countr_zero(diff) >> 3);
+            else
+                return k + static_cast<std::size_t>(std::countl_zero(diff) >> 3);
+        }
+        k += 8;
+    }
+    while (x + k < n && text[x + k] == text[c + k]) ++k;
+    return k;
+}
+
+struct WalkEnd {
+    std::size_t boundaries;  // m, counting the leading 0 and 1
+    std::size_t last;        // the last boundary, n or n + 1
+};
+
+// The boundary walk.  Positions are inserted in text order into a list kept
+// in suffix order; when x goes in, all earlier positions are there, so its
+// list neighbours are its nearest smaller starts on both sides: psv[x] on the
+// left, and whatever followed psv[x] until then on the right.  At a factor
+// start both neighbours are compared with the text directly.
+//
+// succ has n + 1 entries; succ[n] is the head of the list.  With kRecord the
+// boundary b(k+1) goes into psv[k] once psv[k] has been read: k <= b(k),
+// and every later read is at a position above b(k).
+template <bool kRecord>
+WalkEnd walk_factors(const std::uint8_t* text, std::size_t n, std::uint32_t* succ, std::uint32_t* psv) {
+    const auto none = static_cast<std::uint32_t>(n);
+    // The list link a position will update, fetched this far ahead; the text
+    // of both its neighbours, fetched nearer (the right one read from links
+    // that are already cached and rarely change in between).
+    constexpr std::size_t kLinkAhead = 64;
+    constexpr std::size_t kTextAhead = 16;
+    succ[n] = none;
+    if (n == 1) {
+        if constexpr (kRecord) psv[0] = 1;
+        return {2, 1};
+    }
+
+    std::size_t b = 1;      // the current factor start
+    std::size_t count = 2;  // boundaries so far: 0 and 1
+    for (std::size_t x = 0;; ++x) {
+        // Prefetch for the positions ahead.
+        if (x + kLinkAhead < n) __builtin_prefetch(succ + std::min(psv[x + kLinkAhead], none), 1);
+        if (x + kTextAhead < n) {
+            const std::uint32_t left = std::min(psv[x + kTextAhead], none);
+            __builtin_prefetch(text + left);
+            __builtin_prefetch(text + std::min(succ[left], none));
+        }
+
+        // Insert x between its nearest smaller starts.
+        const std::uint32_t p = psv[x];
+        const std::uint32_t left = std::min(p, none);
+        const std::uint32_t q = succ[left];
+        succ[x] = q;
+        succ[left] = static_cast<std::uint32_t>(x);
+        if (x != b) continue;
+
+        // A factor start: its longest previous factor is the longer match.
+        const std::size_t lp = p < n ? match_length(text, n, b, p) : 0;
+        const std::size_t lq = q < n ? match_length(text, n, b, q) : 0;
+        b += std::max(lp, lq) + 1;
+        if constexpr (kRecord) psv[count - 1] = static_cast<std::uint32_t>(b);
+        ++count;
+        if (b >= n) break;
+    }
+    if constexpr (kRecord) psv[0] = 1;
+    return {count, b};
+}
+
+std::uint32_t count_from_end(const WalkEnd& end, std::size_t n) {
+    // A final factor that ends in a copy has no new symbol and is not counted.
+    return static_cast<std::uint32_t>(end.last == n ? end.boundaries - 1 : end.boundaries - 2);
+}
+
+// Suffix array, previous smaller starts, walk.  Leaves the recorded
+// boundaries (if any) in workspace.earlier[0, m - 1).
+template <bool kRecord>
+WalkEnd run_factorization(const Sequence& seq, FactorizationWorkspace& ws) {
+    const std::size_t n = seq.size();
+    check_text_length(n);
+    // Cleared first: growing a workspace copies nothing stale.
+    ws.order.clear();
+    ws.order.resize(n + 1);
+    ws.earlier.clear();
+    ws.earlier.resize(n);
+    sort_suffixes(seq.data(), n, ws.order.data() + 1, ws.earlier.data());
+    build_previous_smaller_starts(ws.order.data(), n, ws.earlier.data());
+    return walk_factors<kRecord>(seq.data(), n, ws.order.data(), ws.earlier.data());
+}
+
+double epsilon_of(const Sequence& seq, const AnalysisOptions& options) {
+    return correction_term(seq.size(), effective_base(options.alphabet, seq.alphabet_size),
+                           effective_base(options.log_base, seq.alphabet_size));
+}
+
+FactorizationResult result_from(const WalkEnd& end, const WorkArray& recorded, std::size_t n,
+                                double epsilon) {
+    FactorizationResult result;
+    result.factors.reserve(end.boundaries);
+    result.factors.push_back(0);
+    result.factors.insert(result.factors.end(), recorded.begin(),
+                          recorded.begin() + static_cast<std::ptrdiff_t>(end.boundaries - 1));
+    result.complexity = count_from_end(end, n);
+    result.epsilon = epsilon;
+    return result;
+}
+
+}  // namespace
+
+FactorizationResult factorize(const Sequence& seq, const AnalysisOptions& options,
+                              FactorizationWorkspace& workspace) {
+    const std::size_t n = seq.size();
+    if (n == 0) return {};
+    const WalkEnd end = run_factorization<true>(seq, workspace);
+    return result_from(end, workspace.earlier, n, epsilon_of(seq, options));
+}
+
+FactorizationResult factorize(const Sequence& seq, const AnalysisOptions& options) {
+    const std::size_t n = seq.size();
+    if (n == 0) return {};
+    FactorizationWorkspace workspace;
+    const WalkEnd end = run_factorization<true>(seq, workspace);
+    // The list is no longer needed: release it before the boundaries are copied.
+    WorkArray().swap(workspace.order);
+    return result_from(end, workspace.earlier, n, epsilon_of(seq, options));
+}
+
 FactorizationResult constant_result(std::size_t n) {
     // Boundaries are 32-bit: a constant text too long to express its own end
     // must fail rather than report a truncated boundary.
@@ -62,9 +205,16 @@ FactorizationResult constant_result(std::size_t n) {
     return result;
 }
 
-std::uint32_t factor_count(const Sequence& seq, const AnalysisOptions& options) {
+std::uint32_t factor_count(const Sequence& seq, const AnalysisOptions& options,
+                           FactorizationWorkspace& workspace) {
+    (void)options;  // the count depends on the symbols alone
     if (is_constant(seq)) return 1;
-    return factorize(seq, options).complexity;
+    return count_from_end(run_factorization<false>(seq, workspace), seq.size());
+}
+
+std::uint32_t factor_count(const Sequence& seq, const AnalysisOptions& options) {
+    FactorizationWorkspace workspace;
+    return factor_count(seq, options, workspace);
 }
 
 double factor_spread(const std::vector<std::uint32_t>& factors) {

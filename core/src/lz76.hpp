@@ -7,6 +7,7 @@
 
 #include "options.hpp"
 #include "sequence.hpp"
+#include "work_array.hpp"
 
 namespace parsimetrics {
 
@@ -16,8 +17,31 @@ struct FactorizationResult {
     double epsilon = 0.0;                // finite-size correction term
 };
 
-// The full pipeline with no shortcut for constant input (callers apply one).
+// Working arrays of one factorization, kept so that a caller that factorizes
+// many sequences (a worker thread) can reuse them.  Their contents between
+// calls mean nothing; their capacity grows to the longest text seen.
+struct FactorizationWorkspace {
+    // The suffix array (from the second entry on), then the successor links
+    // of the suffix-ordered list of positions inserted so far (n + 1 entries).
+    WorkArray order;
+    // Ranks while a short text is suffix sorted, then each position's
+    // previous smaller start, then the boundaries as the walk produces them
+    // (n entries).
+    WorkArray earlier;
+};
+
+// The factorization with no shortcut for constant input (callers apply one):
+// suffix array, nearest smaller starts, and the longest previous factor
+// evaluated at factor starts only.  The first form allocates its own arrays
+// and releases one before it allocates the boundaries.
 FactorizationResult factorize(const Sequence& seq, const AnalysisOptions& options);
+FactorizationResult factorize(const Sequence& seq, const AnalysisOptions& options,
+                              FactorizationWorkspace& workspace);
+
+// The same result through the full LCP and LPF arrays and the boundary walk
+// over the LPF array.  Slower and larger; kept as the definition to test
+// against.
+FactorizationResult factorize_reference(const Sequence& seq, const AnalysisOptions& options);
 
 // What `factorization` and the full analysis report for an empty or constant
 // sequence of n symbols, without factorizing: [0, 1, n], 1, 0.0.
@@ -26,6 +50,13 @@ FactorizationResult constant_result(std::size_t n);
 // The factor count every measure uses: 1 for an empty or constant sequence,
 // otherwise the complexity of `factorize`.
 std::uint32_t factor_count(const Sequence& seq, const AnalysisOptions& options);
+std::uint32_t factor_count(const Sequence& seq, const AnalysisOptions& options,
+                           FactorizationWorkspace& workspace);
+// In `workspace` when there is one, else in arrays of its own.
+inline std::uint32_t factor_count(const Sequence& seq, const AnalysisOptions& options,
+                                  FactorizationWorkspace* workspace) {
+    return workspace ? factor_count(seq, options, *workspace) : factor_count(seq, options);
+}
 
 // 2 * (log_B(log_B(K n)) + 1) / log_B(n), in this exact order of operations.
 double correction_term(std::size_t n, std::uint32_t alphabet_k, std::uint32_t base_b);

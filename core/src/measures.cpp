@@ -27,7 +27,8 @@ double compute_h(const Sequence& seq, const AnalysisOptions& options) {
 }
 
 double compute_nid(const Sequence& x, const Sequence& y, const AnalysisOptions& options) {
-    const auto count = [&](const Sequence& s) { return factor_count(s, options); };
+    PerWorker<FactorizationWorkspace> scratch;
+    const auto count = [&](const Sequence& s) { return factor_count(s, options, scratch.local()); };
     // The concatenations live only inside the tasks that count them.
     const auto [singles, pairs] = join(
         [&] { return join([&] { return count(x); }, [&] { return count(y); }); },
@@ -57,8 +58,10 @@ ExtraMeasures extra_measures_from_counts(double c, double c_first, double c_last
 ExtraMeasures extra_measures(const Sequence& seq, const AnalysisOptions& options, double complexity) {
     const std::size_t split = seq.size() / 2;
     // The last half is counted by this thread, the first half is offered to others.
-    const auto [c_last, c_first] = join([&] { return factor_count(suffix(seq, split), options); },
-                                        [&] { return factor_count(prefix(seq, split), options); });
+    PerWorker<FactorizationWorkspace> scratch;
+    const auto [c_last, c_first] =
+        join([&] { return factor_count(suffix(seq, split), options, scratch.local()); },
+             [&] { return factor_count(prefix(seq, split), options, scratch.local()); });
     return extra_measures_from_counts(complexity, static_cast<double>(c_first), static_cast<double>(c_last));
 }
 

@@ -262,6 +262,7 @@ public:
         : registry_(registry), index_(index), rng_(0x9E3779B97F4A7C15ull * (index + 1)) {}
 
     Registry& registry() const { return registry_; }
+    std::size_t index() const { return index_; }
 
     bool push(Job* job) noexcept;
     bool take_back(Job* job) noexcept;
@@ -609,6 +610,8 @@ void inject_and_wait(Job* job, LockLatch& latch) {
 }
 
 std::size_t worker_pool_size(const Worker* worker) noexcept { return worker->registry().size(); }
+
+std::size_t worker_index(const Worker* worker) noexcept { return worker->index(); }
 
 void parallel_for(std::size_t count, RangeBody body) {
     if (count == 0) return;

@@ -143,6 +143,9 @@ void inject_and_wait(Job* job, LockLatch& latch);
 // Number of threads of the pool that `worker` belongs to.
 std::size_t worker_pool_size(const Worker* worker) noexcept;
 
+// The worker's position in the pool, 0 to N - 1.
+std::size_t worker_index(const Worker* worker) noexcept;
+
 // A task returning void yields std::monostate so that it fits in a pair.
 template <class R>
 using value_t = std::conditional_t<std::is_void_v<R>, std::monostate, std::remove_cvref_t<R>>;
@@ -302,5 +305,27 @@ auto parallel_map(std::int64_t first, std::int64_t last, F&& f)
         return cells;
     }
 }
+
+// Scratch space reused by the tasks of one operation: one T per pool worker,
+// created with the operation and released with it, so a call pays for its
+// buffers once rather than once per task.  A task may hold its worker's T
+// only while it runs no join or parallel_map of its own (a waiting worker
+// runs other tasks), which keeps every slot to one task at a time.
+template <class T>
+class PerWorker {
+public:
+    PerWorker() : slots_(pool_thread_count()) {}
+
+    // The calling worker's T, or null on a thread outside the pool.
+    T* local() noexcept {
+        const detail::Worker* worker = detail::current_worker();
+        if (worker == nullptr) return nullptr;
+        const std::size_t i = detail::worker_index(worker);
+        return i < slots_.size() ? &slots_[i] : nullptr;
+    }
+
+private:
+    std::vector<T> slots_;
+};
 
 }  // namespace parsimetrics

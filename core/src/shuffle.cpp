@@ -105,6 +105,7 @@ SurrogateComplexities surrogate_complexities(const Sequence& seq, const Analysis
 
     const std::uint64_t hash = content_hash(seq);
     const auto swaps = static_cast<std::uint32_t>(n / 2);
+    PerWorker<FactorizationWorkspace> scratch;
     const std::vector<std::uint32_t> counts =
         parallel_map(1, static_cast<std::int64_t>(m), [&](std::int64_t index) -> std::uint32_t {
             const auto l = static_cast<std::uint64_t>(index);
@@ -112,7 +113,7 @@ SurrogateComplexities surrogate_complexities(const Sequence& seq, const Analysis
             if (n <= 2 * l || n <= 10) return input_count;
             const Sequence surrogate =
                 shuffled_surrogate(seq, static_cast<std::uint32_t>(l), swaps, block_seed(hash, l));
-            return factor_count(surrogate, options);
+            return factor_count(surrogate, options, scratch.local());
         });
     std::copy(counts.begin(), counts.end(), out.complexities.begin() + 1);
     return out;

@@ -233,6 +233,8 @@ bool integer_buffer_bytes(PyObject* obj, std::vector<std::uint8_t>& bytes) {
     } release{&view};
     const auto item = integer_item(view.format, view.itemsize);
     if (view.ndim != 1 || !item) return false;
+    // A memoryview iterates native formats only; "<i" or ">H" must fail as its iteration does.
+    if (Py_TYPE(obj) == &PyMemoryView_Type && view.format && std::strchr("<>=!", view.format[0])) return false;
     const Py_ssize_t count = view.shape[0], stride = view.strides[0];
     bytes.reserve(static_cast<std::size_t>(count));
     const auto* p = static_cast<const std::uint8_t*>(view.buf);

@@ -1,0 +1,313 @@
+// Factorization costs: the whole `factorize` against libdivsufsort alone on
+// random binary, 4-letter, byte and English-like texts of 10^5 to 10^7
+// symbols, with the peak heap memory one factorization holds beyond its
+// input; then small inputs on both sides of the library threshold, periodic
+// and random, in nanoseconds per symbol.
+//
+// Usage: bench_factorize [max_n] [--reference]
+//   max_n        largest length of the first table (default 10000000)
+//   --reference  also time the LCP/LPF reference pipeline
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
+
+#include <divsufsort.h>
+#include <malloc.h>
+
+#include "lz76.hpp"
+#include "options.hpp"
+#include "sequence.hpp"
+
+// ---------------------------------------------------------------------------
+// Heap accounting: every operator new/delete of this program updates the live
+// byte count and its high-water mark.  libdivsufsort allocates its small
+// bucket tables with malloc and is not counted.
+
+namespace {
+
+std::atomic<std::int64_t> g_live{0};
+std::atomic<std::int64_t> g_peak{0};
+
+void* counted_alloc(std::size_t size, std::size_t alignment = 0) {
+    void* p = alignment == 0 ? std::malloc(size == 0 ? 1 : size)
+                             : std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment);
+    if (p == nullptr) throw std::bad_alloc();
+    const auto bytes = static_cast<std::int64_t>(malloc_usable_size(p));
+    const std::int64_t live = g_live.fetch_add(bytes, std::memory_order_relaxed) + bytes;
+    std::int64_t peak = g_peak.load(std::memory_order_relaxed);
+    while (live > peak && !g_peak.compare_exchange_weak(peak, live, std::memory_order_relaxed)) {
+    }
+    return p;
+}
+
+void counted_free(void* p) noexcept {
+    if (p == nullptr) return;
+    g_live.fetch_sub(static_cast<std::int64_t>(malloc_usable_size(p)), std::memory_order_relaxed);
+    std::free(p);
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) { return counted_alloc(size); }
+void* operator new[](std::size_t size) { return counted_alloc(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return counted_alloc(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return counted_alloc(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void* operator new(std::size_t size, std::align_val_t al) { return counted_alloc(size, static_cast<std::size_t>(al)); }
+void* operator new[](std::size_t size, std::align_val_t al) { return counted_alloc(size, static_cast<std::size_t>(al)); }
+void operator delete(void* p, std::align_val_t) noexcept { counted_free(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { counted_free(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { counted_free(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { counted_free(p); }
+void operator delete(void* p) noexcept { counted_free(p); }
+void operator delete[](void* p) noexcept { counted_free(p); }
+void operator delete(void* p, std::size_t) noexcept { counted_free(p); }
+void operator delete[](void* p, std::size_t) noexcept { counted_free(p); }
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using parsimetrics::AnalysisOptions;
+using parsimetrics::Sequence;
+
+double seconds_since(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// ---------------------------------------------------------------------------
+// Deterministic inputs (splitmix64, no library distributions).
+
+struct Rng {
+    std::uint64_t state;
+    std::uint64_t next() {
+        std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+    double unit() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }
+};
+
+std::vector<std::uint8_t> uniform_text(std::size_t n, unsigned sigma, std::uint64_t seed) {
+    Rng rng{seed};
+    std::vector<std::uint8_t> t(n);
+    for (auto& c : t) c = static_cast<std::uint8_t>(sigma == 256 ? rng.next() & 0xFF : 'a' + rng.next() % sigma);
+    return t;
+}
+
+// Words drawn Zipf-like (weight 1/rank) from a vocabulary of 4000 made-up
+// words whose letters follow English letter frequencies; commas, full stops
+// with a capital after them, and the odd paragraph break.
+std::vector<std::uint8_t> english_like_text(std::size_t n, std::uint64_t seed) {
+    Rng rng{seed};
+    static const double letter_freq[26] = {8.2, 1.5, 2.8, 4.3, 12.7, 2.2, 2.0, 6.1, 7.0, 0.15, 0.77, 4.0, 2.4,
+                                           6.7, 7.5, 1.9, 0.095, 6.0, 6.3, 9.1, 2.8, 0.98, 2.4, 0.15, 2.0, 0.074};
+    std::vector<double> letter_cdf(26);
+    double acc = 0;
+    for (int i = 0; i < 26; ++i) letter_cdf[i] = acc += letter_freq[i];
+    auto letter = [&] {
+        const double u = rng.unit() * acc;
+        return static_cast<char>('a' + (std::upper_bound(letter_cdf.begin(), letter_cdf.end(), u) - letter_cdf.begin()));
+    };
+
+    const std::size_t vocabulary = 4000;
+    std::vector<std::string> words(vocabulary);
+    std::vector<double> word_cdf(vocabulary);
+    double total = 0;
+    for (std::size_t r = 0; r < vocabulary; ++r) {
+        // Frequent words are short.
+        const std::size_t len = 1 + static_cast<std::size_t>(std::log2(2.0 + r) * (0.4 + rng.unit() * 0.6));
+        for (std::size_t k = 0; k < len; ++k) words[r] += letter();
+        word_cdf[r] = total += 1.0 / static_cast<double>(r + 1);
+    }
+
+    std::vector<std::uint8_t> t;
+    t.reserve(n + 32);
+    bool capital = true;
+    while (t.size() < n) {
+        const double u = rng.unit() * total;
+        const std::string& w = words[std::upper_bound(word_cdf.begin(), word_cdf.end(), u) - word_cdf.begin()];
+        for (std::size_t k = 0; k < w.size(); ++k)
+            t.push_back(static_cast<std::uint8_t>(k == 0 && capital ? w[k] - 'a' + 'A' : w[k]));
+        capital = false;
+        const double p = rng.unit();
+        if (p < 0.06) {
+            t.push_back(',');
+        } else if (p < 0.11) {
+            t.push_back('.');
+            capital = true;
+            if (rng.unit() < 0.1) {
+                t.push_back('\n');
+                continue;
+            }
+        }
+        t.push_back(' ');
+    }
+    t.resize(n);
+    return t;
+}
+
+// ---------------------------------------------------------------------------
+// Measurements.
+
+// libdivsufsort alone, including the allocation of its output array.
+void run_divsufsort(const Sequence& seq) {
+    auto* sa = new saidx_t[seq.size()];
+    const saint_t rc = divsufsort(seq.data(), sa, static_cast<saidx_t>(seq.size()));
+    if (rc != 0) std::abort();
+    delete[] sa;
+}
+
+template <class Fn>
+double time_best(Fn&& fn, int reps) {
+    double best = 1e300;
+    for (int r = 0; r < reps; ++r) {
+        const auto start = Clock::now();
+        fn();
+        best = std::min(best, seconds_since(start));
+    }
+    return best;
+}
+
+// Largest number of heap bytes live during one call, beyond those live before it.
+template <class Fn>
+double peak_extra_bytes_per_symbol(Fn&& fn, std::size_t n) {
+    const std::int64_t before = g_live.load();
+    g_peak.store(before);
+    fn();
+    return static_cast<double>(g_peak.load() - before) / static_cast<double>(n);
+}
+
+// Results are folded into a volatile sink so that no call is optimised away.
+volatile std::uint64_t g_sink = 0;
+void consume(std::uint64_t v) { g_sink = g_sink + v; }
+
+void large_inputs(std::size_t max_n, bool with_reference) {
+    const AnalysisOptions options;
+    struct Kind {
+        const char* name;
+        std::vector<std::uint8_t> (*make)(std::size_t);
+    };
+    const Kind kinds[] = {
+        {"binary", [](std::size_t n) { return uniform_text(n, 2, 11); }},
+        {"4-letter", [](std::size_t n) { return uniform_text(n, 4, 12); }},
+        {"bytes", [](std::size_t n) { return uniform_text(n, 256, 13); }},
+        {"english", [](std::size_t n) { return english_like_text(n, 14); }},
+    };
+
+    std::printf("Whole factorize against divsufsort alone (best of several runs, the two interleaved).\n"
+                "peak: heap bytes per symbol held at once by one factorize call, its result included.\n");
+    std::printf("%-9s %9s %9s %12s %12s %7s %10s", "input", "n", "factors", "divsufsort s", "factorize s", "ratio",
+                "peak B/sym");
+    if (with_reference) std::printf(" %12s %7s %10s", "reference s", "ratio", "peak B/sym");
+    std::printf("\n");
+    for (std::size_t n = 100000; n <= max_n; n *= 10) {
+        const int reps = n >= 10000000 ? 5 : n >= 1000000 ? 7 : 15;
+        for (const Kind& kind : kinds) {
+            const Sequence seq = parsimetrics::from_bytes(kind.make(n));
+            std::uint32_t complexity = 0;
+            double t_lib = 1e300, t_fact = 1e300;
+            for (int r = 0; r < reps; ++r) {
+                t_lib = std::min(t_lib, time_best([&] { run_divsufsort(seq); }, 1));
+                t_fact = std::min(t_fact, time_best([&] { complexity = parsimetrics::factorize(seq, options).complexity; }, 1));
+            }
+            const double peak = peak_extra_bytes_per_symbol(
+                [&] { consume(parsimetrics::factorize(seq, options).factors.size()); }, n);
+            std::printf("%-9s %9zu %9u %12.4f %12.4f %7.3f %10.2f", kind.name, n, complexity, t_lib, t_fact,
+                        t_fact / t_lib, peak);
+            if (with_reference) {
+                const double t_ref = time_best(
+                    [&] { consume(parsimetrics::factorize_reference(seq, options).complexity); }, 2);
+                const double peak_ref = peak_extra_bytes_per_symbol(
+                    [&] { consume(parsimetrics::factorize_reference(seq, options).factors.size()); }, n);
+                std::printf(" %12.4f %7.3f %10.2f", t_ref, t_ref / t_lib, peak_ref);
+            }
+            std::printf("\n");
+            std::fflush(stdout);
+        }
+    }
+}
+
+void small_inputs() {
+    const AnalysisOptions options;
+    struct Kind {
+        const char* name;
+        std::vector<std::uint8_t> (*make)(std::size_t);
+    };
+    const Kind kinds[] = {
+        {"a^n", [](std::size_t n) { return std::vector<std::uint8_t>(n, 'a'); }},
+        {"(ab)^n", [](std::size_t n) {
+             std::vector<std::uint8_t> t(n);
+             for (std::size_t i = 0; i < n; ++i) t[i] = "ab"[i % 2];
+             return t;
+         }},
+        {"(abc)^n+1", [](std::size_t n) {
+             std::vector<std::uint8_t> t(n);
+             for (std::size_t i = 0; i < n; ++i) t[i] = "abc"[i % 3];
+             t[n / 2] = 'd';
+             return t;
+         }},
+        {"binary", [](std::size_t n) { return uniform_text(n, 2, 21); }},
+        {"bytes", [](std::size_t n) { return uniform_text(n, 256, 22); }},
+        {"english", [](std::size_t n) { return english_like_text(n, 23); }},
+    };
+    const std::size_t sizes[] = {100, 1000, 2047, 2048};
+
+    std::printf("\nSmall inputs: factorize, ns per symbol (best of 5)\n");
+    std::printf("%-10s", "input");
+    for (std::size_t n : sizes) std::printf(" %10zu", n);
+    std::printf("\n");
+    for (const Kind& kind : kinds) {
+        std::printf("%-10s", kind.name);
+        for (std::size_t n : sizes) {
+            const Sequence seq = parsimetrics::from_bytes(kind.make(n));
+            // Enough calls for about 20 ms per timed run.
+            const auto start = Clock::now();
+            consume(parsimetrics::factorize(seq, options).complexity);
+            const double once = std::max(seconds_since(start), 1e-7);
+            const int calls = std::max(1, static_cast<int>(0.02 / once));
+            const double t = time_best(
+                [&] {
+                    for (int c = 0; c < calls; ++c) consume(parsimetrics::factorize(seq, options).complexity);
+                },
+                5);
+            std::printf(" %10.1f", t / calls / static_cast<double>(n) * 1e9);
+            std::fflush(stdout);
+        }
+        std::printf("\n");
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::size_t max_n = 10000000;
+    bool with_reference = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--reference")
+            with_reference = true;
+        else
+            max_n = std::strtoull(argv[i], nullptr, 10);
+    }
+    large_inputs(max_n, with_reference);
+    small_inputs();
+    return 0;
+}
