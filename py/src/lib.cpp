@@ -84,12 +84,12 @@ void raise_panic(const char* message) {
 // ---------------------------------------------------------------------------
 // Sequence conversion
 
-// UTF-8 bytes of a str, or false with no exception set when it cannot be
-// encoded (lone surrogates).  Uses the interpreter's cached UTF-8 buffer.
+// UTF-8 bytes of a str, or false with the encoding error pending when it
+// cannot be encoded (lone surrogates).  Reads the interpreter's cached UTF-8
+// buffer: no copy.
 bool utf8_view(PyObject* text, const char** data, Py_ssize_t* size) {
     *data = PyUnicode_AsUTF8AndSize(text, size);
-    if (*data != nullptr) return true;
-    return false;
+    return *data != nullptr;
 }
 
 pm::Sequence text_list_sequence(PyObject* list) {
