@@ -312,11 +312,12 @@ PyObject* new_list(const std::vector<T>& values, Make make) {
     return list.release();
 }
 
-PyObject* new_pair(PyObject* first, PyObject* second) {
-    PyRef a(first), b(second);
+// Steals both references, so the caller creates each item into a PyRef
+// first: no item is left behind when the other cannot be created.
+PyObject* new_pair(PyRef first, PyRef second) {
     PyRef tuple(checked(PyTuple_New(2)));
-    PyTuple_SetItem(tuple.get(), 0, a.release());
-    PyTuple_SetItem(tuple.get(), 1, b.release());
+    PyTuple_SetItem(tuple.get(), 0, first.release());
+    PyTuple_SetItem(tuple.get(), 1, second.release());
     return tuple.release();
 }
 
@@ -353,7 +354,9 @@ PyObject* compute_factorization(const pm::Sequence* seqs, const pm::AnalysisOpti
     const pm::Sequence& seq = seqs[0];
     const pm::FactorizationResult r =
         pm::is_constant(seq) ? pm::constant_result(seq.size()) : pm::factorize(seq, options);
-    return new_pair(new_int(r.complexity), factors_list(r.factors));
+    PyRef complexity(new_int(r.complexity));
+    PyRef factors(factors_list(r.factors));
+    return new_pair(std::move(complexity), std::move(factors));
 }
 
 PyObject* compute_h(const pm::Sequence* seqs, const pm::AnalysisOptions& options) {
@@ -362,7 +365,9 @@ PyObject* compute_h(const pm::Sequence* seqs, const pm::AnalysisOptions& options
 
 PyObject* compute_emc(const pm::Sequence* seqs, const pm::AnalysisOptions& options) {
     const pm::EmcResult r = pm::compute_emc(seqs[0], options);
-    return new_pair(new_float(r.value), new_list(r.summands, new_float));
+    PyRef value(new_float(r.value));
+    PyRef summands(new_list(r.summands, new_float));
+    return new_pair(std::move(value), std::move(summands));
 }
 
 PyObject* compute_nid(const pm::Sequence* seqs, const pm::AnalysisOptions& options) {
