@@ -48,5 +48,8 @@ bool is_constant(const Sequence& seq);
 // a sequence of at most 10 symbols is never changed either, but its first
 // block is still drawn, which advances the generator.
 void swap_random_blocks(Sequence& seq, std::uint32_t l, SurrogateRng& rng);
+// The same step `times` times in a row with one generator (what a surrogate
+// does), with the block arithmetic done once.
+void swap_random_blocks(Sequence& seq, std::uint32_t l, SurrogateRng& rng, std::uint32_t times);
 
 }  // namespace parsimetrics

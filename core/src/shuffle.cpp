@@ -54,7 +54,7 @@ Sequence shuffled_surrogate(const Sequence& seq, std::uint32_t l, std::uint32_t 
                             std::uint64_t seed, ChachaRefill kernel) {
     Sequence copy = seq;
     SurrogateRng rng = SurrogateRng::from_seed(seed, kernel);
-    for (std::uint32_t k = 0; k < swaps; ++k) swap_random_blocks(copy, l, rng);
+    swap_random_blocks(copy, l, rng, swaps);
     return copy;
 }
 
