@@ -82,23 +82,23 @@ class UserBaseError(BaseException):
 # answers.
 
 
-def _raise_or_return(spec):
-    if isinstance(spec, type) and issubclass(spec, BaseException):
-        raise spec("raised on purpose")
-    return spec
+def _raise_or_return(outcome):
+    if isinstance(outcome, type) and issubclass(outcome, BaseException):
+        raise outcome("raised on purpose")
+    return outcome
 
 
 class Index:
-    """An integer-like object: `__index__` returns or raises `spec`."""
+    """An integer-like object: `__index__` returns or raises `outcome`."""
 
-    def __init__(self, spec):
-        self.spec = spec
+    def __init__(self, outcome):
+        self.outcome = outcome
 
     def __index__(self):
-        return _raise_or_return(self.spec)
+        return _raise_or_return(self.outcome)
 
     def __repr__(self):
-        return f"Index({self.spec!r})"
+        return f"Index({self.outcome!r})"
 
 
 class BigInt(int):
