@@ -174,12 +174,6 @@ def _processes(args) -> int:
     return args.processes or parallel.available_cpus()
 
 
-def _require(*functions: str) -> None:
-    missing = measures.missing_functions(*functions)
-    if missing:
-        raise CliError(f"this build of parsimetrics has no {', '.join(f + '()' for f in missing)}")
-
-
 def run_analyze(args) -> int:
     if args.max_block_size is not None and args.measure not in ("emc", "lz76"):
         raise CliError("--max-block-size applies to --measure emc and lz76 only")
@@ -192,7 +186,6 @@ def run_analyze(args) -> int:
     options = AnalysisOptions(args.alphabet, args.log_base, args.max_block_size)
     for record in records:
         measures.check_record(record, args.measure, options)
-    _require(args.measure, *(("emc", "h") if args.plot else ()))
 
     job = functools.partial(measures.analysis_job, measure=args.measure, options=options, plot=bool(args.plot))
     table = Table([r.name for r in records], COLUMNS[args.measure]) if _output_mode(args) == "table" else None
@@ -223,7 +216,6 @@ def run_distance(args) -> int:
         raise CliError(f"distance needs at least two sequences, but the input holds {len(records)}")
     longest = sorted((len(r.symbols) for r in records), reverse=True)[:2]
     measures.check_length("the two longest sequences together", sum(longest))
-    _require("nid")
 
     n = len(records)
     pairs = [(i, j) for i in range(n) for j in range(i, n)]
@@ -252,7 +244,6 @@ def run_nid(args) -> int:
     records = _read(args)
     if len(records) != 2:
         raise CliError(f"nid compares two sequences, but the input holds {len(records)}")
-    _require("nid")
     first, second = records
     value = measures.distance(first, second)
     if _output_mode(args) == "table":

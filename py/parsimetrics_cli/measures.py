@@ -39,10 +39,6 @@ class AnalysisOptions:
         return args
 
 
-def missing_functions(*names: str) -> list[str]:
-    return [name for name in names if not hasattr(parsimetrics, name)]
-
-
 def check_length(name: str, length: int) -> None:
     if length > MAX_SYMBOLS:
         raise AnalysisError(f"{name}: sequence too long ({length} symbols; at most {MAX_SYMBOLS} fit)")
