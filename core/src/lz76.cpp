@@ -34,10 +34,18 @@ std::vector<std::uint32_t> boundaries_from_lpf(const std::vector<std::uint32_t>&
     return factors;
 }
 
+namespace {
+
+// The count implied by m boundaries ending at `last`: a final factor that ends
+// in a copy (last = n + 1) has no new symbol and is not counted.
+std::uint32_t counted_factors(std::size_t m, std::size_t last, std::size_t n) {
+    return static_cast<std::uint32_t>(last == n ? m - 1 : m - 2);
+}
+
+}  // namespace
+
 std::uint32_t complexity_of(const std::vector<std::uint32_t>& factors, std::size_t n) {
-    const auto m = static_cast<std::uint32_t>(factors.size());
-    // A final factor that ends in a copy has no new symbol and is not counted.
-    return factors.back() == n ? m - 1 : m - 2;
+    return counted_factors(factors.size(), factors.back(), n);
 }
 
 FactorizationResult factorize_reference(const Sequence& seq, const AnalysisOptions& options) {
@@ -137,8 +145,7 @@ WalkEnd walk_factors(const std::uint8_t* text, std::size_t n, std::uint32_t* suc
 }
 
 std::uint32_t count_from_end(const WalkEnd& end, std::size_t n) {
-    // A final factor that ends in a copy has no new symbol and is not counted.
-    return static_cast<std::uint32_t>(end.last == n ? end.boundaries - 1 : end.boundaries - 2);
+    return counted_factors(end.boundaries, end.last, n);
 }
 
 // Suffix array, previous smaller starts, walk.  Leaves the recorded

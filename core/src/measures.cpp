@@ -8,16 +8,26 @@
 
 namespace parsimetrics {
 
-double entropy_density(std::size_t n, std::uint32_t complexity, const AnalysisOptions& options,
-                       std::uint32_t alphabet_size) {
-    if (n < 2) return 0.0;
+namespace {
+
+// n / log_k(n), the factor count of a maximally complex sequence of n
+// symbols, evaluated as ln(n), ln(k), their quotient, then n over it; both
+// the density and its error estimate divide by it in this exact form.
+double length_per_log(std::size_t n, const AnalysisOptions& options, std::uint32_t alphabet_size) {
     const double k = static_cast<double>(effective_base(options.log_base, alphabet_size));
     const double nd = static_cast<double>(n);
     const double a = std::log(nd);
     const double b = std::log(k);
     const double q = a / b;
-    const double r = nd / q;
-    return static_cast<double>(complexity) / r;
+    return nd / q;
+}
+
+}  // namespace
+
+double entropy_density(std::size_t n, std::uint32_t complexity, const AnalysisOptions& options,
+                       std::uint32_t alphabet_size) {
+    if (n < 2) return 0.0;
+    return static_cast<double>(complexity) / length_per_log(n, options, alphabet_size);
 }
 
 double compute_h(const Sequence& seq, const AnalysisOptions& options) {
@@ -79,16 +89,10 @@ FullAnalysisResult full_analysis(const Sequence& seq, const AnalysisOptions& opt
     r.extras = extra_measures(seq, options, c);
     r.factors_stddev = factor_spread(r.factors);
     if (n >= 2) {
-        const double k = static_cast<double>(effective_base(options.log_base, seq.alphabet_size));
-        const double nd = static_cast<double>(n);
-        const double a = std::log(nd);
-        const double b = std::log(k);
-        const double q = a / b;
-        const double w = nd / q;
-        const double v = std::sqrt(w);
+        const double v = std::sqrt(length_per_log(n, options, seq.alphabet_size));
         const double u = (r.h * r.h) * r.h;
         r.normal_error = (std::sqrt(u) * r.factors_stddev) / v;
-        r.poison_error = r.h / nd;
+        r.poison_error = r.h / static_cast<double>(n);
     }
     return r;
 }

@@ -500,33 +500,25 @@ std::uint32_t optional_u32(PyObject* obj, const char* name) {
     return static_cast<std::uint32_t>(extract_integer(obj, name, 0, kU32Max));
 }
 
-// Index of a parameter by name; every table row has the numeric ones.
-std::size_t param_index(const FunctionSpec& f, const char* name) {
-    std::size_t i = 0;
-    while (std::strcmp(f.params[i], name) != 0) ++i;
-    return i;
-}
-
-bool has_param(const FunctionSpec& f, const char* name) {
-    for (const char* p : f.params)
-        if (std::strcmp(p, name) == 0) return true;
-    return false;
-}
-
 PyObject* call_frame(const FunctionSpec& f, PyObject* args, PyObject* kwargs) {
     try {
         std::vector<PyObject*> slots(f.params.size(), nullptr);  // borrowed
         bind_arguments(f, args, kwargs, slots);
-        auto slot = [&](const char* name) { return slots[param_index(f, name)]; };
+        // The argument bound to a parameter, or null when it was omitted or
+        // the function has no such parameter.
+        auto slot = [&](const char* name) -> PyObject* {
+            for (std::size_t i = 0; i < f.params.size(); ++i)
+                if (std::strcmp(f.params[i], name) == 0) return slots[i];
+            return nullptr;
+        };
 
         // Numeric arguments in parameter order, all before any sequence.
         pm::AnalysisOptions options;
         if (PyObject* o = slot("partitions")) extract_integer(o, "partitions", kI32Min, kI32Max);
         options.alphabet = optional_u32(slot("alphabet"), "alphabet");
         options.log_base = optional_u32(slot("log_base"), "log_base");
-        if (has_param(f, "max_block_size"))
-            if (PyObject* o = slot("max_block_size"))
-                options.max_block_size = static_cast<std::int32_t>(extract_integer(o, "max_block_size", kI32Min, kI32Max));
+        if (PyObject* o = slot("max_block_size"))
+            options.max_block_size = static_cast<std::int32_t>(extract_integer(o, "max_block_size", kI32Min, kI32Max));
         if (PyObject* o = slot("jobs")) extract_integer(o, "jobs", 0, kU32Max);
         options.want_summands = f.want_summands;
 
