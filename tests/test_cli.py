@@ -157,6 +157,17 @@ def test_table_output(capsys, monkeypatch):
     assert float(rows[0].split()[-1]) < 0.1 < 0.9 < float(rows[1].split()[-1])
 
 
+def test_table_keeps_the_end_of_long_names(capsys, monkeypatch, tmp_path):
+    deep = tmp_path.joinpath(*["a_rather_long_directory_name"] * 4)
+    deep.mkdir(parents=True)
+    files = [write(deep, name, "0110100110010110") for name in ("first.txt", "second.txt")]
+    status, out, _ = run_main(capsys, monkeypatch, "analyze", "--table", "-m", "h", *files)
+    assert status == 0
+    names = [row.split()[0] for row in out.splitlines()[1:]]
+    assert [name[0] for name in names] == ["…", "…"]
+    assert [name.rsplit("/", 1)[-1] for name in names] == ["first.txt", "second.txt"]
+
+
 def run_with_terminal(args, stdout_tty, stderr_tty):
     """Run the command with a pseudo-terminal on the chosen streams; returns (stdout, stderr)."""
     master, slave = pty.openpty()

@@ -46,7 +46,9 @@ _MAX_NAME_WIDTH = 40
 
 
 def _clip(name: str, width: int) -> str:
-    return name if len(name) <= width else name[: width - 1] + "…"
+    # Names are paths or "path:record"; the end tells inputs apart, the
+    # leading directories rarely do, so those are the part dropped.
+    return name if len(name) <= width else "…" + name[len(name) - width + 1 :]
 
 
 class Table:
