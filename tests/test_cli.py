@@ -361,13 +361,17 @@ def test_dask_recipe_matches_the_command_line(capsys, monkeypatch, scheduler):
 # Plot, help and version
 
 
+@pytest.mark.filterwarnings("error")  # a layout that collapses warns
 def test_plot(tmp_path, capsys, monkeypatch):
     pytest.importorskip("matplotlib")
     target = tmp_path / "ladder.png"
+    deep = tmp_path.joinpath(*["a_rather_long_directory_name"] * 6)
+    deep.mkdir(parents=True)
+    long_named = write(deep, "golden_mean_shift_sample.txt", "0100101001001010")
     status, out, err = run_main(capsys, monkeypatch, "analyze", "-m", "h", "--json", "--plot", target,
-                                EXAMPLES / "periodic.txt", EXAMPLES / "fibonacci.txt")
+                                EXAMPLES / "periodic.txt", EXAMPLES / "fibonacci.txt", long_named)
     assert status == 0, err
-    assert target.read_bytes().startswith(b"\x89PNG") and len(json_lines(out)) == 2
+    assert target.read_bytes().startswith(b"\x89PNG") and len(json_lines(out)) == 3
 
 
 def test_plot_without_matplotlib(tmp_path, capsys, monkeypatch):

@@ -45,7 +45,7 @@ COLUMNS: dict[str, list[_Column]] = {
 _MAX_NAME_WIDTH = 40
 
 
-def _clip(name: str, width: int) -> str:
+def clip_name(name: str, width: int) -> str:
     # Names are paths or "path:record"; the end tells inputs apart, the
     # leading directories rarely do, so those are the part dropped.
     return name if len(name) <= width else "…" + name[len(name) - width + 1 :]
@@ -65,7 +65,7 @@ class Table:
         return "  ".join(cells).rstrip()
 
     def row(self, name: str, result: dict) -> str:
-        cells = [_clip(name, self.name_width).ljust(self.name_width)]
+        cells = [clip_name(name, self.name_width).ljust(self.name_width)]
         cells += [str(get(result)).rjust(width) for _, width, get in self.columns]
         return "  ".join(cells).rstrip()
 

@@ -8,7 +8,12 @@ from __future__ import annotations
 
 from itertools import accumulate
 
+from .output import clip_name
+
 INSTALL_HINT = "--plot needs matplotlib, which is not installed (pip install 'parsimetrics[plot]')"
+
+
+_LABEL_WIDTH = 28
 
 
 class PlotUnavailable(Exception):
@@ -32,7 +37,9 @@ def write_plot(path: str, entries: list[tuple[str, list[float], float]]) -> None
     fig = Figure(figsize=(11, 4.5), layout="constrained")
     ladder_ax, h_ax = fig.subplots(1, 2, width_ratios=[3, 2])
 
-    for name, summands, _ in entries:
+    # Long paths as labels would squeeze both panels to nothing.
+    names = [clip_name(name, _LABEL_WIDTH) for name, _, _ in entries]
+    for name, (_, summands, _) in zip(names, entries):
         blocks = range(1, len(summands) + 1)
         ladder_ax.plot(blocks, list(accumulate(summands)), marker="o", markersize=3, label=name)
     ladder_ax.xaxis.set_major_locator(MaxNLocator(integer=True))
@@ -43,7 +50,6 @@ def write_plot(path: str, entries: list[tuple[str, list[float], float]]) -> None
     if len(entries) <= 12:
         ladder_ax.legend(fontsize="small")
 
-    names = [name for name, _, _ in entries]
     positions = range(len(entries))
     h_ax.barh(positions, [h for _, _, h in entries], color=[f"C{i % 10}" for i in positions])
     h_ax.set_yticks(positions, names, fontsize="small" if len(entries) <= 20 else "xx-small")
