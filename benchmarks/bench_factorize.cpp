@@ -24,6 +24,7 @@
 #include "lz76.hpp"
 #include "options.hpp"
 #include "sequence.hpp"
+#include "timing.hpp"
 
 // ---------------------------------------------------------------------------
 // Heap accounting: every operator new/delete of this program updates the live
@@ -84,13 +85,11 @@ void operator delete[](void* p, std::size_t) noexcept { counted_free(p); }
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::seconds_since;
+using bench::time_best;
 using parsimetrics::AnalysisOptions;
 using parsimetrics::Sequence;
-
-double seconds_since(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 // ---------------------------------------------------------------------------
 // Deterministic inputs (splitmix64, no library distributions).
@@ -174,17 +173,6 @@ void run_divsufsort(const Sequence& seq) {
     const saint_t rc = divsufsort(seq.data(), sa, static_cast<saidx_t>(seq.size()));
     if (rc != 0) std::abort();
     delete[] sa;
-}
-
-template <class Fn>
-double time_best(Fn&& fn, int reps) {
-    double best = 1e300;
-    for (int r = 0; r < reps; ++r) {
-        const auto start = Clock::now();
-        fn();
-        best = std::min(best, seconds_since(start));
-    }
-    return best;
 }
 
 // Largest number of heap bytes live during one call, beyond those live before it.

@@ -11,16 +11,13 @@
 
 #include "lz76.hpp"
 #include "shuffle.hpp"
+#include "timing.hpp"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::time_best;
 using parsimetrics::ChachaImpl;
 using parsimetrics::kChachaBufferWords;
-
-double seconds_since(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 // Best of several runs, each refilling `refills` times; returns bytes/s.
 double keystream_rate(const ChachaImpl& impl, std::uint64_t refills) {
@@ -28,15 +25,12 @@ double keystream_rate(const ChachaImpl& impl, std::uint64_t refills) {
                                               0x13121110, 0x17161514, 0x1b1a1918, 0x1f1e1d1c};
     std::array<std::uint32_t, kChachaBufferWords> out{};
     std::uint32_t sink = 0;
-    double best = 1e300;
-    for (int run = 0; run < 5; ++run) {
-        const auto start = Clock::now();
+    const double best = time_best([&] {
         for (std::uint64_t r = 0; r < refills; ++r) {
             impl.refill(key.data(), r * 4, 0, out.data());
             sink ^= out[r & 63];
         }
-        best = std::min(best, seconds_since(start));
-    }
+    }, 5);
     volatile std::uint32_t keep = sink;
     (void)keep;
     return static_cast<double>(refills * kChachaBufferWords * 4) / best;
@@ -65,28 +59,21 @@ int main() {
     const std::uint64_t hash = content_hash(seq);
 
     // The factorization that every surrogate is made for, as the yardstick.
-    double factorize_best = 1e300;
-    for (int run = 0; run < 7; ++run) {
-        const auto start = Clock::now();
-        const auto count = factor_count(seq, AnalysisOptions{});
-        factorize_best = std::min(factorize_best, seconds_since(start));
-        volatile std::uint32_t keep = count;
+    const double factorize_best = time_best([&] {
+        volatile std::uint32_t keep = factor_count(seq, AnalysisOptions{});
         (void)keep;
-    }
+    }, 7);
 
     std::printf("\nshuffled_surrogate, n = %zu, %zu swaps (best of 7); one factorization %.3f ms\n", n,
                 n / 2, factorize_best * 1e3);
     std::printf("%-6s %12s %16s\n", "l", "ms", "x factorization");
     for (std::uint32_t l : {1u, 20u}) {
-        double best = 1e300;
         std::uint64_t checksum = 0;
-        for (int run = 0; run < 7; ++run) {
-            const auto start = Clock::now();
+        const double best = time_best([&] {
             const Sequence s = shuffled_surrogate(seq, l, static_cast<std::uint32_t>(n / 2),
                                                   block_seed(hash, l));
-            best = std::min(best, seconds_since(start));
             checksum += s.symbols[n / 3];
-        }
+        }, 7);
         volatile std::uint64_t keep = checksum;
         (void)keep;
         std::printf("%-6u %12.3f %16.3f\n", l, best * 1e3, best / factorize_best);
