@@ -172,7 +172,8 @@ struct Slot {
             }
         } catch (...) {
             // Everything travels, std::bad_alloc included: the waiting thread
-            // decides what becomes of it.
+            // decides what becomes of it.  (No forced unwind, which must go
+            // on, gets here: tasks run on pool workers, which nothing ends.)
             error = std::current_exception();
         }
     }

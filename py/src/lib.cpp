@@ -10,6 +10,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <cxxabi.h>
 #include <optional>
 #include <exception>
 #include <new>
@@ -33,6 +34,12 @@ namespace {
 
 // Owning reference; releases on scope exit, so early returns and C++
 // exceptions cannot leak Python objects.
+//
+// Once the interpreter is finalizing, a daemon thread that wants the GIL back
+// (inside any call that ran Python code) is ended with pthread_exit, whose
+// forced unwind runs these destructors on a thread without a thread state.
+// The reference is then left to the ending process: touching the object
+// could crash it.
 struct PyRef {
     PyObject* p = nullptr;
     PyRef() = default;
@@ -45,7 +52,9 @@ struct PyRef {
         p = std::exchange(o.p, nullptr);
         return *this;
     }
-    ~PyRef() { Py_XDECREF(p); }
+    ~PyRef() {
+        if (p != nullptr && Py_IsInitialized()) Py_DECREF(p);
+    }
     PyObject* get() const { return p; }
     PyObject* release() { return std::exchange(p, nullptr); }
     explicit operator bool() const { return p != nullptr; }
@@ -528,6 +537,8 @@ PyObject* call_frame(const FunctionSpec& f, PyObject* args, PyObject* kwargs) {
             seqs.push_back(sequence_from_python(slots[static_cast<std::size_t>(i)]));
 
         return f.compute(seqs.data(), options);
+    } catch (abi::__forced_unwind&) {
+        throw;  // the thread is being ended (see PyRef): let it go
     } catch (const PythonError&) {
         return nullptr;
     } catch (const std::bad_alloc&) {
