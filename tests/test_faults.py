@@ -163,3 +163,49 @@ def test_a_forked_child_gets_a_pool_of_its_own():
     print(json.dumps([os.waitstatus_to_exitcode(status), small_calls() == expected_small]))
     """, timeout=120)
     assert result == [0, True]
+
+
+def _sanitized():
+    with open("/proc/self/maps") as f:
+        return any(name in f.read() for name in ("libasan", "libtsan"))
+
+
+# The C++ runtime allocates a thread's exception state on the thread's first
+# throw; if that allocation fails, the process ends.  A fresh thread meets
+# a full C heap (every small block taken) under an address-space limit, first
+# on its very first call, then again once it has made calls.
+@pytest.mark.skipif(_sanitized(), reason="a sanitizer's shadow memory defeats the address-space limit")
+def test_exhausted_memory_on_a_thread_that_never_raised_is_memory_error():
+    result = run_child("""
+    import ctypes, threading
+    libc = ctypes.CDLL(None)
+    libc.malloc.restype = ctypes.c_void_p
+    libc.malloc.argtypes = [ctypes.c_size_t]
+    libc.free.argtypes = [ctypes.c_void_p]
+    held = (ctypes.c_void_p * 4_000_000)()
+    big = coin(1_000_000)
+    expected_small = small_calls()
+    results = []
+
+    def exhausted(call):
+        n = 0
+        limit(1 << 20)
+        for size in (1 << 16, 1 << 12, 1 << 8, 16):
+            while n < len(held) and (p := libc.malloc(size)):
+                held[n] = p
+                n += 1
+        failed = outcome(call)
+        for i in range(n):
+            libc.free(held[i])
+        return [failed, n < len(held)]
+
+    def fresh_thread():
+        for _ in range(2):
+            results.append(exhausted(lambda: pm.factorization(big)) + [small_calls() == expected_small])
+
+    thread = threading.Thread(target=fresh_thread)
+    thread.start()
+    thread.join()
+    print(json.dumps(results))
+    """, timeout=120)
+    assert result == [["MemoryError: ", True, True]] * 2

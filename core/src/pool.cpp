@@ -13,12 +13,14 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <new>
 #include <sstream>
 #include <string_view>
 #include <system_error>
 #include <thread>
 
 #include "error.hpp"
+#include "thread_storage.hpp"
 
 namespace parsimetrics {
 
@@ -335,10 +337,33 @@ public:
                                       "Could not start worker thread " +
                                       std::to_string(i + 1) + " of " +
                                       std::to_string(workers_.size()) + ": " + e.what());
+            } catch (...) {
+                stop(threads);  // std::bad_alloc: no memory for the thread's record
+                throw;
             }
+        }
+        // A worker without its thread-local storage could not report a
+        // failure (see thread_storage.hpp); it stops, and so does the pool.
+        bool all_ready;
+        {
+            std::unique_lock lock(start_mutex_);
+            start_cv_.wait(lock, [&] { return started_ == threads.size(); });
+            all_ready = unready_ == 0;
+        }
+        if (!all_ready) {
+            stop(threads);
+            throw std::bad_alloc();
         }
         // The workers run until the process ends and are never joined.
         for (auto& thread : threads) thread.detach();
+    }
+
+    // Each worker reports once, as it starts, whether it can run tasks.
+    void worker_started(bool ready) noexcept {
+        std::lock_guard lock(start_mutex_);
+        ++started_;
+        if (!ready) ++unready_;
+        start_cv_.notify_one();
     }
 
     void inject(Job* job) {
@@ -396,6 +421,10 @@ private:
     JobRing injected_;
     std::atomic<std::size_t> injected_count_{0};
     std::atomic<std::size_t> next_wake_{0};
+    std::mutex start_mutex_;
+    std::condition_variable start_cv_;
+    std::size_t started_ = 0;  // guarded by start_mutex_, as is unready_
+    std::size_t unready_ = 0;
 };
 
 namespace {
@@ -507,6 +536,9 @@ bool Worker::wake() noexcept {
 }
 
 void Worker::main_loop() noexcept {
+    const bool ready = reserve_thread_storage();
+    registry_.worker_started(ready);
+    if (!ready) return;
     t_current_worker = this;
     wait_until([this] { return registry_.stopping.load(std::memory_order_acquire); });
     t_current_worker = nullptr;

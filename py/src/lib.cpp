@@ -24,6 +24,7 @@
 #include "options.hpp"
 #include "sequence.hpp"
 #include "shuffle.hpp"
+#include "thread_storage.hpp"
 
 namespace pm = parsimetrics;
 
@@ -510,6 +511,8 @@ std::uint32_t optional_u32(PyObject* obj, const char* name) {
 }
 
 PyObject* call_frame(const FunctionSpec& f, PyObject* args, PyObject* kwargs) {
+    // Before anything here may throw (see thread_storage.hpp).
+    if (!pm::reserve_thread_storage()) return PyErr_NoMemory();
     try {
         std::vector<PyObject*> slots(f.params.size(), nullptr);  // borrowed
         bind_arguments(f, args, kwargs, slots);
