@@ -31,9 +31,9 @@ sanitized() {  # build directory, sanitizer, build target
 sanitized build/asan address all
 ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/asan --output-on-failure -j2
-# The pool itself, and the measures that hand tasks (and per-worker scratch) to it.
-sanitized build/tsan thread "pool_test emc_test"
-suites=$(for t in pool_test emc_test; do build/tsan/core/$t --gtest_list_tests; done |
+# The pool itself, and the measures and batches that hand tasks (and per-worker scratch) to it.
+sanitized build/tsan thread "pool_test emc_test batch_test"
+suites=$(for t in pool_test emc_test batch_test; do build/tsan/core/$t --gtest_list_tests; done |
   sed -n 's/^\([^ ].*\)\.$/\1/p' | paste -sd'|')
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --test-dir build/tsan --output-on-failure -j2 -R "^($suites)\."
