@@ -18,9 +18,9 @@ from pathlib import Path
 import pytest
 
 import parsimetrics
-import parsimetrics_cli
-from parsimetrics_cli import measures
-from parsimetrics_cli.inputs import ReadOptions, Symbolizer, parse_symbolizer, read_source, symbolize
+import parsimetrics_tools
+from parsimetrics_tools import measures
+from parsimetrics_tools.inputs import ReadOptions, Symbolizer, parse_symbolizer, read_source, symbolize
 
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
 
@@ -28,7 +28,7 @@ EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
 def cli(*args, stdin=b"", env=None, **kwargs):
     """Run the command in a child process with pipes for its standard streams."""
     return subprocess.run(
-        [sys.executable, "-m", "parsimetrics_cli", *map(str, args)],
+        [sys.executable, "-m", "parsimetrics_tools", *map(str, args)],
         input=stdin, capture_output=True, timeout=120, env=env, **kwargs,
     )
 
@@ -36,7 +36,7 @@ def cli(*args, stdin=b"", env=None, **kwargs):
 def run_main(capsys, monkeypatch, *args, stdin=b""):
     """Run ``main`` in this process; returns (status, stdout, stderr)."""
     monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(io.BytesIO(stdin)))
-    status = parsimetrics_cli.main([str(a) for a in args])
+    status = parsimetrics_tools.main([str(a) for a in args])
     out, err = capsys.readouterr()
     return status, out, err
 
@@ -173,7 +173,7 @@ def run_with_terminal(args, stdout_tty, stderr_tty):
     master, slave = pty.openpty()
     fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 80, 0, 0))
     proc = subprocess.Popen(
-        [sys.executable, "-m", "parsimetrics_cli", *map(str, args)],
+        [sys.executable, "-m", "parsimetrics_tools", *map(str, args)],
         stdin=subprocess.DEVNULL,
         stdout=slave if stdout_tty else subprocess.PIPE,
         stderr=slave if stderr_tty else subprocess.PIPE,
@@ -326,7 +326,7 @@ def test_module_failures_become_one_line(tmp_path, capsys, monkeypatch):
 def test_ctrl_c_stops_between_sequences(tmp_path, processes):
     rng = random.Random(5)
     big = write(tmp_path, "big.txt", bytes(48 + rng.getrandbits(1) for _ in range(1_000_000)))
-    proc = subprocess.Popen([sys.executable, "-m", "parsimetrics_cli", "analyze", "-m", "h", "-p", processes,
+    proc = subprocess.Popen([sys.executable, "-m", "parsimetrics_tools", "analyze", "-m", "h", "-p", processes,
                              *[big] * 60], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     assert proc.stdout.readline().startswith(b"{")
     start = time.monotonic()
@@ -352,7 +352,7 @@ def test_processes_give_the_same_output(command, lines):
 def test_dask_recipe_matches_the_command_line(capsys, monkeypatch, scheduler):
     pytest.importorskip("dask.bag")
     paths = [str(EXAMPLES / "sequences.fasta"), str(EXAMPLES / "fibonacci.txt")]
-    results = parsimetrics_cli.dask_bag(paths, npartitions=2).compute(scheduler=scheduler)
+    results = parsimetrics_tools.dask_bag(paths, npartitions=2).compute(scheduler=scheduler)
     status, out, _ = run_main(capsys, monkeypatch, "analyze", "--json", *paths)
     assert status == 0 and results == json_lines(out) and len(results) == 6
 

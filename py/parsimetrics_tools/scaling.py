@@ -4,7 +4,7 @@ The command line's per-file reader and per-sequence function are mapped over
 a bag of paths, so every worker reads its own files and the results are the
 same dictionaries ``parsimetrics analyze --json`` prints::
 
-    from parsimetrics_cli import dask_bag
+    from parsimetrics_tools import dask_bag
 
     bag = dask_bag(["a.fasta", "b.txt"], measure="h")
     results = bag.compute()                         # Dask's local scheduler
