@@ -6,6 +6,7 @@ import json
 import os
 import pty
 import random
+import re
 import signal
 import struct
 import subprocess
@@ -21,6 +22,7 @@ import parsimetrics
 import parsimetrics_tools
 from parsimetrics_tools import measures
 from parsimetrics_tools.inputs import ReadOptions, Symbolizer, parse_symbolizer, read_source, symbolize
+from parsimetrics_tools.output import Table, columns
 
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
 
@@ -152,7 +154,7 @@ def test_table_output(capsys, monkeypatch):
                               EXAMPLES / "periodic.txt", EXAMPLES / "random_binary.txt")
     assert status == 0
     header, *rows = out.splitlines()
-    assert header.split() == ["name", "length", "h"]
+    assert header.split() == ["name", "k", "length", "h"]
     assert [row.split()[0].rsplit("/", 1)[-1] for row in rows] == ["periodic.txt", "random_binary.txt"]
     assert float(rows[0].split()[-1]) < 0.1 < 0.9 < float(rows[1].split()[-1])
 
@@ -198,15 +200,14 @@ def run_with_terminal(args, stdout_tty, stderr_tty):
 def test_table_on_a_terminal_json_otherwise(stdout_tty):
     out, _ = run_with_terminal(["analyze", "-m", "h", EXAMPLES / "periodic.txt"], stdout_tty, False)
     first = out.decode().splitlines()[0]
-    assert first.split() == ["name", "length", "h"] if stdout_tty else json.loads(first)["measure"] == "h"
+    assert first.split() == ["name", "k", "length", "h"] if stdout_tty else json.loads(first)["measure"] == "h"
 
 
-@pytest.mark.parametrize("stderr_tty, files, bar", [(True, 2, True), (True, 1, False), (False, 2, False)])
-def test_progress_bar_only_for_several_inputs_on_a_terminal(stderr_tty, files, bar):
+@pytest.mark.parametrize("stderr_tty, files, shown", [(True, 2, [b"0/2", b" inputs/s"]), (True, 1, [b"elapsed"]),
+                                                      (False, 2, [])])
+def test_progress_says_what_it_counts_on_a_terminal(stderr_tty, files, shown):
     _, err = run_with_terminal(["analyze", "-m", "h", *[EXAMPLES / "periodic.txt"] * files], False, stderr_tty)
-    assert (b"0/2" in err) == bar
-    if not bar:
-        assert err == b""
+    assert all(text in err for text in shown) if shown else err == b""
 
 
 # --------------------------------------------------------------------------
@@ -226,6 +227,24 @@ def test_distance_matrix(style, delimiter):
             assert matrix[i][j] == matrix[j][i] == parsimetrics.nid(a.symbols, b.symbols)
     ancestor = matrix[header.index("ancestor") - 1]
     assert ancestor[header.index("mutant") - 1] < ancestor[header.index("unrelated") - 1]
+
+
+def test_distance_table_for_people(tmp_path):
+    out, _ = run_with_terminal(["distance", EXAMPLES / "sequences.fasta"], True, False)
+    header, *rows = out.decode().splitlines()
+    assert header.split() == ["ancestor", "mutant", "unrelated", "gc_rich", "tandem"]
+    assert all(re.fullmatch(r"\S+( +\d\.\d{4}){5}", row) for row in rows), rows
+
+
+@pytest.mark.parametrize("width", [40, 80, 200])
+def test_table_fits_the_terminal(width):
+    names = ["data/" + "x" * 60 + ".txt", "short"]
+    table = Table(names, columns("lz76", log_base=2), width=width)
+    row = parsimetrics.lz76("0110100110010110") | {"length": 16, "alphabet_size": 2}
+    lines = [table.header(), table.row(names[0], row), table.row(names[1], row)]
+    assert all(len(line) <= max(width, 60) for line in lines)
+    assert lines[1].split()[0].endswith("x.txt") and "h(bits)" in lines[0]
+    assert ("normal_error" in lines[0]) == (width >= 80) and ("redundancy" in lines[0]) == (width >= 100)
 
 
 def test_nid_command(capsys, monkeypatch):
@@ -263,6 +282,9 @@ def test_nid_command(capsys, monkeypatch):
         ({}, ["analyze", "--alphabet", "1", "x"], 2, "must be from 2 to"),
         ({}, ["analyze", "--processes", "two", "x"], 2, "not an integer: 'two'"),
         ({}, ["frobnicate"], 2, "invalid choice: 'frobnicate'"),
+        ({}, ["analyse", "--bogus", "x"], 2, "unrecognized arguments: --bogus (see 'parsimetrics analyze --help')"),
+        ({"a.txt": "01"}, ["analyze", "--plot", "adir", "a.txt"], 1, "adir: no suffix; the image format"),
+        ({"a.txt": "01"}, ["analyze", "--plot", "", "a.txt"], 1, "--plot needs a file name"),
         ({}, [], 2, "required: COMMAND"),
         ({"a.txt": "ab"}, ["analyze", "-m", "h", "--max-block-size", "3", "a.txt"], 1, "applies to --measure emc"),
         ({"a.txt": "abc"}, ["analyze", "--max-block-size", "4", "a.txt"], 1, "a.txt: max block size 4 exceeds"),
@@ -289,6 +311,42 @@ def test_errors_in_a_child_process(tmp_path, args, status):
     assert proc.stderr.count(b"\n") == 1 and b"Traceback" not in proc.stderr
 
 
+def _close(*fds):
+    return lambda: [os.close(fd) for fd in fds]
+
+
+@pytest.mark.parametrize(
+    "files, args, options, message",
+    [
+        ({"n.txt": "1 " + "7" * 5000}, ["analyze", "n.txt"], {}, b"n.txt"),
+        ({"n.txt": "1e308 1.7e308"}, ["analyze", "--symbolize", "mean", "n.txt"], {}, b"n.txt"),
+        ({}, ["analyze"], {"preexec_fn": _close(0)}, b"no input"),
+        ({}, ["analyze", "-"], {"preexec_fn": _close(0)}, b"standard input is closed"),
+        ({"a.txt": "01"}, ["analyze", "a.txt"], {"preexec_fn": _close(1)}, b"standard output is closed"),
+        ({"a.txt": "01"}, ["analyze", "a.txt"], {"stdout": open(os.devnull, "w")}, None),
+    ],
+)
+def test_odd_streams_and_values_give_one_line(tmp_path, files, args, options, message):
+    for name, content in files.items():
+        write(tmp_path, name, content)
+    proc = subprocess.run([sys.executable, "-m", "parsimetrics_tools", *args], cwd=tmp_path, stderr=subprocess.PIPE,
+                          timeout=60, **options)
+    if message is None:
+        assert proc.returncode == 0 and proc.stderr == b""
+    else:
+        assert proc.returncode == 1 and proc.stderr.count(b"\n") == 1 and message in proc.stderr, proc.stderr
+
+
+def test_file_names_that_are_not_text_are_escaped(tmp_path):
+    name = os.fsdecode(b"caf\xe9.txt")
+    write(tmp_path, name, "0110")
+    env = dict(os.environ, PYTHONIOENCODING="utf-8:strict")
+    ok = cli("analyze", "--json", "-m", "h", name, cwd=tmp_path, env=env)
+    assert ok.returncode == 0 and json.loads(ok.stdout)["name"] == name
+    missing = cli("analyze", os.fsdecode(b"gon\xe9.txt"), cwd=tmp_path, env=env)
+    assert missing.returncode == 1 and missing.stderr == b"parsimetrics: gon\\udce9.txt: no such file\n"
+
+
 @pytest.mark.skipif(os.geteuid() == 0, reason="root reads any file")
 def test_unreadable_file(tmp_path):
     path = write(tmp_path, "secret.txt", "0101")
@@ -310,7 +368,9 @@ def test_sequence_too_long(tmp_path, capsys, monkeypatch, command, limit, messag
     monkeypatch.setattr(parsimetrics, "nid", lambda *args: pytest.fail("nid called"), raising=False)
     a, b = write(tmp_path, "a.txt", "0110100110"), write(tmp_path, "b.txt", "01")
     status, out, err = run_main(capsys, monkeypatch, command, "--json", a, b)
-    assert (status, out) == (1, "") and err.endswith(message + "\n")
+    # analyze goes on with the input that fits; distance cannot pair it with anything.
+    assert status == 1 and err.endswith(message + "\n")
+    assert [row["name"] for row in json_lines(out)] == ([str(b)] if command == "analyze" else [])
 
 
 def test_module_failures_become_one_line(tmp_path, capsys, monkeypatch):
@@ -334,6 +394,103 @@ def test_ctrl_c_stops_between_sequences(tmp_path, processes):
     out, err = proc.communicate(timeout=30)
     assert proc.returncode == 130 and err == b"parsimetrics: interrupted\n"
     assert time.monotonic() - start < 3 and out.count(b"\n") < 50
+
+
+def random_file(tmp_path, name, n, seed=5):
+    rng = random.Random(seed)
+    return write(tmp_path, name, bytes(48 + rng.getrandbits(1) for _ in range(n)))
+
+
+def test_ctrl_c_stops_one_long_input_under_a_terminal(tmp_path):
+    # One process, one input: the measure runs in a worker, so this process shows
+    # the elapsed time and acts on Ctrl-C at once instead of after the measure.
+    big = random_file(tmp_path, "big.txt", 2_000_000)
+    master, slave = pty.openpty()
+    fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 80, 0, 0))
+    proc = subprocess.Popen([sys.executable, "-m", "parsimetrics_tools", "analyze", big],
+                            stdin=slave, stdout=slave, stderr=slave, start_new_session=True)
+    os.close(slave)
+    seen = b""
+    while b"elapsed" not in seen:
+        try:
+            seen += os.read(master, 4096)
+        except OSError:
+            pytest.fail(repr(seen))
+    start = time.monotonic()
+    os.killpg(proc.pid, signal.SIGINT)  # what the terminal does on Ctrl-C
+    assert proc.wait(timeout=10) == 130 and time.monotonic() - start < 1
+    os.close(master)
+
+
+def process_tree(pid):
+    """{process id: parent id} of every process below ``pid``."""
+    parents = {}
+    for stat in Path("/proc").glob("[0-9]*/stat"):
+        try:
+            fields = stat.read_text().rsplit(")", 1)[1].split()
+        except OSError:
+            continue
+        if fields[0] != "Z":
+            parents[int(stat.parent.name)] = int(fields[1])
+    below = {}
+    for child in parents:
+        ancestor = parents.get(child)
+        while ancestor is not None and ancestor != pid:
+            ancestor = parents.get(ancestor)
+        if ancestor == pid:
+            below[child] = parents[child]
+    return below
+
+
+def start_busy_workers(tmp_path, count):
+    """The tool on ``count`` long inputs with two workers, and the workers' ids once both are busy."""
+    big = random_file(tmp_path, "big.txt", 300_000)
+    proc = subprocess.Popen([sys.executable, "-m", "parsimetrics_tools", "analyze", "--json", "-p", "2",
+                             *[big] * count], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    deadline = time.monotonic() + 30
+    # Workers are forked by a start server, a child of the tool.
+    while len(workers := [p for p, parent in process_tree(proc.pid).items() if parent != proc.pid]) < 2:
+        assert time.monotonic() < deadline
+        time.sleep(0.05)
+    time.sleep(0.5)
+    return proc, workers
+
+
+def test_a_killed_worker_fails_its_input_only(tmp_path):
+    proc, workers = start_busy_workers(tmp_path, 3)
+    os.kill(workers[0], signal.SIGKILL)  # as the out-of-memory killer does
+    out, err = proc.communicate(timeout=120)
+    assert proc.returncode == 1 and len(out.splitlines()) == 2
+    assert err.count(b"\n") == 1 and b"big.txt (" in err and b"killed by SIGKILL" in err
+
+
+def test_sigterm_ends_the_workers_silently(tmp_path):
+    proc, _ = start_busy_workers(tmp_path, 4)
+    below = process_tree(proc.pid)
+    proc.terminate()
+    _, err = proc.communicate(timeout=10)
+    assert proc.returncode == 143 and err == b""
+    deadline = time.monotonic() + 2
+    while set(below) & set(process_tree(1)):
+        assert time.monotonic() < deadline, "workers outlived the tool"
+        time.sleep(0.05)
+
+
+@pytest.mark.parametrize("fail_fast", [False, True])
+def test_batch_reports_failures_and_goes_on(tmp_path, fail_fast):
+    good = write(tmp_path, "good.txt", "0110")
+    proc = cli("analyze", "--json", "-m", "h", *["--fail-fast"] * fail_fast, good, "missing.txt", good,
+               cwd=tmp_path)
+    assert proc.returncode == 1 and proc.stderr == b"parsimetrics: missing.txt: no such file\n"
+    # Every input is read before any is measured, so --fail-fast stops before the first result.
+    assert len(proc.stdout.splitlines()) == (0 if fail_fast else 2)
+    assert cli("analyze", "--json", good, good).returncode == 0
+
+
+def test_repeated_names_get_unique_labels(tmp_path):
+    a, b = write(tmp_path, "a.fa", ">x\nACGT\n>y\nAC\n"), write(tmp_path, "b.fa", ">x\nGGTT\n")
+    status_names = [r["name"] for r in json_lines(cli("analyze", "--json", "-m", "h", a, b, b).stdout.decode())]
+    assert status_names == [f"{a}:x", "y", f"{b}:x (1)", f"{b}:x (2)"]
 
 
 # --------------------------------------------------------------------------
@@ -368,10 +525,22 @@ def test_plot(tmp_path, capsys, monkeypatch):
     deep = tmp_path.joinpath(*["a_rather_long_directory_name"] * 6)
     deep.mkdir(parents=True)
     long_named = write(deep, "golden_mean_shift_sample.txt", "0100101001001010")
+    monkeypatch.setattr(parsimetrics, "emc", lambda *a, **k: pytest.fail("an h plot draws no ladder"))
     status, out, err = run_main(capsys, monkeypatch, "analyze", "-m", "h", "--json", "--plot", target,
                                 EXAMPLES / "periodic.txt", EXAMPLES / "fibonacci.txt", long_named)
     assert status == 0, err
     assert target.read_bytes().startswith(b"\x89PNG") and len(json_lines(out)) == 3
+
+
+@pytest.mark.parametrize("target", ["folder.png", "full.png"])
+def test_plot_write_failures_are_one_line(tmp_path, target):
+    pytest.importorskip("matplotlib")
+    (tmp_path / "folder.png").mkdir()
+    (tmp_path / "full.png").symlink_to("/dev/full")
+    proc = cli("analyze", "-m", "h", "--json", "--plot", target, EXAMPLES / "periodic.txt", cwd=tmp_path)
+    assert proc.returncode == 1 and len(proc.stdout.splitlines()) == 1
+    assert proc.stderr.startswith(f"parsimetrics: {target}: cannot write the plot: ".encode())
+    assert proc.stderr.count(b"\n") == 1 and sorted(p.name for p in tmp_path.iterdir()) == ["folder.png", "full.png"]
 
 
 def test_plot_without_matplotlib(tmp_path, capsys, monkeypatch):

@@ -1,27 +1,39 @@
-"""The ``parsimetrics`` command: argument parsing, the three subcommands and error reporting."""
+"""The ``parsimetrics`` command: argument parsing, the subcommands and error reporting.
+
+Each subcommand is one ``_add_*`` function that registers its parser and
+sets ``run`` to the function carrying it out; ``build_parser`` lists them.
+A batch reports each failing input in one line on standard error and goes on
+with the others; the exit status is then 1.
+"""
 
 from __future__ import annotations
 
 import argparse
 import functools
 import os
+import signal
 import sys
+from collections import Counter
 from contextlib import closing
 from pathlib import Path
 
 import parsimetrics
 
 from . import measures, parallel
-from .inputs import FORMATS, InputError, ReadOptions, Record, parse_symbolizer, read_records
+from .explain import EXPLANATION
+from .inputs import FORMATS, InputError, ReadOptions, Record, parse_symbolizer, read_source
 from .measures import MEASURES, AnalysisError, AnalysisOptions
-from .output import COLUMNS, Table, fixed, json_line, write_matrix
-from .parallel import Progress, ordered_map
-from .plot import PlotUnavailable, require_matplotlib, write_plot
+from .output import Table, clip_name, columns, fixed, json_line, matrix_table, write_matrix
+from .parallel import Progress, WorkerDied, ordered_map
+from .plot import PlotUnavailable, plot_format, require_matplotlib, write_plot
 
 PROG = "parsimetrics"
 EXIT_ERROR = 1
 EXIT_USAGE = 2
 EXIT_INTERRUPTED = 130
+EXIT_TERMINATED = 128 + signal.SIGTERM
+
+EXPLAIN_HINT = f"'{PROG} explain' defines every output field"
 
 
 class CliError(Exception):
@@ -30,6 +42,10 @@ class CliError(Exception):
 
 class _UsageError(Exception):
     pass
+
+
+class _Terminated(BaseException):
+    """SIGTERM, raised where the tool is so that its workers are ended on the way out."""
 
 
 class _Parser(argparse.ArgumentParser):
@@ -58,16 +74,11 @@ def _symbolizer(text: str):
         raise argparse.ArgumentTypeError(str(exc)) from None
 
 
-def build_parser() -> argparse.ArgumentParser:
-    parser = _Parser(
-        prog=PROG,
-        description="LZ76 complexity of symbolic sequences: factorization, entropy density, "
-        "effective measure complexity and information distance.",
-        epilog="Run 'parsimetrics COMMAND --help' for the options of each command.",
-    )
-    parser.add_argument("--version", action="version", version=f"{PROG} {parsimetrics.__version__}")
-    commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
+# --------------------------------------------------------------------------
+# Parser
 
+
+def _input_options() -> argparse.ArgumentParser:
     inputs = _Parser(add_help=False)
     group = inputs.add_argument_group("input")
     group.add_argument(
@@ -88,9 +99,12 @@ def build_parser() -> argparse.ArgumentParser:
         "quantiles:K (K equally filled symbols) or values (one symbol per distinct value); "
         "default: values for integers, median otherwise",
     )
+    return inputs
 
-    processes = _Parser(add_help=False)
-    processes.add_argument(
+
+def _run_options() -> argparse.ArgumentParser:
+    run = _Parser(add_help=False)
+    run.add_argument(
         "--processes",
         "-p",
         metavar="N",
@@ -98,18 +112,30 @@ def build_parser() -> argparse.ArgumentParser:
         default=1,
         help="analyse in N worker processes (0: one per CPU; default 1)",
     )
+    run.add_argument(
+        "--fail-fast", action="store_true", help="stop at the first input that fails (default: report it, go on)"
+    )
+    return run
 
+
+def _table_or_json() -> argparse.ArgumentParser:
     table_or_json = _Parser(add_help=False)
     mode = table_or_json.add_mutually_exclusive_group()
     mode.add_argument("--json", dest="output", action="store_const", const="json", help="write JSON lines")
     mode.add_argument("--table", dest="output", action="store_const", const="table", help="write an aligned table")
+    return table_or_json
 
+
+def _add_analyze(commands, inputs, run, table_or_json) -> None:
     analyze = commands.add_parser(
         "analyze",
-        parents=[inputs, processes, table_or_json],
+        aliases=["analyse"],
+        parents=[inputs, run, table_or_json],
         help="measure each sequence",
         description="Measure each sequence: one result per file, or per record of a FASTA file. "
-        "Writes a table on a terminal and JSON lines otherwise.",
+        "Writes a table on a terminal and JSON lines otherwise; every JSON line says how its "
+        "input was read and measured, enough to compute it again.",
+        epilog=EXPLAIN_HINT + ".",
     )
     analyze.add_argument("files", nargs="*", metavar="FILE", help="input files; '-' or none: standard input")
     measure = analyze.add_argument_group("measure")
@@ -118,7 +144,10 @@ def build_parser() -> argparse.ArgumentParser:
         "--alphabet", metavar="K", type=_bounded_int(2, 2**32 - 2), help="alphabet size for the correction term"
     )
     measure.add_argument(
-        "--log-base", metavar="B", type=_bounded_int(2, 2**32 - 2), help="logarithm base (default: the alphabet size)"
+        "--log-base",
+        metavar="B",
+        type=_bounded_int(2, 2**32 - 2),
+        help="logarithm base, 2 for bits (default: the number of distinct symbols, which normalizes h)",
     )
     measure.add_argument(
         "--max-block-size",
@@ -126,133 +155,317 @@ def build_parser() -> argparse.ArgumentParser:
         type=_bounded_int(1, 2**31 - 1),
         help="largest block length of the EMC ladder (default: chosen from the length)",
     )
-    analyze.add_argument("--plot", metavar="FILE.png", help="also draw the EMC ladders and entropy densities")
-    analyze.set_defaults(run=run_analyze)
+    analyze.add_argument(
+        "--plot", metavar="FILE.png", help="also draw the entropy densities (and EMC ladders) into this image"
+    )
+    analyze.set_defaults(run=run_analyze, parser=analyze)
 
+
+def _add_distance(commands, inputs, run, table_or_json) -> None:
     distance = commands.add_parser(
         "distance",
-        parents=[inputs, processes],
+        parents=[inputs, run],
         help="normalized information distance matrix",
         description="The normalized information distance of every pair of sequences "
-        "(files or FASTA records), as a labelled matrix.",
+        "(files or FASTA records), as a labelled matrix: aligned with 4 decimals on a terminal, "
+        "CSV otherwise; CSV, TSV and JSON keep every digit.",
+        epilog=EXPLAIN_HINT + ".",
     )
     distance.add_argument("files", nargs="+", metavar="FILE", help="input files; '-': standard input")
     style = distance.add_mutually_exclusive_group()
-    style.add_argument("--csv", dest="matrix", action="store_const", const="csv", help="comma-separated (default)")
+    style.add_argument("--table", dest="matrix", action="store_const", const="table", help="aligned, 4 decimals")
+    style.add_argument("--csv", dest="matrix", action="store_const", const="csv", help="comma-separated")
     style.add_argument("--tsv", dest="matrix", action="store_const", const="tsv", help="tab-separated")
     style.add_argument("--json", dest="matrix", action="store_const", const="json", help="one JSON object")
-    distance.set_defaults(run=run_distance, matrix="csv")
+    distance.set_defaults(run=run_distance, parser=distance, matrix=None)
 
+
+def _add_nid(commands, inputs, run, table_or_json) -> None:
     nid = commands.add_parser(
         "nid",
         parents=[inputs, table_or_json],
         help="normalized information distance of two sequences",
         description="The normalized information distance of two sequences: two files, "
         "or one file holding two FASTA records.",
+        epilog=EXPLAIN_HINT + ".",
     )
     nid.add_argument("files", nargs="+", metavar="FILE", help="one or two input files; '-': standard input")
-    nid.set_defaults(run=run_nid)
+    nid.set_defaults(run=run_nid, parser=nid)
+
+
+def _add_explain(commands, inputs, run, table_or_json) -> None:
+    explain = commands.add_parser(
+        "explain",
+        help="what every output field means, and where it comes from",
+        description="Define every field of the output, with the literature it comes from.",
+    )
+    explain.set_defaults(run=run_explain, parser=explain)
+
+
+SUBCOMMANDS = [_add_analyze, _add_distance, _add_nid, _add_explain]
+
+
+def build_parser() -> argparse.ArgumentParser:
+    parser = _Parser(
+        prog=PROG,
+        description="LZ76 complexity of symbolic sequences: factorization, entropy density, "
+        "effective measure complexity and information distance.",
+        epilog=f"Run '{PROG} COMMAND --help' for the options of each command; {EXPLAIN_HINT}.",
+    )
+    parser.add_argument("--version", action="version", version=f"{PROG} {parsimetrics.__version__}")
+    commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
+    shared = (_input_options(), _run_options(), _table_or_json())
+    for add in SUBCOMMANDS:
+        add(commands, *shared)
     return parser
 
 
+def parse_args(argv: list[str] | None) -> argparse.Namespace:
+    args, extra = build_parser().parse_known_args(argv)
+    if extra:
+        # The subcommand's own help lists the options it takes.
+        args.parser.error(f"unrecognized arguments: {' '.join(extra)}")
+    return args
+
+
 # --------------------------------------------------------------------------
-# Subcommands
+# Running a batch
 
 
-def _read(args) -> list[Record]:
-    if not args.files and sys.stdin.isatty():
+def _error(message: str, prefix: str = f"{PROG}: ") -> None:
+    if sys.stderr is not None:
+        try:
+            print(prefix + message, file=sys.stderr, flush=True)
+        except (OSError, ValueError):
+            pass
+
+
+def _read_options(args) -> ReadOptions:
+    return ReadOptions(args.format, args.raw, args.column, args.symbolize)
+
+
+class _Batch:
+    """Counts failures; reports each in one line, and stops at the first with --fail-fast."""
+
+    def __init__(self, fail_fast: bool):
+        self.fail_fast = fail_fast
+        self.failed = 0
+
+    def fail(self, message: str) -> None:
+        self.failed += 1
+        _error(message)
+        if self.fail_fast:
+            raise _Stop
+
+    @property
+    def status(self) -> int:
+        return EXIT_ERROR if self.failed else 0
+
+
+class _Stop(Exception):
+    pass
+
+
+def _read(args, batch: _Batch) -> list[Record]:
+    paths = args.files or ["-"]
+    if not args.files and (sys.stdin is None or sys.stdin.isatty()):
         raise CliError("no input: give FILE arguments or pipe a sequence into standard input")
-    options = ReadOptions(args.format, args.raw, args.column, args.symbolize)
-    return read_records(args.files, options)
+    options = _read_options(args)
+    records: list[Record] = []
+    for path in paths:
+        try:
+            if path == "-" and sys.stdin is None:
+                raise InputError("<stdin>: standard input is closed")
+            records.extend(read_source(path, options))
+        except InputError as exc:
+            batch.fail(str(exc))
+        except (OSError, ValueError, ArithmeticError) as exc:
+            # Whatever reading a file may raise beyond its own errors stays a one-line report.
+            batch.fail(f"{path}: {exc}")
+    return records
+
+
+def unique_labels(records: list[Record]) -> list[str]:
+    """The records' names, with the file in front of those that repeat, and a count if they still do."""
+    repeated = {name for name, count in Counter(r.name for r in records).items() if count > 1}
+    labels = [f"{r.source}:{r.name}" if r.name in repeated and r.name != r.source else r.name for r in records]
+    seen: Counter[str] = Counter()
+    total = Counter(labels)
+    unique = []
+    for label in labels:
+        seen[label] += 1
+        unique.append(f"{label} ({seen[label]})" if total[label] > 1 else label)
+    return unique
 
 
 def _output_mode(args) -> str:
-    return args.output or ("table" if sys.stdout.isatty() else "json")
+    return args.output or ("table" if parallel._isatty(sys.stdout) else "json")
 
 
-def _processes(args) -> int:
-    return args.processes or parallel.available_cpus()
+def _terminal_width() -> int | None:
+    try:
+        columns = os.get_terminal_size(sys.stdout.fileno()).columns if sys.stdout.isatty() else 0
+    except (OSError, ValueError, AttributeError):
+        columns = 0
+    return columns or None  # a terminal that reports no size: as for a file
+
+
+def _workers(args) -> int | None:
+    """Worker processes to use, or None to compute here.
+
+    On a terminal even one input is measured in a worker process: this one
+    then stays free to show the elapsed time and to stop at once on Ctrl-C.
+    """
+    if args.processes == 0:
+        return parallel.available_cpus()
+    if args.processes == 1 and not parallel._isatty(sys.stderr):
+        return None
+    return args.processes
+
+
+def _failure_message(label: str, exc: BaseException) -> str:
+    if isinstance(exc, WorkerDied):
+        return f"{label}: no result: {exc}"
+    if isinstance(exc, MemoryError):
+        return f"{label}: out of memory"
+    text = str(exc)
+    # The measure's own errors already name the input.
+    return text if isinstance(exc, AnalysisError | InputError) else f"{label}: {text or type(exc).__name__}"
 
 
 def run_analyze(args) -> int:
     if args.max_block_size is not None and args.measure not in ("emc", "lz76"):
         raise CliError("--max-block-size applies to --measure emc and lz76 only")
-    if args.plot:
-        require_matplotlib()
-        folder = Path(args.plot).parent
-        if not folder.is_dir():
-            raise CliError(f"{args.plot}: folder {str(folder)!r} does not exist")
-    records = _read(args)
+    if args.plot is not None:
+        try:
+            plot_format(args.plot)
+        except ValueError as exc:
+            raise CliError(str(exc)) from None
+    batch = _Batch(args.fail_fast)
     options = AnalysisOptions(args.alphabet, args.log_base, args.max_block_size)
-    for record in records:
-        measures.check_record(record, args.measure, options)
+    try:
+        records = _read(args, batch)
+        work = []
+        for label, record in zip(unique_labels(records), records):
+            try:
+                measures.check_record(record, args.measure, options)
+            except AnalysisError as exc:
+                batch.fail(str(exc))
+                continue
+            work.append((label, record))
+        plotted = _analyze(args, options, work, batch)
+    except _Stop:
+        return EXIT_ERROR
 
-    job = functools.partial(measures.analysis_job, measure=args.measure, options=options, plot=bool(args.plot))
-    table = Table([r.name for r in records], COLUMNS[args.measure]) if _output_mode(args) == "table" else None
+    if args.plot is not None and plotted:
+        try:
+            write_plot(args.plot, plotted, args.log_base)
+        except (OSError, ValueError) as exc:
+            reason = exc.strerror if isinstance(exc, OSError) and exc.strerror else exc
+            raise CliError(f"{args.plot}: cannot write the plot: {reason}") from None
+    return batch.status
+
+
+def _analyze(args, options: AnalysisOptions, work: list[tuple[str, Record]], batch: _Batch) -> list:
+    if not work:
+        return []
+    job = functools.partial(measures.analysis_job, measure=args.measure, options=options, plot=args.plot is not None)
+    table = None
+    if _output_mode(args) == "table":
+        table = Table([label for label, _ in work], columns(args.measure, args.log_base), width=_terminal_width())
     plotted = []
-    progress = Progress(len(records), args.measure)
+    description = args.measure if len(work) > 1 else f"{args.measure} {clip_name(work[0][0], 30)}"
+    progress = Progress(len(work), description, "inputs")
     try:
         if table:
             progress.write(table.header())
-        with closing(ordered_map(job, records, _processes(args), progress)) as results:
-            for record, (result, plot_data) in zip(records, results, strict=True):
-                progress.write(table.row(record.name, result) if table else json_line(result))
+        with closing(ordered_map(job, work, _workers(args), progress)) as outcomes:
+            for (label, _), (ok, value) in zip(work, outcomes, strict=True):
+                if not ok:
+                    batch.fail(_failure_message(label, value))
+                    continue
+                result, plot_data = value
+                progress.write(table.row(label, result) if table else json_line(result))
                 if plot_data is not None:
-                    plotted.append((record.name, *plot_data))
+                    plotted.append((label, *plot_data))
     finally:
         progress.close()
-
-    if args.plot:
-        try:
-            write_plot(args.plot, plotted)
-        except (OSError, ValueError) as exc:
-            raise CliError(f"{args.plot}: cannot write the plot: {exc}") from None
-    return 0
+    return plotted
 
 
 def run_distance(args) -> int:
-    records = _read(args)
-    if len(records) < 2:
-        raise CliError(f"distance needs at least two sequences, but the input holds {len(records)}")
-    longest = sorted((len(r.symbols) for r in records), reverse=True)[:2]
-    measures.check_length("the two longest sequences together", sum(longest))
+    batch = _Batch(args.fail_fast)
+    try:
+        records = _read(args, batch)
+        if len(records) < 2:
+            raise CliError(f"distance needs at least two sequences, but the input holds {len(records)}")
+        longest = sorted((len(r.symbols) for r in records), reverse=True)[:2]
+        measures.check_length("the two longest sequences together", sum(longest))
+        names = unique_labels(records)
+        matrix = _distances(args, records, names, batch)
+    except _Stop:
+        return EXIT_ERROR
 
+    style = args.matrix or ("table" if parallel._isatty(sys.stdout) else "csv")
+    if style == "json":
+        sys.stdout.write(json_line({"names": names, "nid": matrix}) + "\n")
+    elif style == "table":
+        sys.stdout.write("".join(line + "\n" for line in matrix_table(names, matrix, _terminal_width())))
+    else:
+        write_matrix(sys.stdout, names, matrix, "\t" if style == "tsv" else ",")
+    sys.stdout.flush()
+    return batch.status
+
+
+def _distances(args, records: list[Record], names: list[str], batch: _Batch) -> list[list[float | None]]:
     n = len(records)
     pairs = [(i, j) for i in range(n) for j in range(i, n)]
-    matrix = [[0.0] * n for _ in range(n)]
-    progress = Progress(len(pairs), "nid")
+    matrix: list[list[float | None]] = [[None] * n for _ in range(n)]
+    progress = Progress(len(pairs), "nid", "pairs")
     try:
-        results = ordered_map(measures.distance_by_index, pairs, _processes(args), progress, shared=records)
-        with closing(results):
-            for (i, j), value in zip(pairs, results, strict=True):
-                matrix[i][j] = matrix[j][i] = value
+        outcomes = ordered_map(measures.distance_by_index, pairs, _workers(args), progress, shared=records)
+        with closing(outcomes):
+            for (i, j), (ok, value) in zip(pairs, outcomes, strict=True):
+                if ok:
+                    matrix[i][j] = matrix[j][i] = value
+                else:
+                    batch.fail(_failure_message(f"{names[i]}, {names[j]}", value))
     finally:
         progress.close()
-
-    names = [r.name for r in records]
-    if args.matrix == "json":
-        sys.stdout.write(json_line({"names": names, "nid": matrix}) + "\n")
-    else:
-        write_matrix(sys.stdout, names, matrix, "\t" if args.matrix == "tsv" else ",")
-    sys.stdout.flush()
-    return 0
+    return matrix
 
 
 def run_nid(args) -> int:
     if len(args.files) > 2:
         raise CliError(f"nid compares two sequences, but {len(args.files)} files were given (see 'distance')")
-    records = _read(args)
+    batch = _Batch(fail_fast=True)
+    try:
+        records = _read(args, batch)
+    except _Stop:
+        return EXIT_ERROR
     if len(records) != 2:
         raise CliError(f"nid compares two sequences, but the input holds {len(records)}")
     first, second = records
+    first_name, second_name = unique_labels(records)
     value = measures.distance(first, second)
     if _output_mode(args) == "table":
-        columns = [("second", len(second.name), lambda r: second.name), ("nid", 8, lambda r: fixed(value))]
-        table = Table([first.name], columns, first="first")
+        cols = [("second", len(second_name), second_name), ("nid", 8, fixed(value))]
+        table = Table([first_name], [_constant(*c) for c in cols], first="first")
         print(table.header())
-        print(table.row(first.name, {}))
+        print(table.row(first_name, {}))
     else:
-        print(json_line({"first": first.name, "second": second.name, "nid": value}))
+        print(json_line({"first": first_name, "second": second_name, "nid": value}))
+    return 0
+
+
+def _constant(title: str, width: int, text: str):
+    from .output import Column
+
+    return Column(title, width, lambda _: text, 3)
+
+
+def run_explain(args) -> int:
+    sys.stdout.write(EXPLANATION)
     return 0
 
 
@@ -260,12 +473,8 @@ def run_nid(args) -> int:
 # Entry point
 
 
-def _error(message: str) -> None:
-    print(f"{PROG}: {message}", file=sys.stderr)
-
-
 def _silence_stdout() -> None:
-    # After a closed pipe, make the interpreter's final flush a no-op.
+    # After a closed pipe or a failed write, make the interpreter's final flush a no-op.
     try:
         devnull = os.open(os.devnull, os.O_WRONLY)
         os.dup2(devnull, sys.stdout.fileno())
@@ -273,12 +482,30 @@ def _silence_stdout() -> None:
         pass
 
 
+def _prepare_streams() -> None:
+    # A file name need not be valid text (it is bytes on POSIX); write what
+    # cannot be encoded as backslash escapes instead of failing on it.
+    for stream in (sys.stdout, sys.stderr):
+        try:
+            stream.reconfigure(errors="backslashreplace")
+        except (AttributeError, ValueError, OSError):
+            pass
+
+
+def _on_sigterm(signum, frame):
+    raise _Terminated
+
+
 def main(argv: list[str] | None = None) -> int:
     """Run the command line; returns the exit status."""
+    _prepare_streams()
+    if sys.stdout is None:
+        _error("standard output is closed")
+        return EXIT_ERROR
     try:
-        args = build_parser().parse_args(argv)
+        args = parse_args(argv)
     except _UsageError as exc:
-        print(exc, file=sys.stderr)
+        _error(str(exc), prefix="")
         return EXIT_USAGE
     except SystemExit as exc:  # --help and --version
         return exc.code if isinstance(exc.code, int) else EXIT_USAGE
@@ -286,6 +513,12 @@ def main(argv: list[str] | None = None) -> int:
         _error("interrupted")
         return EXIT_INTERRUPTED
 
+    previous = None
+    if args.run is not run_explain:
+        try:
+            previous = signal.signal(signal.SIGTERM, _on_sigterm)
+        except ValueError:  # not the main thread: leave signals alone
+            pass
     try:
         return args.run(args)
     except (CliError, InputError, AnalysisError, PlotUnavailable) as exc:
@@ -293,10 +526,21 @@ def main(argv: list[str] | None = None) -> int:
     except KeyboardInterrupt:
         _error("interrupted")
         return EXIT_INTERRUPTED
+    except _Terminated:
+        # The workers have been ended on the way here; say nothing more.
+        _silence_stdout()
+        return EXIT_TERMINATED
     except BrokenPipeError:
         _silence_stdout()
     except MemoryError:
         _error("out of memory")
     except OSError as exc:
-        _error(f"{exc.filename + ': ' if exc.filename else ''}{exc.strerror or exc}")
+        where = exc.filename if exc.filename else "standard output"
+        _error(f"{where}: {exc.strerror or exc}")
+        _silence_stdout()
+    except Exception as exc:  # a fault of ours: still one line, never a traceback
+        _error(f"internal error: {type(exc).__name__}: {exc}")
+    finally:
+        if previous is not None:
+            signal.signal(signal.SIGTERM, previous)
     return EXIT_ERROR

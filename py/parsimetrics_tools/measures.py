@@ -66,13 +66,38 @@ def _call(name: str, function: str, *args, **kwargs):
         raise AnalysisError(f"{name}: {exc}") from None
 
 
-def analyze_record(record: Record, measure: str = "lz76", options: AnalysisOptions = AnalysisOptions()) -> dict:
-    """Analyse one record; returns the JSON-ready result the command line prints."""
+def reading_provenance(record: Record) -> dict:
+    """How the record's symbols were read: file, record name, format, symbolizer and so on."""
+    reading = getattr(record, "provenance", None)
+    fields = dict(reading() if callable(reading) else {})
+    fields.pop("name", None)
+    # A text or number file is one sequence named after the file; FASTA records have names of their own.
+    return {"file": record.source, "record": None if record.name == record.source else record.name, **fields}
+
+
+def analyze_record(
+    record: Record, measure: str = "lz76", options: AnalysisOptions = AnalysisOptions(), label: str | None = None
+) -> dict:
+    """Analyse one record; returns the JSON-ready result the command line prints.
+
+    Besides the values, the result says everything needed to compute them
+    again: how the symbols were read, their number and distinct symbols, the
+    measure with the options passed to the module, and the module's version.
+    """
     if measure not in MEASURES:
         raise AnalysisError(f"unknown measure {measure!r} (choose from {', '.join(MEASURES)})")
     check_record(record, measure, options)
-    value = _call(record.name, measure, record.symbols, **options.kwargs(measure))
-    result = {"name": record.name, "file": record.source, "length": len(record.symbols), "measure": measure}
+    kwargs = options.kwargs(measure)
+    value = _call(record.name, measure, record.symbols, **kwargs)
+    result = {
+        "name": record.name if label is None else label,
+        **reading_provenance(record),
+        "length": len(record.symbols),
+        "alphabet_size": len(set(record.symbols)),
+        "measure": measure,
+        "options": kwargs,
+        "parsimetrics_version": parsimetrics.__version__,
+    }
     if measure == "factorization":
         result["complexity"], result["factors"] = value
     elif measure == "h":
@@ -85,18 +110,21 @@ def analyze_record(record: Record, measure: str = "lz76", options: AnalysisOptio
     return result
 
 
-def ladder_and_h(record: Record, result: dict, options: AnalysisOptions) -> tuple[list[float], float]:
-    """What the plot draws for one record, computed only where the chosen measure lacks it."""
-    if "emc" in result:
-        summands = result["emc"]["summands"]
-    else:
-        _, summands = _call(record.name, "emc", record.symbols, **options.kwargs("emc"))
+def ladder_and_h(record: Record, result: dict, options: AnalysisOptions) -> tuple[list[float] | None, float]:
+    """What the plot draws for one record, computed only where the chosen measure lacks it.
+
+    The EMC ladder (the expensive part) only for the measures that compute it anyway.
+    """
+    summands = result["emc"]["summands"] if "emc" in result else None
     h = result["h"] if "h" in result else _call(record.name, "h", record.symbols, **options.kwargs("h"))
     return summands, h
 
 
-def analysis_job(record: Record, measure: str, options: AnalysisOptions, plot: bool) -> tuple[dict, tuple | None]:
-    result = analyze_record(record, measure, options)
+def analysis_job(
+    labelled: tuple[str, Record], measure: str, options: AnalysisOptions, plot: bool
+) -> tuple[dict, tuple | None]:
+    label, record = labelled
+    result = analyze_record(record, measure, options, label)
     return result, (ladder_and_h(record, result, options) if plot else None)
 
 

@@ -4,7 +4,9 @@ from __future__ import annotations
 
 import csv
 import json
+import math
 from collections.abc import Callable
+from dataclasses import dataclass
 from typing import IO, Any
 
 # Floats go out through json's own repr, so every digit needed to read the
@@ -15,34 +17,55 @@ def json_line(value: Any) -> str:
     return json.dumps(value, ensure_ascii=False)
 
 
-def fixed(value: float) -> str:
-    return f"{value:.4f}"
+def fixed(value: float | None) -> str:
+    return "—" if value is None or (isinstance(value, float) and math.isnan(value)) else f"{value:.4f}"
 
 
-_Column = tuple[str, int, Callable[[dict], Any]]
+@dataclass(frozen=True)
+class Column:
+    title: str
+    width: int
+    get: Callable[[dict], Any]
+    # Columns that do not fit the terminal are left out, lowest priority first;
+    # the JSON output always has every value.
+    priority: int = 0
 
-_LENGTH: _Column = ("length", 9, lambda r: r["length"])
-_COMPLEXITY: _Column = ("complexity", 10, lambda r: r["complexity"])
-_H: _Column = ("h", 7, lambda r: fixed(r["h"]))
-_EMC: _Column = ("emc", 8, lambda r: fixed(r["emc"]["value"]))
-_BLOCKS: _Column = ("blocks", 6, lambda r: len(r["emc"]["summands"]))
 
-COLUMNS: dict[str, list[_Column]] = {
-    "factorization": [_LENGTH, _COMPLEXITY],
-    "h": [_LENGTH, _H],
-    "emc": [_LENGTH, _EMC, _BLOCKS],
-    "lz76": [
-        _LENGTH,
-        _COMPLEXITY,
-        _H,
-        ("±h", 7, lambda r: fixed(r["normal_error"])),
-        _EMC,
-        _BLOCKS,
-        ("redundancy", 10, lambda r: fixed(r["extras"]["redundancy"])),
-    ],
-}
+def _h_title(log_base: int | None) -> str:
+    # Normalized (base k, the distinct symbols) unless a base was chosen.
+    if log_base is None:
+        return "h"
+    return "h(bits)" if log_base == 2 else f"h(base {log_base})"
+
+
+def columns(measure: str, log_base: int | None = None) -> list[Column]:
+    """The table's columns for a measure; ``parsimetrics explain`` defines each."""
+    length = Column("length", 9, lambda r: r["length"], 3)
+    k = Column("k", 3, lambda r: r["alphabet_size"], 2)
+    complexity = Column("complexity", 10, lambda r: r["complexity"], 3)
+    h = Column(_h_title(log_base), 7, lambda r: fixed(r["h"]), 3)
+    emc = Column("emc", 8, lambda r: fixed(r["emc"]["value"]), 3)
+    blocks = Column("blocks", 6, lambda r: len(r["emc"]["summands"]), 0)
+    return {
+        "factorization": [k, length, complexity],
+        "h": [k, length, h],
+        "emc": [k, length, emc, blocks],
+        "lz76": [
+            k,
+            length,
+            complexity,
+            h,
+            Column("normal_error", 12, lambda r: fixed(r["normal_error"]), 1),
+            emc,
+            blocks,
+            Column("redundancy", 10, lambda r: fixed(r["extras"]["redundancy"]), 0),
+        ],
+    }[measure]
+
 
 _MAX_NAME_WIDTH = 40
+_MIN_NAME_WIDTH = 12
+_GAP = "  "
 
 
 def clip_name(name: str, width: int) -> str:
@@ -52,26 +75,65 @@ def clip_name(name: str, width: int) -> str:
 
 
 class Table:
-    """Rows of fixed-width columns; the name column is sized from the names known in advance."""
+    """Rows of fixed-width columns; the name column is sized from the names known in advance.
 
-    def __init__(self, names: list[str], columns: list[_Column], first: str = "name"):
-        self.columns = columns
-        self.name_width = min(max([len(first), *map(len, names)]), _MAX_NAME_WIDTH)
+    With a terminal ``width``, the name column takes what the other columns
+    leave, and columns are dropped (lowest priority first) when even a short
+    name column would not fit.
+    """
+
+    def __init__(self, names: list[str], columns: list[Column], first: str = "name", width: int | None = None):
+        wanted = max([len(first), *map(len, names)])
+        self.columns = list(columns)
         self.first = first
+        if width is None:
+            self.name_width = min(wanted, _MAX_NAME_WIDTH)
+            return
+
+        def room() -> int:
+            return width - sum(c.width + len(_GAP) for c in self.columns)
+
+        while room() < min(wanted, _MIN_NAME_WIDTH) and any(c.priority < 3 for c in self.columns):
+            lowest = min(c.priority for c in self.columns)
+            drop = max(i for i, c in enumerate(self.columns) if c.priority == lowest)
+            del self.columns[drop]
+        # On a very narrow terminal the name keeps a readable minimum and the rows wrap.
+        self.name_width = max(min(wanted, room()), min(wanted, _MIN_NAME_WIDTH), len(first))
 
     def header(self) -> str:
         cells = [self.first.ljust(self.name_width)]
-        cells += [title.rjust(width) for title, width, _ in self.columns]
-        return "  ".join(cells).rstrip()
+        cells += [c.title.rjust(c.width) for c in self.columns]
+        return _GAP.join(cells).rstrip()
 
     def row(self, name: str, result: dict) -> str:
         cells = [clip_name(name, self.name_width).ljust(self.name_width)]
-        cells += [str(get(result)).rjust(width) for _, width, get in self.columns]
-        return "  ".join(cells).rstrip()
+        cells += [str(c.get(result)).rjust(c.width) for c in self.columns]
+        return _GAP.join(cells).rstrip()
 
 
-def write_matrix(out: IO[str], names: list[str], matrix: list[list[float]], delimiter: str) -> None:
+def _cell(value: float | None) -> str:
+    return "" if value is None else repr(value)
+
+
+def write_matrix(out: IO[str], names: list[str], matrix: list[list[float | None]], delimiter: str) -> None:
+    """Labelled matrix, every digit kept; a pair that could not be computed is an empty cell."""
     writer = csv.writer(out, delimiter=delimiter, lineterminator="\n")
     writer.writerow(["", *names])
     for name, row in zip(names, matrix, strict=True):
-        writer.writerow([name, *map(repr, row)])
+        writer.writerow([name, *map(_cell, row)])
+
+
+def matrix_table(names: list[str], matrix: list[list[float | None]], width: int | None = None) -> list[str]:
+    """The matrix aligned for reading, 4 decimals; long names are clipped at the front."""
+    cell = 6  # "0.1234"
+    label = max(map(len, names))
+    if width is not None:
+        label = max(min(label, width - len(names) * (cell + 2)), _MIN_NAME_WIDTH)
+    head = min(max(map(len, names)), 10)
+    heads = [clip_name(n, head) for n in names]
+    cell = max(cell, head)
+    lines = [" " * label + "".join(_GAP + h.rjust(cell) for h in heads)]
+    for name, row in zip(names, matrix, strict=True):
+        cells = "".join(_GAP + fixed(v).rjust(cell) for v in row)
+        lines.append(clip_name(name, label).ljust(label) + cells)
+    return [line.rstrip() for line in lines]

@@ -1,9 +1,17 @@
 """Running the per-sequence work in order, in this process or in worker processes.
 
 A call into the extension holds the interpreter lock for its whole duration,
-so threads would not overlap; separate processes do.  Workers are started
-fresh ("forkserver", or "spawn" where that is missing) rather than forked from
-this process, which may already be running the extension's native threads.
+so threads would not overlap, and a signal handler in the same process only
+runs when the call returns; separate processes do overlap, and leave this
+process free to redraw the progress display and to act on Ctrl-C at once.
+Workers are started fresh ("forkserver", or "spawn" where that is missing)
+rather than forked from this process, which may already be running the
+extension's native threads.
+
+The workers are our own small pool rather than ``multiprocessing.Pool``: that
+one waits forever for a result when a worker is killed (as the out-of-memory
+killer does), while here the death of a worker fails its one item, a fresh
+worker takes over, and the other items finish.
 """
 
 from __future__ import annotations
@@ -13,10 +21,13 @@ import os
 import signal
 import sys
 from collections.abc import Callable, Iterator
+from multiprocessing.connection import Connection, wait
 from typing import Any
 
 # The extension sizes its thread pool from this variable when it first needs it.
 _POOL_THREADS_VARIABLE = "RAYON_NUM_THREADS"
+# How often a waiting parent redraws the elapsed time.
+_TICK_SECONDS = 0.25
 
 _shared: Any = None
 
@@ -26,14 +37,8 @@ def shared() -> Any:
     return _shared
 
 
-def _init_worker(threads: int, value: Any) -> None:
-    global _shared
-    # Ctrl-C goes to the whole process group; the parent alone handles it and
-    # then ends the workers.
-    signal.signal(signal.SIGINT, signal.SIG_IGN)
-    if threads and _POOL_THREADS_VARIABLE not in os.environ:
-        os.environ[_POOL_THREADS_VARIABLE] = str(threads)
-    _shared = value
+class WorkerDied(Exception):
+    """The process computing an item ended without an answer."""
 
 
 def available_cpus() -> int:
@@ -47,28 +52,96 @@ def _context() -> multiprocessing.context.BaseContext:
     return multiprocessing.get_context("forkserver" if "forkserver" in methods else "spawn")
 
 
-class Progress:
-    """A progress bar on standard error, shown only for several items on a terminal."""
+def _die_with_parent() -> None:
+    # Should the tool itself be killed outright, its workers must not compute on.
+    if not sys.platform.startswith("linux"):
+        return
+    try:
+        import ctypes
 
-    def __init__(self, total: int, description: str, enabled: bool | None = None):
+        libc = ctypes.CDLL(None, use_errno=True)
+        libc.prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
+    except (OSError, AttributeError):
+        pass
+
+
+def _worker(conn: Connection, func: Callable[[Any], Any], threads: int, value: Any) -> None:
+    global _shared
+    # Ctrl-C goes to the whole process group; the parent alone handles it and
+    # then ends the workers.  SIGTERM keeps its default: end at once.
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+    _die_with_parent()
+    if threads and _POOL_THREADS_VARIABLE not in os.environ:
+        os.environ[_POOL_THREADS_VARIABLE] = str(threads)
+    _shared = value
+    while True:
+        try:
+            task = conn.recv()
+        except (EOFError, OSError):
+            return
+        if task is None:
+            return
+        index, item = task
+        try:
+            answer = (index, True, func(item))
+        except Exception as exc:  # the item's failure is the caller's to report
+            answer = (index, False, exc)
+        except BaseException as exc:  # e.g. the extension's internal failure
+            answer = (index, False, RuntimeError(f"{type(exc).__name__}: {exc}"))
+        try:
+            conn.send(answer)
+        except (BrokenPipeError, OSError):
+            return
+
+
+def _describe_death(code: int | None) -> str:
+    if code is not None and code < 0:
+        try:
+            return f"its worker process was killed by {signal.Signals(-code).name}"
+        except ValueError:
+            return f"its worker process was killed by signal {-code}"
+    return f"its worker process ended with status {code}"
+
+
+class Progress:
+    """A progress display on standard error, shown only on a terminal.
+
+    ``unit`` names what is counted.  For a single item it shows the elapsed
+    time, redrawn while the item is being computed.
+    """
+
+    def __init__(self, total: int, description: str, unit: str, enabled: bool | None = None):
         if enabled is None:
-            enabled = total > 1 and sys.stderr.isatty()
+            enabled = total >= 1 and _isatty(sys.stderr)
         self._bar = None
         if enabled:
             try:
                 from tqdm import tqdm
-            except ImportError:  # the bar is a nicety; work on without it
+            except ImportError:  # the display is a nicety; work on without it
                 tqdm = None
             if tqdm is not None:
-                self._bar = tqdm(total=total, desc=description, unit="seq", file=sys.stderr, leave=False)
+                single = "{desc}: {elapsed} elapsed" if total == 1 else None
+                self._bar = tqdm(
+                    total=total, desc=description, unit=f" {unit}", file=sys.stderr, leave=False,
+                    bar_format=single, mininterval=_TICK_SECONDS,
+                )
+
+    @property
+    def shown(self) -> bool:
+        return self._bar is not None
 
     def update(self) -> None:
         if self._bar is not None:
             self._bar.update()
 
+    def tick(self) -> None:
+        """Redraw, so the elapsed time moves while an item is being computed."""
+        if self._bar is not None:
+            self._bar.refresh()
+
     def write(self, line: str) -> None:
-        """Write a line to standard output without tearing the bar."""
-        if self._bar is not None and sys.stdout.isatty():
+        """Write a line to standard output without tearing the display."""
+        if self._bar is not None and _isatty(sys.stdout):
             self._bar.write(line, file=sys.stdout)
         else:
             sys.stdout.write(line + "\n")
@@ -80,47 +153,145 @@ class Progress:
             self._bar = None
 
 
+def _isatty(stream) -> bool:
+    try:
+        return stream is not None and stream.isatty()
+    except (ValueError, OSError):
+        return False
+
+
+class _Pool:
+    def __init__(self, func: Callable[[Any], Any], workers: int, shared: Any):
+        self._ctx = _context()
+        self._func = func
+        self._threads = max(1, available_cpus() // workers)
+        self._shared = shared
+        self._slots: list[tuple[Any, Connection]] = [self._start() for _ in range(workers)]
+        self._busy: dict[int, int] = {}  # slot -> item index
+
+    def _start(self) -> tuple[Any, Connection]:
+        here, there = self._ctx.Pipe()
+        process = self._ctx.Process(
+            target=_worker, args=(there, self._func, self._threads, self._shared), daemon=True
+        )
+        process.start()
+        there.close()
+        return process, here
+
+    def _replace(self, slot: int) -> None:
+        process, conn = self._slots[slot]
+        process.join()
+        conn.close()
+        self._slots[slot] = self._start()
+
+    def run(self, items: list, progress: Progress | None) -> Iterator[tuple[bool, Any]]:
+        pending = iter(enumerate(items))
+        done: dict[int, tuple[bool, Any]] = {}
+        next_out = 0
+        exhausted = False
+
+        def feed(slot: int) -> None:
+            nonlocal exhausted
+            if exhausted:
+                return
+            task = next(pending, None)
+            if task is None:
+                exhausted = True
+                return
+            self._busy[slot] = task[0]
+            try:
+                self._slots[slot][1].send(task)
+            except OSError:  # it died after its last answer: its successor takes the item
+                self._replace(slot)
+                self._slots[slot][1].send(task)
+
+        for slot in range(len(self._slots)):
+            feed(slot)
+        while next_out < len(items):
+            while next_out in done:
+                yield done.pop(next_out)
+                next_out += 1
+                if progress:
+                    progress.update()
+            if next_out >= len(items):
+                break
+            waitables = {}
+            for slot in self._busy:
+                process, conn = self._slots[slot]
+                waitables[conn] = slot
+                waitables[process.sentinel] = slot
+            ready = {waitables[handle] for handle in wait(list(waitables), timeout=_TICK_SECONDS)}
+            if progress:
+                progress.tick()
+            for slot in sorted(ready):
+                process, conn = self._slots[slot]
+                try:
+                    index, ok, value = conn.recv()
+                except (EOFError, OSError):
+                    process.join()
+                    index = self._busy[slot]
+                    ok, value = False, WorkerDied(_describe_death(process.exitcode))
+                    self._replace(slot)
+                del self._busy[slot]
+                done[index] = (ok, value)
+                feed(slot)
+
+    def close(self, now: bool) -> None:
+        for process, conn in self._slots:
+            if now:
+                process.terminate()  # default SIGTERM action: the computation ends at once
+            else:
+                try:
+                    conn.send(None)
+                except OSError:
+                    process.terminate()
+        for process, conn in self._slots:
+            process.join(timeout=None if not now else 5)
+            if process.is_alive():
+                process.kill()
+                process.join()
+            conn.close()
+
+
 def ordered_map(
     func: Callable[[Any], Any],
     items: list,
-    processes: int = 1,
+    processes: int | None = None,
     progress: Progress | None = None,
     shared: Any = None,
-) -> Iterator[Any]:
-    """Yield ``func(item)`` for every item, in input order.
+) -> Iterator[tuple[bool, Any]]:
+    """Yield ``(True, func(item))``, or ``(False, exception)`` when it failed, for every item in input order.
 
-    With ``processes`` above 1 the calls run in that many worker processes;
-    ``func`` must then be picklable (a module-level function or a
-    ``functools.partial`` of one).  ``shared`` is made available to ``func``
-    through ``shared()``, sent to each worker once instead of with every item.
+    With ``processes`` of 1 or more the calls run in that many worker
+    processes (None runs them here); ``func`` must then be picklable (a
+    module-level function or a ``functools.partial`` of one).  ``shared`` is
+    made available to ``func`` through ``shared()``, sent to each worker once
+    instead of with every item.  An item whose worker died yields a
+    ``WorkerDied`` failure.  Closing the iterator early ends the workers at once.
     """
     global _shared
-    workers = min(processes, len(items))
-    if workers <= 1:
+    if not items:
+        return
+    if processes is None:
         previous, _shared = _shared, shared
         try:
             for item in items:
-                yield func(item)
+                try:
+                    outcome = (True, func(item))
+                except Exception as exc:
+                    outcome = (False, exc)
+                yield outcome
                 if progress:
                     progress.update()
         finally:
             _shared = previous
         return
 
-    threads = max(1, available_cpus() // workers)
-    pool = _context().Pool(workers, initializer=_init_worker, initargs=(threads, shared))
+    pool = _Pool(func, min(processes, len(items)), shared)
     finished = False
     try:
-        for result in pool.imap(func, items, chunksize=1):
-            yield result
-            if progress:
-                progress.update()
+        yield from pool.run(items, progress)
         finished = True
     finally:
-        if finished:
-            pool.close()
-        else:
-            # An error or Ctrl-C: stop the workers now rather than after their current item.
-            pool.terminate()
-        pool.join()
-
+        # After an error, Ctrl-C or SIGTERM, stop the workers now rather than after their current item.
+        pool.close(now=not finished)

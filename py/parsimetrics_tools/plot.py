@@ -7,6 +7,7 @@ only when a plot is asked for.
 from __future__ import annotations
 
 from itertools import accumulate
+from pathlib import Path
 
 from .output import clip_name
 
@@ -27,35 +28,86 @@ def require_matplotlib() -> None:
         raise PlotUnavailable(INSTALL_HINT) from None
 
 
-def write_plot(path: str, entries: list[tuple[str, list[float], float]]) -> None:
-    """Draw one ladder line and one entropy bar per (name, summands, h) entry into ``path``."""
+def plot_format(path: str) -> str:
+    """The image format named by the path's suffix; ``ValueError`` when it names none matplotlib writes.
+
+    The path is used as given: no suffix is ever added, so the file written
+    is the one named.
+    """
     require_matplotlib()
+    from matplotlib.backend_bases import FigureCanvasBase
+
+    if not path:
+        raise ValueError("--plot needs a file name")
+    suffix = Path(path).suffix.lower().lstrip(".")
+    formats = FigureCanvasBase.get_supported_filetypes()
+    if suffix not in formats:
+        known = ", ".join(f".{name}" for name in sorted(formats))
+        what = f"suffix .{suffix}" if suffix else "no suffix"
+        raise ValueError(f"{path}: {what}; the image format comes from the suffix ({known})")
+    return suffix
+
+
+def _colours(count: int) -> list:
+    from matplotlib import colormaps
+
+    # The default cycle repeats after 10; past that, spread a perceptual map so every input differs.
+    if count <= 10:
+        return [f"C{i}" for i in range(count)]
+    palette = colormaps["tab20"] if count <= 20 else colormaps["turbo"]
+    if count <= 20:
+        return [palette(i) for i in range(count)]
+    return [palette(i / (count - 1)) for i in range(count)]
+
+
+def h_unit(log_base: int | None) -> str:
+    if log_base is None:
+        return "normalized: log base = number of distinct symbols"
+    return "bits per symbol" if log_base == 2 else f"base-{log_base} digits per symbol"
+
+
+def write_plot(path: str, entries: list[tuple[str, list[float] | None, float]], log_base: int | None = None) -> None:
+    """Draw one entropy bar per (name, summands, h) entry, and the EMC ladders where summands are given."""
+    fmt = plot_format(path)
     # Figure without pyplot: no GUI backend is ever chosen, so this works headless.
     from matplotlib.figure import Figure
     from matplotlib.ticker import MaxNLocator
 
-    fig = Figure(figsize=(11, 4.5), layout="constrained")
-    ladder_ax, h_ax = fig.subplots(1, 2, width_ratios=[3, 2])
+    ladders = any(summands is not None for _, summands, _ in entries)
+    colours = _colours(len(entries))
+    fig = Figure(figsize=(11 if ladders else 6, 4.5), layout="constrained")
+    if ladders:
+        ladder_ax, h_ax = fig.subplots(1, 2, width_ratios=[3, 2])
+    else:
+        h_ax = fig.subplots(1, 1)
 
     # Long paths as labels would squeeze both panels to nothing.
     names = [clip_name(name, _LABEL_WIDTH) for name, _, _ in entries]
-    for name, (_, summands, _) in zip(names, entries):
-        blocks = range(1, len(summands) + 1)
-        ladder_ax.plot(blocks, list(accumulate(summands)), marker="o", markersize=3, label=name)
-    ladder_ax.xaxis.set_major_locator(MaxNLocator(integer=True))
-    ladder_ax.set_xlabel("block length l")
-    ladder_ax.set_ylabel("EMC ladder (summands 1…l)")
-    ladder_ax.set_title("Effective measure complexity")
-    ladder_ax.grid(alpha=0.3)
-    if len(entries) <= 12:
-        ladder_ax.legend(fontsize="small")
+    if ladders:
+        for name, colour, (_, summands, _) in zip(names, colours, entries):
+            if summands is not None:
+                blocks = range(1, len(summands) + 1)
+                ladder_ax.plot(
+                    blocks, list(accumulate(summands)), marker="o", markersize=3, label=name, color=colour
+                )
+        ladder_ax.xaxis.set_major_locator(MaxNLocator(integer=True))
+        ladder_ax.set_xlabel("block length l")
+        unit = "normalized" if log_base is None else h_unit(log_base).replace(" per symbol", "")
+        ladder_ax.set_ylabel(f"EMC ladder (summands 1…l; {unit})")
+        ladder_ax.set_title("Effective measure complexity")
+        ladder_ax.grid(alpha=0.3)
+        if len(entries) <= 12:
+            ladder_ax.legend(fontsize="small")
 
     positions = range(len(entries))
-    h_ax.barh(positions, [h for _, _, h in entries], color=[f"C{i % 10}" for i in positions])
+    h_ax.barh(positions, [h for _, _, h in entries], color=colours)
     h_ax.set_yticks(positions, names, fontsize="small" if len(entries) <= 20 else "xx-small")
     h_ax.invert_yaxis()
-    h_ax.set_xlabel("entropy density h")
+    h_ax.set_xlabel(f"entropy density h ({h_unit(log_base)})")
     h_ax.set_title("Entropy density")
     h_ax.grid(axis="x", alpha=0.3)
 
-    fig.savefig(path, dpi=100)
+    # An open file of our own: matplotlib never adds a suffix, and a failure
+    # to write (a full device, a directory) surfaces as OSError here.
+    with open(path, "wb") as out:
+        fig.savefig(out, format=fmt, dpi=100)
