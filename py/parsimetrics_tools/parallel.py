@@ -4,9 +4,9 @@ A call into the extension holds the interpreter lock for its whole duration,
 so threads would not overlap, and a signal handler in the same process only
 runs when the call returns; separate processes do overlap, and leave this
 process free to redraw the progress display and to act on Ctrl-C at once.
-Workers are started fresh ("forkserver", or "spawn" where that is missing)
-rather than forked from this process, which may already be running the
-extension's native threads.
+Workers are started fresh ("spawn") rather than forked from this process,
+which may already be running the extension's native threads; being direct
+children of the tool, they can be told to die with it.
 
 The workers are our own small pool rather than ``multiprocessing.Pool``: that
 one waits forever for a result when a worker is killed (as the out-of-memory
@@ -48,8 +48,7 @@ def available_cpus() -> int:
 
 
 def _context() -> multiprocessing.context.BaseContext:
-    methods = multiprocessing.get_all_start_methods()
-    return multiprocessing.get_context("forkserver" if "forkserver" in methods else "spawn")
+    return multiprocessing.get_context("spawn")
 
 
 def _die_with_parent() -> None:
