@@ -1,4 +1,4 @@
-"""Command-line front end of the parsimetrics extension.
+"""Python toolkit around the parsimetrics extension, and its command line (``parsimetrics_tools.cli``).
 
 The per-sequence functions are importable for use in other pipelines (worker
 pools, Dask): ``read_source`` turns a file into ``Record`` objects and
