@@ -159,7 +159,7 @@ WalkEnd run_factorization(const Sequence& seq, FactorizationWorkspace& ws) {
     ws.order.resize(n + 1);
     ws.earlier.clear();
     ws.earlier.resize(n);
-    sort_suffixes(seq.data(), n, ws.order.data() + 1, ws.earlier.data());
+    sort_suffixes(seq.data(), n, ws.order.data() + 1, ws.earlier.data(), ws.wide);
     build_previous_smaller_starts(ws.order.data(), n, ws.earlier.data());
     return walk_factors<kRecord>(seq.data(), n, ws.order.data(), ws.earlier.data());
 }

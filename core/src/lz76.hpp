@@ -7,6 +7,7 @@
 
 #include "options.hpp"
 #include "sequence.hpp"
+#include "suffix_sort_short.hpp"
 #include "work_array.hpp"
 
 namespace parsimetrics {
@@ -28,6 +29,9 @@ struct FactorizationWorkspace {
     // previous smaller start, then the boundaries as the walk produces them
     // (n entries).
     WorkArray earlier;
+    // Keys and chain lengths while a short text is suffix sorted (3n
+    // entries); long texts leave it empty.
+    WideWorkArray wide;
 };
 
 // The factorization with no shortcut for constant input (callers apply one):

@@ -5,11 +5,19 @@
 #include <cstdint>
 #include <vector>
 
+#include "suffix_sort_short.hpp"
+
 namespace parsimetrics {
 
-// From this length on the suffix array comes from libdivsufsort; below it a
-// comparison sort of suffix indices is faster and needs no extra memory.
-inline constexpr std::size_t kLibrarySortThreshold = 2048;
+// Below this length suffixes are sorted by prefix keys when those soon tell
+// them apart; from it on, or when they do not, by induced sorting below
+// kInductionThreshold and by libdivsufsort from there.  Both lengths come
+// from benchmarks/bench_sort: the library's fixed cost per call (a table of
+// 256 x 256 buckets) loses to the prefix keys on random text up to about a
+// million symbols, and to induced sorting on repetitive text up to a few
+// thousand.
+inline constexpr std::size_t kLibrarySortThreshold = std::size_t{1} << 17;
+inline constexpr std::size_t kInductionThreshold = std::size_t{1} << 13;
 
 // The largest text the library's signed 32-bit indices can hold.
 inline constexpr std::size_t kMaxTextLength = 2147483646;
@@ -18,14 +26,10 @@ inline constexpr std::size_t kMaxTextLength = 2147483646;
 // bytes; a suffix that is a prefix of another sorts first.
 std::vector<std::uint32_t> build_suffix_array(const std::uint8_t* text, std::size_t n);
 
-// The same order written into sa[0, n).  Below kLibrarySortThreshold the
-// suffixes are sorted by comparison (prefix doubling) with rank[0, n) as
-// working space; from the threshold on libdivsufsort fills sa and rank is
-// not touched.
-void sort_suffixes(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank);
-
-// The comparison path alone, for texts shorter than kLibrarySortThreshold.
-void sort_short_suffixes(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank);
+// The same order written into sa[0, n), with rank[0, n) and `wide` as
+// working space of the prefix keys (below kLibrarySortThreshold only).
+void sort_suffixes(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
+                   WideWorkArray& wide);
 
 // The size guard of the library path, separate so that it can be tested
 // without allocating gigabytes.

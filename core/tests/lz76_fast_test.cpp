@@ -1,7 +1,7 @@
 // The factorization engine against slower definitions of the same thing:
 // factorize and factor_count (fresh and with a reused workspace) against the
 // LCP/LPF pipeline, both against brute-force longest previous factors on
-// short texts, and the short-text suffix sort against a plain sort.
+// short texts, and every suffix sorter against the library.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,6 +13,8 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include <divsufsort.h>
 
 #include "lz76.hpp"
 #include "suffix_array.hpp"
@@ -168,10 +170,11 @@ TEST(FastFactorize, AgreesWithReferenceAndBruteForceOnShortTexts) {
         for_each_family(n, rng, [](const Text& t) { expect_engine_agrees(t, true); });
 }
 
-TEST(FastFactorize, AgreesWithReferenceAroundTheLibraryThreshold) {
+TEST(FastFactorize, AgreesWithReferenceAroundTheSorterThresholds) {
     std::mt19937_64 rng(2);
-    for (std::size_t n = 2040; n <= 2060 && !HasFatalFailure(); ++n)
-        for_each_family(n, rng, [](const Text& t) { expect_engine_agrees(t); });
+    for (std::size_t t : {pm::kInductionThreshold, pm::kLibrarySortThreshold})
+        for (std::size_t n : {t - 1, t})
+            for_each_family(n, rng, [](const Text& t) { expect_engine_agrees(t); });
 }
 
 TEST(FastFactorize, AgreesWithReferenceOnLongTexts) {
@@ -198,21 +201,37 @@ TEST(FastFactorize, ExhaustiveBinaryTexts) {
     }
 }
 
-TEST(ShortSuffixSort, MatchesPlainSortOfSuffixes) {
+// Every sorter against libdivsufsort, which sorts any text on its own: the
+// prefix keys with and without their cost bound, induced sorting, and the
+// dispatch, on lengths around each of their thresholds (insertion sort,
+// radix bytes, key widths that change at powers of two, the library).
+TEST(SuffixSorters, AgreeWithTheLibrary) {
     std::mt19937_64 rng(4);
-    auto check = [](const Text& t) {
+    pm::WideWorkArray wide;
+    auto check = [&](const Text& t) {
         const std::size_t n = t.size();
-        std::vector<std::uint32_t> want(n);
-        std::iota(want.begin(), want.end(), 0u);
-        std::sort(want.begin(), want.end(), [&](std::uint32_t a, std::uint32_t b) {
-            return std::lexicographical_compare(t.begin() + a, t.end(), t.begin() + b, t.end());
-        });
+        if (n == 0) return;
+        std::vector<std::int32_t> lib(n);
+        ASSERT_EQ(divsufsort(t.data(), lib.data(), static_cast<std::int32_t>(n)), 0);
+        const std::vector<std::uint32_t> want(lib.begin(), lib.end());
         std::vector<std::uint32_t> sa(n), rank(n);
-        pm::sort_short_suffixes(t.data(), n, sa.data(), rank.data());
-        ASSERT_EQ(sa, want) << "input " << show(t);
+        ASSERT_TRUE(pm::sort_by_prefix_keys(t.data(), n, sa.data(), rank.data(), wide, false));
+        ASSERT_EQ(sa, want) << "prefix keys, input " << show(t);
+        if (pm::sort_by_prefix_keys(t.data(), n, sa.data(), rank.data(), wide, true)) {
+            ASSERT_EQ(sa, want) << "bounded prefix keys, input " << show(t);
+        }
+        pm::sort_by_induction(t.data(), n, sa.data());
+        ASSERT_EQ(sa, want) << "induction, input " << show(t);
+        pm::sort_suffixes(t.data(), n, sa.data(), rank.data(), wide);
+        ASSERT_EQ(sa, want) << "dispatch, input " << show(t);
     };
     for (std::size_t n = 0; n <= 300 && !HasFatalFailure(); ++n) for_each_family(n, rng, check);
-    for (std::size_t n : {1000, 2046, 2047}) for_each_family(n, rng, check);
+    for (std::size_t n : {511, 512, 513, 1025, 2049, 4097}) for_each_family(n, rng, check);
+    for (std::size_t t : {pm::kInductionThreshold, pm::kLibrarySortThreshold})
+        for (std::size_t n : {t - 1, t}) for_each_family(n, rng, check);
+    for (std::size_t sigma = 1; sigma <= 256 && !HasFatalFailure(); ++sigma)
+        for (std::size_t n : {sigma, 3 * sigma + 1, std::size_t{1000}})
+            check(random_text(n, static_cast<unsigned>(sigma), rng));
 }
 
 }  // namespace

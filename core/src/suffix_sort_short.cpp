@@ -1,0 +1,418 @@
+#include "suffix_sort_short.hpp"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+#include <cstdint>
+#include <functional>
+
+namespace parsimetrics {
+
+namespace {
+
+using Word = std::uint64_t;
+
+// Counting passes over the entries that the prefix keys may take, per symbol.
+constexpr std::size_t kKeyPassesPerSymbol = 3;
+
+void insertion_sort(Word* a, std::size_t m) {
+    for (std::size_t i = 1; i < m; ++i) {
+        const Word v = a[i];
+        std::size_t j = i;
+        for (; j > 0 && a[j - 1] > v; --j) a[j] = a[j - 1];
+        a[j] = v;
+    }
+}
+
+// Sorts a[0, m) by the bits from `low` up, a byte at a time from the most
+// significant end, the first byte being bits [shift, shift + 8); tmp holds m
+// entries.  The bits below `low` (positions) end in no particular order,
+// except in ranges short enough for insertion sort, which sorts whole words.
+// A byte that all entries share costs one counting pass and no move.  Each
+// counting pass over m entries takes m from `budget`; when it runs out the
+// sort gives up and returns false.
+bool radix_sort(Word* a, Word* tmp, std::size_t m, unsigned shift, unsigned low, std::size_t& budget) {
+    constexpr std::size_t kSmall = 24;
+    for (;;) {
+        if (m <= kSmall) {
+            insertion_sort(a, m);
+            return true;
+        }
+        if (budget < m) return false;
+        budget -= m;
+        std::array<std::uint32_t, 256> end{};
+        for (std::size_t i = 0; i < m; ++i) ++end[(a[i] >> shift) & 0xFF];
+        const bool more = shift > low;
+        const unsigned next = shift >= 8 ? shift - 8 : 0;
+        if (end[(a[0] >> shift) & 0xFF] == m) {
+            if (!more) return true;
+            shift = next;
+            continue;
+        }
+        std::uint32_t sum = 0;
+        for (std::uint32_t& e : end) {
+            const std::uint32_t c = e;
+            e = sum;
+            sum += c;
+        }
+        for (std::size_t i = 0; i < m; ++i) tmp[end[(a[i] >> shift) & 0xFF]++] = a[i];
+        std::memcpy(a, tmp, m * sizeof(Word));
+        if (!more) return true;
+        std::uint32_t begin = 0;
+        for (const std::uint32_t e : end) {
+            if (e - begin > 1 && !radix_sort(a + begin, tmp + begin, e - begin, next, low, budget)) return false;
+            begin = e;
+        }
+        return true;
+    }
+}
+
+struct Group {
+    std::uint32_t begin, end;  // a range of ranks whose suffixes are not yet told apart
+};
+
+// The refinement of groups of suffixes that share their first h symbols.
+// Entries being sorted hold a key above the low `pos_bits` bits and a
+// position in them.
+class Refiner {
+public:
+    Refiner(std::size_t n, unsigned pos_bits, std::uint32_t* sa, std::uint32_t* rank, Word* wide)
+        : n_(n), pos_bits_(pos_bits), sa_(sa), rank_(rank), chain_(wide), entries_(wide + n), tmp_(wide + 2 * n) {}
+
+    // Every group of `unsorted` is told apart completely; the first has its
+    // members sharing h symbols.
+    void run(std::size_t h, std::vector<Group>& unsorted) {
+        // Prefix doubling (Larsson–Sadakane): each round sorts the groups
+        // left by the previous one from h to 2h symbols.  Ranks refined
+        // earlier in a round are finer than h, which keeps the order right
+        // and only speeds the round up.
+        for (; !unsorted.empty(); h *= 2) {
+            next_.clear();
+            for (const Group g : unsorted) sort_group(h, g);
+            unsorted.swap(next_);
+        }
+    }
+
+    // After entries[begin, end) were sorted by key: every run of equal keys
+    // becomes a group ranked by its first index, queued on `out` when it has
+    // two or more members.  The keys are stripped into sa.
+    void split_runs(std::uint32_t begin, std::uint32_t end, std::vector<Group>& out) {
+        const Word pos_mask = (Word{1} << pos_bits_) - 1;
+        std::uint32_t head = begin;
+        while (head < end) {
+            const Word key = entries_[head] >> pos_bits_;
+            std::uint32_t tail = head;
+            for (; tail < end && entries_[tail] >> pos_bits_ == key; ++tail) {
+                const auto i = static_cast<std::uint32_t>(entries_[tail] & pos_mask);
+                sa_[tail] = i;
+                rank_[i] = head;
+            }
+            if (tail - head > 1) out.push_back({head, tail});
+            head = tail;
+        }
+    }
+
+private:
+    bool member(std::size_t c, std::uint32_t id) const { return c < n_ && rank_[c] == id; }
+    std::uint32_t doubling_key(std::size_t i, std::size_t h) const {
+        return i + h < n_ ? rank_[i + h] + 1 : 0;  // 0 past the end
+    }
+    bool chain_known(std::size_t i) const { return chain_[i] >> 32 == stamp_; }
+    std::uint32_t chain_length(std::size_t i) const { return static_cast<std::uint32_t>(chain_[i]); }
+
+    void sort_entries(Group r, Word max_key) {
+        const unsigned top = pos_bits_ + static_cast<unsigned>(std::bit_width(max_key));
+        std::size_t unlimited = SIZE_MAX;
+        radix_sort(entries_ + r.begin, tmp_ + r.begin, r.end - r.begin, top > 8 ? top - 8 : 0, pos_bits_, unlimited);
+    }
+
+    void sort_by_doubling(std::size_t h, Group r) {
+        // A range whose keys all agree stays one group, ranked as it is.
+        const std::uint32_t first = doubling_key(sa_[r.begin], h);
+        bool differ = false;
+        Word max_key = 0;
+        for (std::uint32_t k = r.begin; k < r.end; ++k) {
+            const std::uint32_t key = doubling_key(sa_[k], h);
+            differ |= key != first;
+            max_key = std::max<Word>(max_key, key);
+            entries_[k] = (Word{key} << pos_bits_) | sa_[k];
+        }
+        if (!differ) {
+            next_.push_back(r);
+            return;
+        }
+        sort_entries(r, max_key);
+        split_runs(r.begin, r.end, next_);
+    }
+
+    // Sorts one group of suffixes that share their first h symbols u, and
+    // queues its unsorted parts for the next round (sorted by 2h symbols).
+    //
+    // Plain doubling orders members by the rank of the suffix h further on.
+    // On periodic text that takes a round per doubling; instead, with p a
+    // period of u, a member i whose i + p is also a member reads w = u[0, p)
+    // and continues as that member.  Following the chain i, i + p, ... while
+    // it stays in the group gives suffix(i) = w^(k+1) suffix(j),
+    // j = i + (k+1)p outside the group, and suffix(j) sorts below or above
+    // every member.  Below: the fewer copies of w, the smaller the suffix;
+    // above: the more, the smaller.  That (side, k) order, refined by the
+    // usual doubling rank, sorts every chain at once.
+    void sort_group(std::size_t h, Group g) {
+        const std::uint32_t id = g.begin;
+
+        // A period of u that chains: if members s and s + d both start with
+        // u and d < h, u repeats every d symbols.  The gap from one member to
+        // the nearest member after it is tried; without one below h, plain
+        // doubling.
+        const std::size_t s = sa_[g.begin];
+        std::size_t p = h;
+        for (std::uint32_t k = g.begin + 1; k < g.end; ++k)
+            if (sa_[k] > s && sa_[k] - s < p) p = sa_[k] - s;
+        if (p == h) {
+            sort_by_doubling(h, g);
+            return;
+        }
+
+        // Chain lengths, each member's computed once: walk forward over
+        // members not yet known, then fill the walk backwards.  A stamp per
+        // group tells this group's lengths from those left by earlier ones.
+        if (stamp_ == 0) std::fill(chain_, chain_ + n_, Word{0});
+        ++stamp_;
+        const Word stamp = Word{stamp_} << 32;
+        for (std::uint32_t k = g.begin; k < g.end; ++k) {
+            const std::size_t i = sa_[k];
+            if (chain_known(i)) continue;
+            std::size_t last = i, steps = 0, base = 0;
+            for (;;) {
+                const std::size_t c = last + p;
+                if (!member(c, id)) break;
+                if (chain_known(c)) {
+                    base = std::size_t{chain_length(c)} + 1;
+                    break;
+                }
+                last = c;
+                ++steps;
+            }
+            for (std::size_t t = 0; t <= steps; ++t) chain_[i + t * p] = stamp | (base + steps - t);
+        }
+
+        // Order by side and chain length without sorting: chain ends (k = 0)
+        // are gathered at the front (below) and the back (above); the
+        // members with k + 1 are exactly i - p for the members i with k, so a
+        // queue over each side emits it by k, ascending below, descending
+        // above.
+        auto side_above = [&](std::uint32_t i) {
+            const std::size_t j = i + p * (std::size_t{chain_length(i)} + 1);
+            return j < n_ && rank_[j] > id;
+        };
+        std::uint32_t front = g.begin, back = g.end;
+        for (std::uint32_t k = g.begin; k < back;) {
+            const std::uint32_t i = sa_[k];
+            if (chain_length(i) != 0) {
+                ++k;
+            } else if (side_above(i)) {
+                std::swap(sa_[k], sa_[--back]);
+            } else {
+                std::swap(sa_[k], sa_[front++]);
+                ++k;
+            }
+        }
+        for (std::uint32_t head = g.begin, tail = front; head < tail; ++head) {
+            const std::uint32_t i = sa_[head];
+            if (i >= p && member(i - p, id)) sa_[tail++] = static_cast<std::uint32_t>(i - p);
+        }
+        for (std::uint32_t head = g.end, tail = back; head > tail; --head) {
+            const std::uint32_t i = sa_[head - 1];
+            if (i >= p && member(i - p, id)) sa_[--tail] = static_cast<std::uint32_t>(i - p);
+        }
+
+        // Members with equal side and chain length are refined by doubling.
+        const Word longest = n_;
+        for (std::uint32_t k = g.begin; k < g.end; ++k) {
+            const std::uint32_t i = sa_[k];
+            const Word chain = chain_length(i);
+            const Word key = side_above(i) ? (longest + 1) + (longest - chain) : chain;
+            entries_[k] = (key << pos_bits_) | i;
+        }
+        runs_.clear();
+        split_runs(g.begin, g.end, runs_);
+        for (const Group r : runs_) sort_by_doubling(h, r);
+    }
+
+    std::size_t n_;
+    unsigned pos_bits_;
+    std::uint32_t* sa_;
+    std::uint32_t* rank_;
+    Word* chain_;    // per position: this group's stamp above its chain length
+    Word* entries_;  // per rank: key and position being sorted
+    Word* tmp_;      // per rank: the radix sort's other buffer
+    std::uint32_t stamp_ = 0;
+    std::vector<Group> next_, runs_;
+};
+
+// Induced sorting (SA-IS, Nong, Zhang and Chan) of s[0, n) over symbols
+// 0 .. k - 1, as if followed by a sentinel below every symbol: linear time
+// whatever the text, which is what repetitive texts need.  Reduced problems
+// are sorted the same way in sa's first half, their text in its second.
+template <class Symbol>
+void induced_sort(const Symbol* s, std::uint32_t* sa, std::size_t n, std::size_t k) {
+    constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
+    if (n == 0) return;
+    // S-type: smaller than the suffix after it.  The last suffix is L-type
+    // (greater than the sentinel).
+    std::vector<std::uint8_t> small(n);
+    small[n - 1] = 0;
+    for (std::size_t i = n - 1; i-- > 0;) small[i] = s[i] < s[i + 1] || (s[i] == s[i + 1] && small[i + 1]);
+    auto leftmost_small = [&](std::size_t i) { return i > 0 && small[i] && !small[i - 1]; };
+
+    std::vector<std::uint32_t> count(k, 0), bucket(k);
+    for (std::size_t i = 0; i < n; ++i) ++count[s[i]];
+    auto heads = [&] {
+        std::uint32_t sum = 0;
+        for (std::size_t c = 0; c < k; ++c) bucket[c] = sum, sum += count[c];
+    };
+    auto tails = [&] {
+        std::uint32_t sum = 0;
+        for (std::size_t c = 0; c < k; ++c) sum += count[c], bucket[c] = sum;
+    };
+    // From the leftmost-small suffixes at their buckets' ends: the L-type
+    // suffixes left to right (the sentinel first, so n - 1 leads), then the
+    // S-type ones right to left.
+    auto induce = [&] {
+        heads();
+        sa[bucket[s[n - 1]]++] = static_cast<std::uint32_t>(n - 1);
+        for (std::size_t r = 0; r < n; ++r) {
+            const std::uint32_t j = sa[r];
+            if (j != kEmpty && j > 0 && !small[j - 1]) sa[bucket[s[j - 1]]++] = j - 1;
+        }
+        tails();
+        for (std::size_t r = n; r-- > 0;) {
+            const std::uint32_t j = sa[r];
+            if (j != kEmpty && j > 0 && small[j - 1]) sa[--bucket[s[j - 1]]] = j - 1;
+        }
+    };
+
+    // Sort the leftmost-small substrings (from one such position to the next).
+    std::fill(sa, sa + n, kEmpty);
+    tails();
+    for (std::size_t i = n - 1; i > 0; --i)
+        if (leftmost_small(i)) sa[--bucket[s[i]]] = static_cast<std::uint32_t>(i);
+    induce();
+    std::size_t m = 0;
+    for (std::size_t r = 0; r < n; ++r)
+        if (leftmost_small(sa[r])) sa[m++] = sa[r];
+
+    // Name them by rank, equal substrings alike; the one that runs into the
+    // sentinel equals no other.  Positions are at least two apart, so the
+    // name of position j fits at m + j / 2.
+    auto same_substring = [&](std::size_t a, std::size_t b) {
+        for (std::size_t d = 0;; ++d) {
+            if (a + d == n || b + d == n) return false;
+            if (s[a + d] != s[b + d] || small[a + d] != small[b + d]) return false;
+            if (d > 0 && leftmost_small(a + d)) return true;
+        }
+    };
+    std::fill(sa + m, sa + n, kEmpty);
+    std::uint32_t names = 0;
+    for (std::size_t r = 0; r < m; ++r) {
+        if (r == 0 || !same_substring(sa[r - 1], sa[r])) ++names;
+        sa[m + sa[r] / 2] = names - 1;
+    }
+    std::uint32_t* reduced = sa + n - m;
+    for (std::size_t i = n, t = n; i-- > m;)
+        if (sa[i] != kEmpty) sa[--t] = sa[i];
+
+    // The order of the suffixes of the reduced text is the order of the
+    // leftmost-small suffixes.
+    if (names < m) {
+        induced_sort(reduced, sa, m, names);
+    } else {
+        for (std::size_t i = 0; i < m; ++i) sa[reduced[i]] = static_cast<std::uint32_t>(i);
+    }
+    for (std::size_t i = 1, t = 0; i < n; ++i)
+        if (leftmost_small(i)) reduced[t++] = static_cast<std::uint32_t>(i);
+    for (std::size_t r = 0; r < m; ++r) sa[r] = reduced[sa[r]];
+    std::fill(sa + m, sa + n, kEmpty);
+    tails();
+    for (std::size_t r = m; r-- > 0;) {
+        const std::uint32_t j = sa[r];
+        sa[r] = kEmpty;
+        sa[--bucket[s[j]]] = j;
+    }
+    induce();
+}
+
+}  // namespace
+
+bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
+                         WideWorkArray& wide, bool bounded) {
+    if (n == 0) return true;
+
+    // Symbols renumbered 0 .. k - 1 in order, b bits each.
+    std::array<bool, 256> seen{};
+    for (std::size_t i = 0; i < n; ++i) seen[text[i]] = true;
+    std::array<std::uint8_t, 256> code{};
+    unsigned k = 0;
+    for (unsigned c = 0; c < 256; ++c)
+        if (seen[c]) code[c] = static_cast<std::uint8_t>(k++);
+    if (k == 1) {  // one symbol: the shorter suffix is the smaller
+        for (std::size_t r = 0; r < n; ++r) sa[r] = static_cast<std::uint32_t>(n - 1 - r);
+        return true;
+    }
+
+    // Entries: the first h symbols of a suffix in the top h * b bits (zeros
+    // past the end), its position in the low pos_bits bits.
+    const unsigned b = static_cast<unsigned>(std::bit_width(k - 1));
+    const unsigned pos_bits = std::max(1u, static_cast<unsigned>(std::bit_width(n - 1)));
+    const std::size_t h = (64 - pos_bits) / b;
+    const unsigned key_bits = static_cast<unsigned>(h) * b;
+    const Word keep = ~Word{0} << (64 - key_bits);
+
+    wide.clear();  // growing copies nothing stale
+    wide.resize(3 * n);
+    Word* entries = wide.data() + n;
+    Word key = 0;
+    for (std::size_t i = n; i-- > 0;) {
+        key = ((key >> b) | (Word{code[text[i]]} << (64 - b))) & keep;
+        entries[i] = key | i;
+    }
+    // Random text is told apart within two or three bytes of key; a text
+    // whose keys tie much longer is left to induced sorting, which has no
+    // use for them.
+    std::size_t budget = bounded ? kKeyPassesPerSymbol * n : SIZE_MAX;
+    if (!radix_sort(entries, wide.data() + 2 * n, n, 56, 64 - key_bits, budget)) return false;
+
+    // Runs of equal keys.  A suffix shorter than h symbols (padded with
+    // zeros) ties only with suffixes that continue it with the smallest
+    // symbol, so it is a proper prefix of them and sorts first; such short
+    // suffixes order among themselves by length.  They leave the run as
+    // single ranks; the rest share exactly h symbols.
+    std::vector<Group> unsorted;
+    const Word pos_mask = (Word{1} << pos_bits) - 1;
+    for (std::size_t head = 0; head < n;) {
+        std::size_t tail = head + 1;
+        while (tail < n && (entries[tail] & keep) == (entries[head] & keep)) ++tail;
+        std::size_t padded = head, full = tail;
+        for (std::size_t r = head; r < tail; ++r) {
+            const auto i = static_cast<std::uint32_t>(entries[r] & pos_mask);
+            if (i + h > n)
+                sa[padded++] = i;
+            else
+                sa[--full] = i;
+        }
+        std::sort(sa + head, sa + padded, std::greater<>());
+        for (std::size_t r = head; r < padded; ++r) rank[sa[r]] = static_cast<std::uint32_t>(r);
+        for (std::size_t r = padded; r < tail; ++r) rank[sa[r]] = static_cast<std::uint32_t>(padded);
+        if (tail - padded > 1) unsorted.push_back({static_cast<std::uint32_t>(padded), static_cast<std::uint32_t>(tail)});
+        head = tail;
+    }
+    if (!unsorted.empty()) Refiner(n, pos_bits, sa, rank, wide.data()).run(h, unsorted);
+    return true;
+}
+
+void sort_by_induction(const std::uint8_t* text, std::size_t n, std::uint32_t* sa) {
+    induced_sort(text, sa, n, 256);
+}
+
+}  // namespace parsimetrics

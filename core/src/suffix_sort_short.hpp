@@ -1,0 +1,32 @@
+// Suffix sorting of short texts by packed prefix keys, where libdivsufsort's
+// fixed cost per call would dominate.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "work_array.hpp"
+
+namespace parsimetrics {
+
+// 64-bit working entries of the short-text sorter.
+using WideWorkArray = std::vector<std::uint64_t, WorkAllocator<std::uint64_t>>;
+
+// Both write the suffix array of text[0, n) into sa[0, n) for any n below
+// 2^31; the dispatch in suffix_array.cpp uses them where they beat the
+// library.
+
+// A 64-bit word per suffix holding its first symbols (as many as fit
+// beside its position), radix sorted, ties refined by doubling, with
+// rank[0, n) and `wide` (grown to 3n entries) as working space.  Bounded,
+// it gives up (false, sa unspecified) once sorting the words has cost a few
+// passes over them, as on repetitive text; unbounded it always sorts.
+bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
+                         WideWorkArray& wide, bool bounded);
+
+// Induced sorting: linear in n whatever the text, slower than the prefix
+// keys on random text and faster on repetitive text.
+void sort_by_induction(const std::uint8_t* text, std::size_t n, std::uint32_t* sa);
+
+}  // namespace parsimetrics
