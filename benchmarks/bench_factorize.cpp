@@ -24,6 +24,7 @@
 #include "lz76.hpp"
 #include "options.hpp"
 #include "sequence.hpp"
+#include "inputs.hpp"
 #include "timing.hpp"
 
 // ---------------------------------------------------------------------------
@@ -87,82 +88,11 @@ namespace {
 
 using bench::Clock;
 using bench::seconds_since;
+using bench::english_like_text;
 using bench::time_best;
+using bench::uniform_text;
 using parsimetrics::AnalysisOptions;
 using parsimetrics::Sequence;
-
-// ---------------------------------------------------------------------------
-// Deterministic inputs (splitmix64, no library distributions).
-
-struct Rng {
-    std::uint64_t state;
-    std::uint64_t next() {
-        std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    double unit() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }
-};
-
-std::vector<std::uint8_t> uniform_text(std::size_t n, unsigned sigma, std::uint64_t seed) {
-    Rng rng{seed};
-    std::vector<std::uint8_t> t(n);
-    for (auto& c : t) c = static_cast<std::uint8_t>(sigma == 256 ? rng.next() & 0xFF : 'a' + rng.next() % sigma);
-    return t;
-}
-
-// Words drawn Zipf-like (weight 1/rank) from a vocabulary of 4000 made-up
-// words whose letters follow English letter frequencies; commas, full stops
-// with a capital after them, and the odd paragraph break.
-std::vector<std::uint8_t> english_like_text(std::size_t n, std::uint64_t seed) {
-    Rng rng{seed};
-    static const double letter_freq[26] = {8.2, 1.5, 2.8, 4.3, 12.7, 2.2, 2.0, 6.1, 7.0, 0.15, 0.77, 4.0, 2.4,
-                                           6.7, 7.5, 1.9, 0.095, 6.0, 6.3, 9.1, 2.8, 0.98, 2.4, 0.15, 2.0, 0.074};
-    std::vector<double> letter_cdf(26);
-    double acc = 0;
-    for (int i = 0; i < 26; ++i) letter_cdf[i] = acc += letter_freq[i];
-    auto letter = [&] {
-        const double u = rng.unit() * acc;
-        return static_cast<char>('a' + (std::upper_bound(letter_cdf.begin(), letter_cdf.end(), u) - letter_cdf.begin()));
-    };
-
-    const std::size_t vocabulary = 4000;
-    std::vector<std::string> words(vocabulary);
-    std::vector<double> word_cdf(vocabulary);
-    double total = 0;
-    for (std::size_t r = 0; r < vocabulary; ++r) {
-        // Frequent words are short.
-        const std::size_t len = 1 + static_cast<std::size_t>(std::log2(2.0 + r) * (0.4 + rng.unit() * 0.6));
-        for (std::size_t k = 0; k < len; ++k) words[r] += letter();
-        word_cdf[r] = total += 1.0 / static_cast<double>(r + 1);
-    }
-
-    std::vector<std::uint8_t> t;
-    t.reserve(n + 32);
-    bool capital = true;
-    while (t.size() < n) {
-        const double u = rng.unit() * total;
-        const std::string& w = words[std::upper_bound(word_cdf.begin(), word_cdf.end(), u) - word_cdf.begin()];
-        for (std::size_t k = 0; k < w.size(); ++k)
-            t.push_back(static_cast<std::uint8_t>(k == 0 && capital ? w[k] - 'a' + 'A' : w[k]));
-        capital = false;
-        const double p = rng.unit();
-        if (p < 0.06) {
-            t.push_back(',');
-        } else if (p < 0.11) {
-            t.push_back('.');
-            capital = true;
-            if (rng.unit() < 0.1) {
-                t.push_back('\n');
-                continue;
-            }
-        }
-        t.push_back(' ');
-    }
-    t.resize(n);
-    return t;
-}
 
 // ---------------------------------------------------------------------------
 // Measurements.
