@@ -6,9 +6,10 @@ pools, Dask): ``read_source`` turns a file into ``Record`` objects and
 """
 
 from .cli import main
-from .inputs import InputError, ReadOptions, Record, Symbolizer, parse_symbolizer, read_records, read_source, symbolize
+from .inputs import InputError, ReadOptions, Record, read_records, read_source
 from .measures import MEASURES, AnalysisError, AnalysisOptions, analyze_record, distance
 from .scaling import dask_bag
+from .symbolizers import Symbolizer, parse_symbolizer, symbolize
 
 __all__ = [
     "MEASURES",

@@ -1,0 +1,127 @@
+"""symbolize: every method against a direct NumPy computation, 2-D and axis, gaps and bad arguments."""
+
+import itertools
+import math
+
+import numpy as np
+import pytest
+
+import parsimetrics
+from parsimetrics_tools import parse_symbolizer, symbolize
+
+rng = np.random.default_rng(11)
+# Rounded so that ties (with each other and with the cut points) are common.
+SERIES = [rng.normal(size=500).round(1), rng.integers(-3, 4, size=400), rng.random(300) < 0.3]
+
+
+def ordinal_oracle(x, d, tau):
+    """Index of each window's rank vector (ties by position) among all permutations in lexicographic order."""
+    patterns = {p: i for i, p in enumerate(itertools.permutations(range(d)))}
+    out = []
+    for i in range(len(x) - (d - 1) * tau):
+        window = x[i : i + (d - 1) * tau + 1 : tau]
+        ranks = np.argsort(np.argsort(window, kind="stable"), kind="stable")
+        out.append(patterns[tuple(int(r) for r in ranks)])
+    return out
+
+
+def expected_codes(x, method):
+    x = np.asarray(x, dtype=np.float64)
+    if method == "median":
+        return x > np.median(x)
+    if method == "mean":
+        return x > np.mean(x)
+    if method == "zero":
+        return x > 0
+    if method == "values":
+        return np.unique(x, return_inverse=True)[1]
+    spec = parse_symbolizer(method)
+    if spec.method == "threshold":
+        return np.digitize(x, spec.cuts, right=False)  # cut points at or below the value
+    if spec.method == "quantiles":
+        return np.searchsorted(np.quantile(x, np.arange(1, spec.classes) / spec.classes), x, side="left")
+    return ordinal_oracle(x, spec.order, spec.delay)
+
+
+METHODS = ["median", "mean", "zero", "values", "threshold:0", "threshold:-0.5,0,0.5", "quantiles:3",
+           "quantiles:5", "ordinal:2", "ordinal:3", "ordinal:4:3", "ordinal:5:2"]
+
+
+@pytest.mark.parametrize("method", METHODS)
+@pytest.mark.parametrize("series", range(len(SERIES)))
+def test_methods_against_numpy(series, method):
+    x = SERIES[series]
+    assert symbolize(x, method) == bytes(np.asarray(expected_codes(x, method), dtype=np.uint8))
+
+
+def test_ordinal_of_d6_renumbers_the_patterns_seen():
+    x = rng.random(200)  # fewer windows than a byte has codes
+    seen = np.asarray(ordinal_oracle(x, 6, 1))
+    assert symbolize(x, "ordinal:6") == bytes(np.unique(seen, return_inverse=True)[1].astype(np.uint8))
+
+
+@pytest.mark.parametrize("method", ["median", "quantiles:4", "ordinal:3:2", "values", "threshold:0.2"])
+@pytest.mark.parametrize("axis", [-1, 0, 1, -2])
+def test_rows_are_symbolized_one_by_one(method, axis):
+    x = rng.normal(size=(4, 60)).round(1)
+    data = x if axis in (-1, 1) else x.T.copy()
+    assert symbolize(data, method, axis=axis) == [symbolize(row, method) for row in x]
+
+
+def test_missing_values():
+    x = np.array([0.5, np.nan, 2.0, 1.0, np.nan, 3.0])
+    assert symbolize(x, "median", missing="drop") == symbolize(x[~np.isnan(x)], "median")
+    rows = np.array([[1.0, np.nan, 3.0], [4.0, 5.0, 6.0]])
+    assert symbolize(rows, "values", missing="drop") == [b"\0\1", b"\0\1\2"]
+    with pytest.raises(ValueError, match="2 missing values"):
+        symbolize(x)
+
+
+def test_no_overflow_in_the_split_values():
+    big = [1e308, 1.7e308]
+    assert symbolize(big, "median") == symbolize(big, "mean") == b"\0\1"
+    assert symbolize([-1.7e308, 1.7e308, 1e308, -1e308], "quantiles:2") == b"\0\1\1\0"
+
+
+def test_threshold_reproduces_the_logistic_example():
+    from pathlib import Path
+
+    examples = Path(__file__).resolve().parent.parent / "examples"
+    orbit = np.loadtxt(examples / "logistic.csv", delimiter=",", skiprows=1)[:, 1]
+    text = (examples / "logistic.txt").read_bytes().replace(b"\n", b"")
+    symbols = symbolize(orbit, "threshold:0.5")
+    assert symbols.translate(b"01" + bytes(254)) == text[: len(orbit)]
+    # One byte per symbol, so the module counts symbols rather than digits.
+    assert parsimetrics.h(symbols) == parsimetrics.h(text[: len(orbit)])
+
+
+@pytest.mark.parametrize(
+    "args, kwargs, error, message",
+    [
+        (("abc",), {}, TypeError, "x must be an array-like"),
+        ((["a", "b"],), {}, TypeError, "x must hold numbers"),
+        ((np.zeros((2, 2, 2)),), {}, ValueError, "x must be 1-D or 2-D"),
+        (([],), {}, ValueError, "x is empty"),
+        (([1.0, math.inf],), {}, ValueError, "infinite"),
+        (([1, 2], "cubic"), {}, ValueError, "method: unknown symbolizer 'cubic'"),
+        (([1, 2], 3), {}, TypeError, "method must be a str"),
+        (([1, 2], "quantiles:1"), {}, ValueError, "quantiles:K needs an integer K from 2"),
+        (([1, 2], "threshold:1,x"), {}, ValueError, "threshold:X"),
+        (([1, 2], "threshold:2,1"), {}, ValueError, "must increase"),
+        (([1, 2], "ordinal:8"), {}, ValueError, "D from 2 to 7"),
+        (([1, 2], "ordinal:3:0"), {}, ValueError, "TAU of at least 1"),
+        (([1, 2, 3], "ordinal:3:2"), {}, ValueError, "needs at least 5 values"),
+        ((list(range(300)), "values"), {}, ValueError, "300 distinct values"),
+        (([1, 2],), {"missing": "skip"}, ValueError, "missing must be"),
+        ((np.zeros((2, 3)),), {"axis": 2}, ValueError, "axis must be"),
+        (([1, 2],), {"axis": 1.0}, TypeError, "axis must be an int"),
+    ],
+)
+def test_bad_arguments(args, kwargs, error, message):
+    with pytest.raises(error, match=message):
+        symbolize(*args, **kwargs)
+
+
+@pytest.mark.parametrize("text", ["median", "quantiles:7", "threshold:0.5,1.5", "ordinal:3", "ordinal:4:2", "values"])
+def test_text_form_round_trips(text):
+    assert str(parse_symbolizer(text)) == text
