@@ -85,7 +85,8 @@ def _input_options() -> argparse.ArgumentParser:
         "--format",
         choices=FORMATS,
         default="auto",
-        help="how to read the input (default: auto, from the file name and contents)",
+        help="how to read the input (default: auto, from the file name and contents; "
+        "bytes: the file's bytes as they are)",
     )
     group.add_argument("--raw", action="store_true", help="symbol text taken byte for byte, line breaks included")
     group.add_argument(
@@ -96,9 +97,19 @@ def _input_options() -> argparse.ArgumentParser:
         metavar="METHOD",
         type=_symbolizer,
         help="turn numbers into symbols: median, mean or zero (two symbols split at that value), "
-        "quantiles:K (K equally filled symbols) or values (one symbol per distinct value); "
+        "threshold:X[,Y,...] (the number of cut points at or below the value), "
+        "quantiles:K (K equally filled symbols), values (one symbol per distinct value) or "
+        "ordinal:D[:TAU] (rank patterns of D values TAU apart); "
         "default: values for integers, median otherwise",
     )
+    group.add_argument(
+        "--missing",
+        choices=("error", "drop"),
+        default="error",
+        help="gaps in numbers (NaN, NA, null, empty cells): an error (default) or left out",
+    )
+    group.add_argument("--keep-case", action="store_true", help="keep FASTA letters as they are (default: upper case)")
+    group.add_argument("--verbose", "-v", action="store_true", help="report how each input was read on standard error")
     return inputs
 
 
@@ -241,7 +252,7 @@ def _error(message: str, prefix: str = f"{PROG}: ") -> None:
 
 
 def _read_options(args) -> ReadOptions:
-    return ReadOptions(args.format, args.raw, args.column, args.symbolize)
+    return ReadOptions(args.format, args.raw, args.column, args.symbolize, args.missing, args.keep_case)
 
 
 class _Batch:
@@ -276,7 +287,11 @@ def _read(args, batch: _Batch) -> list[Record]:
         try:
             if path == "-" and sys.stdin is None:
                 raise InputError("<stdin>: standard input is closed")
-            records.extend(read_source(path, options))
+            read = read_source(path, options)
+            records.extend(read)
+            if args.verbose:
+                for record in read:
+                    _error(record.describe())
         except InputError as exc:
             batch.fail(str(exc))
         except (OSError, ValueError, ArithmeticError) as exc:

@@ -1,89 +1,73 @@
-"""Reading sequences: FASTA, plain symbol text and numeric signals.
+"""Reading sequences: FASTA, symbol text, numbers (streams, tables, .npy) and raw bytes.
 
-Every input ends up as a ``Record``: a name, the file it came from and its
-symbols as ``bytes``.  Numbers never reach the extension as integers (it would
-join their decimal digits, so 1, 23 and 12, 3 would give the same symbols);
-they are turned into one byte per value here.
+Every input ends up as ``Record`` objects that carry their symbols as
+``bytes`` and say how they were read.  Nothing is guessed silently: the
+format found is recorded, gaps in numbers are refused unless dropping them
+was asked for, and binary content that is no known format is refused rather
+than taken as text.  Compressed inputs (gzip, bzip2, xz) are recognised by
+their content.
 """
 
 from __future__ import annotations
 
-import csv
+import bz2
+import gzip
 import io
-import math
+import lzma
 import re
-import statistics
 import sys
-from bisect import bisect_left
-from dataclasses import dataclass
+import zlib
+from dataclasses import replace
 from pathlib import Path
 
-FORMATS = ("auto", "fasta", "text", "numbers", "csv")
+import numpy as np
+
+from . import numbers
+from .numbers import Numbers
+from .records import InputError, ReadOptions, Record
+from .symbolizers import MAX_CLASSES, Symbolizer, parse_symbolizer, symbolize_row
+
+__all__ = [
+    "FORMATS",
+    "InputError",
+    "ReadOptions",
+    "Record",
+    "Symbolizer",
+    "parse_bytes",
+    "parse_symbolizer",
+    "read_records",
+    "read_source",
+]
+
+FORMATS = ("auto", "fasta", "text", "numbers", "csv", "npy", "bytes")
 FASTA_SUFFIXES = frozenset({".fa", ".fasta", ".fas", ".fna", ".ffn", ".faa", ".frn", ".mpfa"})
 CSV_SUFFIXES = frozenset({".csv", ".tsv"})
 STDIN_NAME = "<stdin>"
 
-# Symbols for up to 62 classes are printable; beyond that, raw byte values.
-_PRINTABLE_SYMBOLS = b"0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-MAX_CLASSES = 256
+# Magic numbers: (prefix, name, decompressor).  bzip2's includes the block magic after the level digit.
+_COMPRESSIONS = (
+    (re.compile(rb"\x1f\x8b\x08"), "gzip", gzip.decompress),
+    (re.compile(rb"BZh[1-9]1AY&SY"), "bzip2", bz2.decompress),
+    (re.compile(rb"\xfd7zXZ\x00"), "xz", lzma.decompress),
+)
+_COMPRESSED_SUFFIXES = frozenset({".gz", ".bz2", ".xz"})
+_NPY_MAGIC = b"\x93NUMPY"
+_BOM = b"\xef\xbb\xbf"
+# Control characters no text file holds (tab, line and page breaks and escape excepted).
+_BINARY = re.compile(rb"[\x00-\x08\x0e-\x1a\x1c-\x1f\x7f]")
 
-_INT_RE = re.compile(r"[+-]?\d+\Z")
-_FLOAT_RE = re.compile(r"[+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?\Z")
-_SEPARATORS = re.compile(r"[\s,]+")
+# Symbols for up to 62 classes are printable; beyond that, the codes themselves.
+_PRINTABLE_SYMBOLS = b"0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+_PRINTABLE_TABLE = _PRINTABLE_SYMBOLS + bytes(range(len(_PRINTABLE_SYMBOLS), 256))
+
+_NUMBER_TOKEN = re.compile(r"[+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?\Z|[+-]?inf(?:inity)?\Z", re.IGNORECASE)
+_SEPARATORS = re.compile(r"[\s,;]+")
 # Format detection looks at this much of the input.
 _SNIFF_BYTES = 1 << 16
 
 
-class InputError(Exception):
-    """A problem with the input data, reported to the user as one line."""
-
-
-@dataclass(frozen=True)
-class Record:
-    """One sequence to analyse."""
-
-    name: str
-    source: str
-    symbols: bytes
-
-
-@dataclass(frozen=True)
-class Symbolizer:
-    """How numbers become symbols: ``values``, ``median``, ``mean``, ``zero`` or ``quantiles`` (with ``classes``)."""
-
-    method: str
-    classes: int = 2
-
-    def __str__(self) -> str:
-        return f"quantiles:{self.classes}" if self.method == "quantiles" else self.method
-
-
-@dataclass(frozen=True)
-class ReadOptions:
-    format: str = "auto"
-    raw: bool = False
-    column: str | None = None
-    symbolize: Symbolizer | None = None
-
-
-def parse_symbolizer(text: str) -> Symbolizer:
-    """Parse the value of ``--symbolize``; raises ``ValueError`` with a readable message."""
-    method, _, arg = text.partition(":")
-    if method in ("values", "median", "mean", "zero") and not arg and ":" not in text:
-        return Symbolizer(method)
-    if method == "quantiles":
-        try:
-            classes = int(arg)
-        except ValueError:
-            classes = 0
-        if 2 <= classes <= MAX_CLASSES:
-            return Symbolizer("quantiles", classes)
-        raise ValueError(f"quantiles:K needs an integer K from 2 to {MAX_CLASSES}, not {arg!r}")
-    raise ValueError(f"unknown symbolizer {text!r} (choose median, mean, zero, quantiles:K or values)")
-
-
 # --------------------------------------------------------------------------
-# Reading files
+# Files
 
 
 def display_name(path: str) -> str:
@@ -115,41 +99,83 @@ def read_records(paths: list[str], options: ReadOptions = ReadOptions()) -> list
     return records
 
 
+def decompress(data: bytes, source: str) -> tuple[bytes, str | None]:
+    """The content with one layer of gzip, bzip2 or xz compression taken off, and its name."""
+    for magic, name, function in _COMPRESSIONS:
+        if magic.match(data):
+            try:
+                return function(data), name
+            except (OSError, EOFError, ValueError, zlib.error, lzma.LZMAError) as exc:
+                raise InputError(f"{source}: damaged {name} data ({exc})") from None
+    return data, None
+
+
+# --------------------------------------------------------------------------
+# Formats
+
+
 def parse_bytes(data: bytes, source: str, options: ReadOptions = ReadOptions(), path: str = "") -> list[Record]:
-    fmt = detect_format(data, path or source, options)
-    if options.symbolize is not None and fmt in ("fasta", "text"):
-        raise InputError(f"{source}: --symbolize applies to numbers, but this input reads as {fmt}")
-    if fmt == "fasta":
-        records = parse_fasta(data, source)
-    elif fmt == "text":
-        symbols = data if options.raw else data.replace(b"\r", b"").replace(b"\n", b"")
-        if not symbols:
+    if options.format == "bytes":
+        # The file's bytes exactly as they are: no decompression, nothing removed.
+        if not data:
             raise InputError(f"{source}: empty input")
-        records = [Record(source, source, symbols)]
+        return [Record(source, source, data, "bytes")]
+    data, compression = decompress(data, source)
+    if data.startswith(_BOM):  # a UTF-8 byte-order mark is no symbol
+        data = data[len(_BOM) :]
+    fmt = detect_format(data, path or source, options)
+    for given, option in ((options.symbolize, "--symbolize"), (options.column, "--column")):
+        if given is not None and fmt in ("fasta", "text"):
+            raise InputError(f"{source}: {option} applies to numbers, but this input reads as {fmt}")
+    if fmt == "npy":
+        records = [_symbolized(_read_npy(data, source, options), source, "npy", options)]
+    elif fmt in ("numbers", "csv"):
+        if not data.strip():
+            raise InputError(f"{source}: empty input")
+        records = [_read_numbers(data, source, fmt, options, _inner_suffix(path))]
+    elif not (data if options.raw else data.strip()):
+        raise InputError(f"{source}: empty input")
+    elif fmt == "fasta":
+        records = parse_fasta(data, source, fold_case=not options.keep_case)
     else:
-        if fmt == "csv":
-            values = parse_csv_column(data, source, options.column, Path(path).suffix.lower() == ".tsv")
-        else:
-            values = parse_numbers(data, source)
-        records = [Record(source, source, symbolize(values, options.symbolize, source))]
+        symbols = data if options.raw else data.replace(b"\r", b"").replace(b"\n", b"")
+        records = [Record(source, source, symbols, "text")]
+    if compression:
+        records = [replace(r, compression=compression) for r in records]
     return records
 
 
+def _inner_suffix(path: str) -> str:
+    """The suffix that names the format: that of ``a.csv`` for ``a.csv.gz``."""
+    if path in ("", "-"):
+        return ""
+    name = Path(path)
+    if name.suffix.lower() in _COMPRESSED_SUFFIXES:
+        name = name.with_suffix("")
+    return name.suffix.lower()
+
+
 def detect_format(data: bytes, path: str, options: ReadOptions) -> str:
+    """The format to read ``data`` (already decompressed) as."""
     if options.raw:
         if options.format not in ("auto", "text"):
             raise InputError(f"--raw applies to text input, not --format {options.format}")
         return "text"
     if options.format != "auto":
         return options.format
-    if options.column is not None:
-        return "csv"
-    suffix = Path(path).suffix.lower() if path not in ("", "-") else ""
+    suffix = _inner_suffix(path)
+    if data.startswith(_NPY_MAGIC) or suffix == ".npy":
+        return "npy"
     if suffix in FASTA_SUFFIXES:
         return "fasta"
-    if suffix in CSV_SUFFIXES:
+    if suffix in CSV_SUFFIXES or options.column is not None:
         return "csv"
     head = data[:_SNIFF_BYTES]
+    if _BINARY.search(head):
+        raise InputError(
+            f"{display_name(path)}: binary content in no format known here; "
+            "--format bytes analyses its raw bytes, --format text reads it as text"
+        )
     if _first_line(head).startswith(b">"):
         return "fasta"
     if options.symbolize is not None or _looks_numeric(head, complete=len(data) <= _SNIFF_BYTES):
@@ -166,40 +192,55 @@ def _first_line(head: bytes) -> bytes:
     return b""
 
 
+def _is_number_word(token: str) -> bool:
+    return bool(_NUMBER_TOKEN.match(token)) or token.lower() in numbers.MISSING_WORDS
+
+
 def _looks_numeric(head: bytes, complete: bool) -> bool:
-    """Whether a sample reads as numbers rather than as symbol text.
+    """Whether a sample reads as numbers (perhaps under a header row) rather than as symbol text.
 
     Digits alone are ambiguous: "0110" on one line is text, one value per line
     is a signal.  Lines of digits all wrapped at the same width (as symbol
-    files are), or numbers with leading zeros, read as text.
+    files are), or numbers with leading zeros, read as text.  Gaps (NaN, NA,
+    empty fields) and infinities count as numbers here, so that they are
+    reported rather than read as characters.
     """
     try:
-        text = head.decode("ascii")
+        text = head.decode("utf-8")
     except UnicodeDecodeError:
-        return False
+        if complete:
+            return False
+        text = head.decode("utf-8", "ignore")  # the sample may end inside a character
     lines = text.splitlines()
     if not complete and len(lines) > 1:
         lines = lines[:-1]  # the sample may cut the last line short
-    lines = [line.strip() for line in lines if line.strip()]
-    if not lines:
+    rows = [[t for t in _SEPARATORS.split(line.strip()) if t] for line in lines if line.strip()]
+    if rows and len(rows) > 1 and not all(_is_number_word(t) for t in rows[0]):
+        rows = rows[1:]  # a header row naming the columns
+    if not rows or not any(_NUMBER_TOKEN.match(t) for row in rows for t in row):
         return False
     widths = []
-    for line in lines:
-        tokens = [t for t in _SEPARATORS.split(line) if t]
-        if not all(_FLOAT_RE.match(t) for t in tokens):
+    for tokens in rows:
+        if not all(_is_number_word(t) for t in tokens):
             return False
         if len(tokens) > 1 or not tokens[0].isdigit():
             return True
         if len(tokens[0]) > 1 and tokens[0].startswith("0"):
             return False
         widths.append(len(tokens[0]))
-    if len(lines) == 1:
+    if len(rows) == 1:
         return False
     wrapped = len(set(widths[:-1])) == 1 and widths[0] >= 10 and widths[-1] <= widths[0]
     return not wrapped
 
 
-def parse_fasta(data: bytes, source: str) -> list[Record]:
+# --------------------------------------------------------------------------
+# FASTA
+
+
+def parse_fasta(data: bytes, source: str, fold_case: bool = True) -> list[Record]:
+    """The records of a FASTA file; letters folded to upper case unless ``fold_case`` is false
+    (soft-masked bases are the same bases)."""
     records: list[Record] = []
     name: str | None = None
     chunks: list[bytes] = []
@@ -210,7 +251,7 @@ def parse_fasta(data: bytes, source: str) -> list[Record]:
         symbols = b"".join(chunks)
         if not symbols:
             raise InputError(f"{source}: record {name!r} is empty")
-        records.append(Record(name, source, symbols))
+        records.append(Record(name, source, symbols.upper() if fold_case else symbols, "fasta", case_folded=fold_case))
 
     for lineno, line in enumerate(data.splitlines(), 1):
         if line.startswith(b">"):
@@ -229,134 +270,102 @@ def parse_fasta(data: bytes, source: str) -> list[Record]:
             chunks.append(piece)
     flush()
     if not records:
-        raise InputError(f"{source}: empty input" if not data.strip() else f"{source}: no FASTA records")
+        raise InputError(f"{source}: no FASTA records")
     return records
 
 
-def _number(token: str, where: str) -> int | float:
-    if _INT_RE.match(token):
-        return int(token)
-    if _FLOAT_RE.match(token):
-        value = float(token)
-        if math.isfinite(value):
-            return value
-        raise InputError(f"{where}: number out of range {token!r}")
-    shown = token if len(token) <= 40 else token[:37] + "..."
-    raise InputError(f"{where}: bad number {shown!r}")
-
-
-def parse_numbers(data: bytes, source: str) -> list[int | float]:
-    values: list[int | float] = []
-    for lineno, line in enumerate(data.decode("utf-8", "replace").splitlines(), 1):
-        for token in _SEPARATORS.split(line):
-            if token:
-                values.append(_number(token, f"{source}:{lineno}"))
-    if not values:
-        raise InputError(f"{source}: empty input")
-    return values
-
-
-def parse_csv_column(data: bytes, source: str, column: str | None, tsv: bool = False) -> list[int | float]:
-    text = data.decode("utf-8-sig", "replace")
-    first_line = text.split("\n", 1)[0]
-    if tsv or ("\t" in first_line and "," not in first_line):
-        delimiter = "\t"
-    elif ";" in first_line and "," not in first_line:
-        delimiter = ";"
-    else:
-        delimiter = ","
-    reader = csv.reader(io.StringIO(text), delimiter=delimiter)
-    try:
-        rows = ((reader.line_num, row) for row in reader if any(cell.strip() for cell in row))
-        first = next(rows, None)
-        if first is None:
-            raise InputError(f"{source}: empty input")
-        lineno, header = first
-        index = _column_index(header, column, source)
-        values: list[int | float] = []
-        by_name = column is not None and not column.isdigit()
-        if index < len(header) and not by_name and _FLOAT_RE.match(header[index].strip()):
-            values.append(_number(header[index].strip(), f"{source}:{lineno}"))
-        for lineno, row in rows:
-            if index >= len(row):
-                raise InputError(f"{source}:{lineno}: no column {index + 1} in this row")
-            values.append(_number(row[index].strip(), f"{source}:{lineno}"))
-    except csv.Error as exc:
-        raise InputError(f"{source}:{reader.line_num}: {exc}") from None
-    if not values:
-        raise InputError(f"{source}: no values in column {header[index].strip() or index + 1}")
-    return values
-
-
-def _column_index(header: list[str], column: str | None, source: str) -> int:
-    if column is None:
-        if len(header) == 1:
-            return 0
-        raise InputError(f"{source}: {len(header)} columns; choose one with --column NAME or --column NUMBER")
-    if column.isdigit():
-        index = int(column) - 1
-        if not 0 <= index < len(header):
-            raise InputError(f"{source}: no column {column} (it has {len(header)})")
-        return index
-    names = [cell.strip() for cell in header]
-    if column in names:
-        return names.index(column)
-    raise InputError(f"{source}: no column named {column!r} (columns: {', '.join(names)})")
-
-
 # --------------------------------------------------------------------------
-# Numbers to symbols
+# Numbers
 
 
-def _symbol_table(classes: int) -> bytes:
-    return _PRINTABLE_SYMBOLS[:classes] if classes <= len(_PRINTABLE_SYMBOLS) else bytes(range(classes))
+def _read_numbers(data: bytes, source: str, fmt: str, options: ReadOptions, suffix: str) -> Record:
+    text = None
+    delimiter = None
+    table = fmt == "csv" or options.column is not None
+    if not table:
+        first = _first_line(data[:_SNIFF_BYTES]).decode("utf-8", "replace")
+        # Names over numbers: a header row (a lone row of them is just bad numbers).
+        named = not all(_is_number_word(t) for t in _SEPARATORS.split(first) if t)
+        table = named and b"\n" in data.strip()
+    if table:
+        text = data.decode("utf-8", "replace")
+        default = {".csv": ",", ".tsv": "\t"}.get(suffix)
+        delimiter = numbers.detect_delimiter(text.lstrip().split("\n", 1)[0], default)
+        values = numbers.read_table(text, source, options.column, delimiter, options.missing)
+    else:
+        values = numbers.read_stream(data, source, options.missing)
+    return _symbolized(values, source, "csv" if delimiter else "numbers", options)
 
 
-def thresholds(values: list[int | float], symbolizer: Symbolizer) -> list[float]:
-    """The cut points between symbol classes; a value above ``k`` of them gets symbol ``k``."""
-    if symbolizer.method == "zero":
-        return [0.0]
-    if symbolizer.method == "mean":
-        return [math.fsum(values) / len(values)]
-    if symbolizer.method == "median":
-        return [statistics.median(values)]
-    if len(values) == 1:
-        return [values[0]] * (symbolizer.classes - 1)
-    return statistics.quantiles(values, n=symbolizer.classes, method="inclusive")
+def _read_npy(data: bytes, source: str, options: ReadOptions) -> Numbers:
+    try:
+        array = np.load(io.BytesIO(data), allow_pickle=False)
+    except (ValueError, OSError, EOFError) as exc:
+        raise InputError(f"{source}: not a readable .npy file ({exc})") from None
+    if array.dtype == np.bool_:
+        array = array.view(np.uint8)
+    if array.dtype.kind not in "iuf":
+        raise InputError(f"{source}: a .npy array of {array.dtype}, not of numbers")
+    if array.ndim == 2:
+        width = array.shape[1]
+        column = options.column
+        if column is None and width != 1:
+            raise InputError(f"{source}: {width} columns; choose one with --column NUMBER")
+        if column is not None and not (column.isdigit() and 1 <= int(column) <= width):
+            raise InputError(f"{source}: no column {column!r} ({width} columns, numbered from 1)")
+        index = int(column or 1) - 1
+        array, label = array[:, index], index + 1
+    elif array.ndim == 1 and options.column in (None, "1"):
+        label = None
+    else:
+        raise InputError(f"{source}: a {array.ndim}-D .npy array; one series (1-D) or one column of a 2-D array")
+    dropped = 0
+    if array.dtype.kind == "f":
+        finite = np.isfinite(array)
+        if not finite.all():
+            if np.isinf(array).any():
+                raise InputError(f"{source}: infinite value at index {int(np.argmax(np.isinf(array)))}")
+            count = int(np.count_nonzero(~finite))
+            if options.missing != "drop":
+                first = int(np.argmin(finite))
+                raise InputError(
+                    f"{source}: {count} missing value{'s' * (count > 1)} (NaN, the first at index {first}); "
+                    "--missing drop leaves them out"
+                )
+            array, dropped = array[finite], count
+    if not len(array):
+        raise InputError(f"{source}: no values")
+    return Numbers(array, array.dtype.kind in "iu", dropped, label)
 
 
-def symbolize(values: list[int | float], symbolizer: Symbolizer | None, source: str) -> bytes:
-    """Turn a numeric signal into one symbol per value.
+def _symbolized(values: Numbers, source: str, fmt: str, options: ReadOptions) -> Record:
+    """One symbol per value (or per window), printable where the classes are few."""
+    symbolizer = options.symbolize or Symbolizer("values" if values.integral else "median")
+    try:
+        result = symbolize_row(values.values, symbolizer)
+    except ValueError as exc:
+        raise InputError(f"{source}: {exc}") from None
+    codes = result.codes
+    if symbolizer.method == "values" and values.integral and 0 <= values.values.min() <= values.values.max() <= 9:
+        # Single digits keep their own character, so "0 1 1 0" and the text "0110" are the same sequence.
+        symbols = (values.values.astype(np.uint8) + ord("0")).tobytes()
+    elif _classes(symbolizer, codes) <= len(_PRINTABLE_SYMBOLS):
+        symbols = codes.tobytes().translate(_PRINTABLE_TABLE)
+    else:
+        symbols = codes.tobytes()
+    return Record(
+        source,
+        source,
+        symbols,
+        fmt,
+        column=values.column,
+        symbolizer=str(symbolizer),
+        cut_points=result.cuts,
+        missing_dropped=values.dropped,
+    )
 
-    Without a symbolizer, integer data maps each distinct value to its own
-    symbol and real data is split at its median.
-    """
-    if not values:
-        raise InputError(f"{source}: empty input")
-    if symbolizer is None:
-        all_ints = all(isinstance(v, int) for v in values)
-        symbolizer = Symbolizer("values") if all_ints else Symbolizer("median")
-    if symbolizer.method == "values":
-        return _symbolize_values(values, source)
-    cuts = thresholds(values, symbolizer)
-    table = _symbol_table(len(cuts) + 1)
-    if len(cuts) == 1:
-        cut = cuts[0]
-        one, zero = table[1], table[0]
-        return bytes([one if v > cut else zero for v in values])
-    return bytes([table[bisect_left(cuts, v)] for v in values])
 
-
-def _symbolize_values(values: list[int | float], source: str) -> bytes:
-    distinct = sorted(set(values))
-    if len(distinct) > MAX_CLASSES:
-        raise InputError(
-            f"{source}: {len(distinct)} distinct values, more than the {MAX_CLASSES} symbols available; "
-            "use --symbolize quantiles:K"
-        )
-    # Single digits keep their own character, so "0 1 1 0" and the text "0110" are the same sequence.
-    if all(isinstance(v, int) and 0 <= v <= 9 for v in distinct):
-        return bytes([48 + int(v) for v in values])
-    table = _symbol_table(len(distinct))
-    code = {value: table[rank] for rank, value in enumerate(distinct)}
-    return bytes([code[v] for v in values])
+def _classes(symbolizer: Symbolizer, codes: np.ndarray) -> int:
+    if symbolizer.method in ("values", "ordinal") and (symbolizer.method == "values" or symbolizer.order > 5):
+        return int(codes.max()) + 1
+    return min(symbolizer.classes, MAX_CLASSES)
