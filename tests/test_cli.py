@@ -547,6 +547,15 @@ def test_help_and_version(args, expected):
     assert proc.returncode == 0 and expected in proc.stdout.decode()
 
 
+def test_explain_defines_every_output_field():
+    proc = cli("analyze", "--json", "--column", "x", "--symbolize", "median", EXAMPLES / "logistic.csv")
+    record = json.loads(proc.stdout)
+    fields = {key for key, value in record.items() for key in [key, *(value if isinstance(value, dict) else [])]}
+    explained = cli("explain").stdout.decode()
+    assert fields <= set(re.findall(r"[a-z_]+", explained)) and "nid" in explained
+    assert all(source in explained for source in ("Lempel & Ziv 1976", "Kaspar & Schuster (1987)"))
+
+
 def test_examples_are_regenerated_exactly(tmp_path):
     subprocess.run([sys.executable, EXAMPLES / "make_examples.py", tmp_path], check=True, timeout=60)
     made = sorted(p.name for p in tmp_path.iterdir())

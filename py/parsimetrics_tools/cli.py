@@ -25,7 +25,7 @@ from .inputs import FORMATS, InputError, ReadOptions, Record, parse_symbolizer, 
 from .measures import MEASURES, AnalysisError, AnalysisOptions
 from .output import Table, clip_name, columns, fixed, json_line, matrix_table, write_matrix
 from .parallel import Progress, WorkerDied, ordered_map
-from .plot import PlotUnavailable, plot_format, require_matplotlib, write_plot
+from .plot import PlotUnavailable, plot_format, write_plot
 
 PROG = "parsimetrics"
 EXIT_ERROR = 1
@@ -356,6 +356,9 @@ def run_analyze(args) -> int:
             plot_format(args.plot)
         except ValueError as exc:
             raise CliError(str(exc)) from None
+        folder = Path(args.plot).parent
+        if not folder.is_dir():  # found out now, not after the analysis
+            raise CliError(f"{args.plot}: folder {str(folder)!r} does not exist")
     batch = _Batch(args.fail_fast)
     options = AnalysisOptions(args.alphabet, args.log_base, args.max_block_size)
     try:
