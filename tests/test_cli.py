@@ -22,6 +22,7 @@ import parsimetrics_tools
 from parsimetrics_tools import measures
 from parsimetrics_tools.inputs import ReadOptions, Symbolizer, read_source
 from parsimetrics_tools.output import Table, columns
+from parsimetrics_tools.symbolizers import parse_symbolizer
 
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
 
@@ -100,6 +101,36 @@ def test_results_are_the_modules(tmp_path, capsys, monkeypatch, args):
         assert [[r["complexity"], r["factors"]] for r in rows] == [
             list(parsimetrics.factorization(s)) for s in (b"ACGTTGCA", b"AAAAAAAC")
         ]
+
+
+@pytest.mark.parametrize(
+    "name, content, args",
+    [
+        ("s.csv", "t,x\n0,0.2\n1,0.7\n2,0.5\n3,0.9\n4,0.1\n", ["-m", "h", "--log-base", "2", "--column", "x",
+                                                                  "--symbolize", "threshold:0.5"]),
+        ("s.fa", ">a\nacgtTGCA\n>b\nAAAAnnnC\n", ["-m", "factorization"]),
+        ("s.txt", "3 1 NaN 4 1 5 9 2 6 5 3 5", ["-m", "lz76", "--max-block-size", "2", "--missing", "drop",
+                                                "--symbolize", "quantiles:3"]),
+    ],
+)
+def test_a_record_says_enough_to_compute_it_again(tmp_path, name, content, args):
+    path = write(tmp_path, name, content)
+    for record in json_lines(cli("analyze", "--json", *args, path).stdout.decode()):
+        options = ReadOptions(
+            format=record["format"],
+            column=None if record["column"] is None else str(record["column"]),
+            symbolize=record["symbolizer"] and parse_symbolizer(record["symbolizer"]),
+            missing="drop" if record["missing_dropped"] else "error",
+            keep_case=not record["case_folded"],
+        )
+        wanted = (record["record"], record["file"])
+        (symbols,) = [r.symbols for r in read_source(record["file"], options) if r.name in wanted]
+        assert (len(symbols), len(set(symbols))) == (record["length"], record["alphabet_size"])
+        value = getattr(parsimetrics, record["measure"])(symbols, **record["options"])
+        if record["measure"] == "factorization":
+            assert list(value) == [record["complexity"], record["factors"]]
+        else:
+            assert (value["h"] if record["measure"] == "lz76" else value) == record["h"]
 
 
 def test_lz76_is_the_default_measure(capsys, monkeypatch):
