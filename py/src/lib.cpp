@@ -7,6 +7,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "convert.hpp"
+#include "docstrings.hpp"
 #include "error.hpp"
 #include "lz76.hpp"
 #include "measures.hpp"
@@ -27,10 +29,7 @@
 #include "thread_storage.hpp"
 
 namespace pm = parsimetrics;
-using pm::boundary::PyRef;
-using pm::boundary::PythonError;
-using pm::boundary::sequence_from_python;
-using pm::boundary::throw_type_error;
+using namespace pm::boundary;  // PyRef, PythonError, the conversion, the docstrings
 
 namespace {
 
@@ -113,12 +112,14 @@ PyObject* factors_list(const std::vector<std::uint32_t>& factors) {
 
 using Compute = PyObject* (*)(const pm::Sequence* seqs, const pm::AnalysisOptions& options);
 
-struct FunctionSpec {
+// One row per module function: everything the module knows about it.
+struct Function {
     const char* name;
     std::vector<const char*> params;
     int required;      // leading parameters that must be supplied
     int sequences;     // leading parameters that are sequences
     bool want_summands;
+    const char* doc;
     Compute compute;
 };
 
@@ -172,19 +173,20 @@ PyObject* compute_lz76(const pm::Sequence* seqs, const pm::AnalysisOptions& opti
     return out.release();
 }
 
-const FunctionSpec kFunctions[] = {
+const Function kFunctions[] = {
     {"factorization", {"seq", "partitions", "alphabet", "log_base", "jobs"}, 1, 1, false,
-     compute_factorization},
-    {"h", {"seq", "partitions", "alphabet", "log_base", "jobs"}, 1, 1, false, compute_h},
+     kFactorizationDoc, compute_factorization},
+    {"h", {"seq", "partitions", "alphabet", "log_base", "jobs"}, 1, 1, false, kHDoc, compute_h},
     {"emc", {"seq", "partitions", "alphabet", "log_base", "max_block_size", "jobs"}, 1, 1, true,
-     compute_emc},
-    {"nid", {"seq1", "seq2", "partitions", "alphabet", "log_base", "jobs"}, 2, 2, false, compute_nid},
+     kEmcDoc, compute_emc},
+    {"nid", {"seq1", "seq2", "partitions", "alphabet", "log_base", "jobs"}, 2, 2, false, kNidDoc,
+     compute_nid},
     {"lz76", {"seq", "partitions", "alphabet", "log_base", "max_block_size", "jobs"}, 1, 1, true,
-     compute_lz76},
+     kLz76Doc, compute_lz76},
 };
 
 // Binds positional and keyword arguments to the parameter slots.
-void bind_arguments(const FunctionSpec& f, PyObject* args, PyObject* kwargs,
+void bind_arguments(const Function& f, PyObject* args, PyObject* kwargs,
                     std::vector<PyObject*>& slots) {
     const std::string fname = std::string(f.name) + "()";  // short: no heap allocation
     const auto total = static_cast<Py_ssize_t>(f.params.size());
@@ -272,7 +274,7 @@ std::uint32_t optional_u32(PyObject* obj, const char* name) {
     return static_cast<std::uint32_t>(extract_integer(obj, name, 0, kU32Max));
 }
 
-PyObject* call_frame(const FunctionSpec& f, PyObject* args, PyObject* kwargs) {
+PyObject* call_frame(const Function& f, PyObject* args, PyObject* kwargs) {
     // Before anything here may throw (see thread_storage.hpp).
     if (!pm::reserve_thread_storage()) return PyErr_NoMemory();
     try {
@@ -322,190 +324,40 @@ PyObject* trampoline(PyObject* /*module*/, PyObject* args, PyObject* kwargs) {
     return call_frame(kFunctions[I], args, kwargs);
 }
 
-// ---------------------------------------------------------------------------
-// Docstrings
+// The method table, one entry per row of kFunctions (and the terminator).
+template <std::size_t... I>
+std::array<PyMethodDef, sizeof...(I) + 1> method_defs(std::index_sequence<I...>) {
+    return {{{kFunctions[I].name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(trampoline<I>)),
+              METH_VARARGS | METH_KEYWORDS, kFunctions[I].doc}...,
+             {nullptr, nullptr, 0, nullptr}}};
+}
 
-#define PM_COMMON_PARAMS                                                                   \
-    "partitions : int, default 1\n"                                                        \
-    "    Accepted for compatibility and validated (signed 32-bit); has no effect.\n"        \
-    "alphabet : int or None, default None\n"                                               \
-    "    Alphabet size for the finite-size correction term; None uses the number of\n"      \
-    "    distinct symbols (at least 2).  Values below 3 count as 2.\n"                     \
-    "log_base : int or None, default None\n"                                               \
-    "    Base of the logarithms; None uses the detected alphabet size (normalized\n"        \
-    "    form), 2 gives bits.  Values below 3 count as 2.\n"
-#define PM_JOBS_PARAM                                                                      \
-    "jobs : int, default 0\n"                                                              \
-    "    Accepted for compatibility and validated (0 to 4294967295); has no effect.\n"      \
-    "    The worker pool size comes from RAYON_NUM_THREADS.\n"
-#define PM_SEQ_PARAM(name)                                                                 \
-    name " : str, bytes, list[str], list[int] or iterable of ints\n"                       \
-    "    The symbols: the UTF-8 bytes of a str, the bytes of a bytes object, the joined\n"  \
-    "    UTF-8 of a list of str, or the joined decimal digits of integers.\n"
-
-const char kFactorizationDoc[] =
-    "factorization(seq, partitions=1, alphabet=None, log_base=None, jobs=0)\n--\n\n"
-    "Compute the LZ76 factorization of a sequence.\n\n"
-    "Parameters\n----------\n" PM_SEQ_PARAM("seq") PM_COMMON_PARAMS PM_JOBS_PARAM
-    "\nReturns\n-------\n"
-    "tuple[int, list[int]]\n"
-    "    The LZ76 factor count and the factor boundaries 0, 1, ...; factor i spans\n"
-    "    [factors[i], factors[i+1]).  The last boundary is n, or n + 1 when the last\n"
-    "    factor copies earlier symbols up to the end (that factor is not counted).  An\n"
-    "    empty or constant sequence of n symbols gives (1, [0, 1, n]).\n"
-    "\nExamples\n--------\n"
-    "factorization(\"banana\")  # (3, [0, 1, 2, 3, 7])\n"
-    "factorization([0, 1, 10])  # same as factorization(\"0110\")\n";
-
-const char kHDoc[] =
-    "h(seq, partitions=1, alphabet=None, log_base=None, jobs=0)\n--\n\n"
-    "Compute the LZ76-based normalized entropy density of a sequence.\n\n"
-    "Parameters\n----------\n" PM_SEQ_PARAM("seq") PM_COMMON_PARAMS PM_JOBS_PARAM
-    "\nReturns\n-------\n"
-    "float\n"
-    "    c * log_k(n) / n, with c the LZ76 factor count, n the length and k the\n"
-    "    logarithm base; 0.0 for sequences of fewer than two symbols.  `alphabet`\n"
-    "    does not change the result.\n"
-    "\nExamples\n--------\n"
-    "h(\"01010101\")  # 0.75\n"
-    "h(\"banana\", log_base=2)  # bits per symbol\n";
-
-#define PM_MAX_BLOCK_PARAM                                                                 \
-    "max_block_size : int, default automatic\n"                                            \
-    "    Largest shuffle block length l.  0 or below (the default is -1) chooses it from\n"   \
-    "    the length: 1 below 10 symbols, growing to 26 at a million symbols.\n"
-
-const char kEmcDoc[] =
-    "emc(seq, partitions=1, alphabet=None, log_base=None, max_block_size=..., jobs=0)\n--\n\n"
-    "Effective measure complexity (EMC) via random block shuffling.\n\n"
-    "For each block length l = 1 .. max_block_size the sequence is shuffled in aligned\n"
-    "blocks of l symbols and factorized again; the entropy-density gap to the original,\n"
-    "scaled by l, estimates the excess entropy up to scale l.  These estimates are\n"
-    "projected onto a non-negative, non-decreasing ladder whose steps are the summands.\n"
-    "Shuffles are seeded from the sequence's content: results are reproducible.\n\n"
-    "Parameters\n----------\n" PM_SEQ_PARAM("seq") PM_COMMON_PARAMS PM_MAX_BLOCK_PARAM PM_JOBS_PARAM
-    "\nReturns\n-------\n"
-    "tuple[float, list[float]]\n"
-    "    The EMC value (last value of the projected ladder) and one non-negative\n"
-    "    summand per block length.\n"
-    "\nExamples\n--------\n"
-    "emc(\"01001010101101010101110101010101010000100101011\")\n"
-    "emc(\"banana\", max_block_size=3)  # (0.0, [0.0, 0.0, 0.0])\n";
-
-const char kNidDoc[] =
-    "nid(seq1, seq2, partitions=1, alphabet=None, log_base=None, jobs=0)\n--\n\n"
-    "Normalized information distance (NID) between two sequences.\n\n"
-    "max(C(XY) - C(X), C(YX) - C(Y)) / max(C(X), C(Y)) with C the LZ76 factor count\n"
-    "and XY, YX the two concatenations.\n\n"
-    "Parameters\n----------\n" PM_SEQ_PARAM("seq1") PM_SEQ_PARAM("seq2") PM_COMMON_PARAMS PM_JOBS_PARAM
-    "\nReturns\n-------\n"
-    "float\n"
-    "    0.0 when appending either sequence to the other adds no factor; larger values\n"
-    "    mean more distinct information.  Options never change the result.\n"
-    "\nExamples\n--------\n"
-    "nid(\"abcd\", \"abce\")  # 0.25\n"
-    "nid(\"aaaa\", \"bbbb\")  # 1.0\n";
-
-const char kLz76Doc[] =
-    "lz76(seq, partitions=1, alphabet=None, log_base=None, max_block_size=..., jobs=0)\n--\n\n"
-    "Run the full LZ76 analysis on a sequence.\n\n"
-    "Parameters\n----------\n" PM_SEQ_PARAM("seq") PM_COMMON_PARAMS PM_MAX_BLOCK_PARAM PM_JOBS_PARAM
-    "\nReturns\n-------\n"
-    "dict\n"
-    "    complexity : int -- LZ76 factor count (as factorization)\n"
-    "    entropy_density (key \"h\") : float -- as h()\n"
-    "    factors : list[int] -- factor boundaries (as factorization)\n"
-    "    emc : dict -- value, summands, max_block_size, multi_information (raw ladder\n"
-    "        value at block length 1, may be negative)\n"
-    "    epsilon : float -- finite-size correction 2 (log(log(K n)) + 1) / log(n)\n"
-    "    factors_stddev : float -- spread of the factor lengths\n"
-    "    normal_error : float -- h^1.5 * factors_stddev / sqrt(n / log(n))\n"
-    "    poison_error : float -- h / n\n"
-    "    extras : dict -- rajski_distance, redundancy, fh_uncertainty, lh_uncertainty,\n"
-    "        pearson_coefficient, from the counts of the whole sequence and its halves\n"
-    "\nExamples\n--------\n"
-    "lz76(\"banana\")[\"complexity\"]  # 3\n"
-    "lz76(\"banana\", log_base=2)[\"h\"]\n";
-
-PyMethodDef kMethodDefs[] = {
-    {"factorization", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(trampoline<0>)),
-     METH_VARARGS | METH_KEYWORDS, kFactorizationDoc},
-    {"h", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(trampoline<1>)),
-     METH_VARARGS | METH_KEYWORDS, kHDoc},
-    {"emc", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(trampoline<2>)),
-     METH_VARARGS | METH_KEYWORDS, kEmcDoc},
-    {"nid", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(trampoline<3>)),
-     METH_VARARGS | METH_KEYWORDS, kNidDoc},
-    {"lz76", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(trampoline<4>)),
-     METH_VARARGS | METH_KEYWORDS, kLz76Doc},
-};
-
-static_assert(std::size(kMethodDefs) == std::size(kFunctions));
+auto kMethodDefs = method_defs(std::make_index_sequence<std::size(kFunctions)>{});
 
 // ---------------------------------------------------------------------------
 // Module initialisation
 
-const char kModuleDoc[] =
-    "LZ76-based complexity analysis for symbolic sequences.\n\n"
-    "Top-level functions\n"
-    "-------------------\n"
-    "factorization -- LZ76 factor count and factor boundaries.\n"
-    "h -- normalized entropy density.\n"
-    "emc -- effective measure complexity from block-shuffled surrogates.\n"
-    "nid -- normalized information distance of two sequences.\n"
-    "lz76 -- the full analysis as one nested dictionary.\n"
-    "\n"
-    "Every function accepts its sequence as a str (its UTF-8 bytes), bytes, a list\n"
-    "of str (joined), or a list or other sequence of integers, whose decimal\n"
-    "representations are concatenated: [0, 1, 10] becomes \"0110\".\n";
-
 PyModuleDef g_module_def = {
-    PyModuleDef_HEAD_INIT, "parsimetrics", kModuleDoc, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+    PyModuleDef_HEAD_INIT, "parsimetrics", kModuleDoc, 0, kMethodDefs.data(), nullptr, nullptr, nullptr, nullptr,
 };
 
 std::atomic<std::int64_t> g_interpreter_id{-1};
 PyObject* g_module = nullptr;
 
-// Appends `name` to the module's __all__ (creating it if missing) and sets
-// the attribute; steals `value`.
-bool add_to_module(PyObject* module, const char* name, PyObject* value) {
-    PyRef v(value);
-    if (!v) return false;
-    PyRef all(PyObject_GetAttrString(module, "__all__"));
-    if (!all) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
-        PyErr_Clear();
-        all = PyRef(PyList_New(0));
-        if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) return false;
-    } else if (!PyList_Check(all.get())) {
-        PyErr_SetString(PyExc_TypeError, "__all__ must be a list");
-        return false;
-    }
-    PyRef key(PyUnicode_FromString(name));
-    if (!key || PyList_Append(all.get(), key.get()) < 0) return false;
-    return PyObject_SetAttr(module, key.get(), v.get()) == 0;
-}
-
 PyObject* create_module() {
-    PyRef module(PyModule_Create(&g_module_def));
+    PyRef module(PyModule_Create(&g_module_def));  // adds the functions
     if (!module) return nullptr;
-    PyRef module_name(PyUnicode_FromString(g_module_def.m_name));
-    if (!module_name) return nullptr;
-    if (!add_to_module(module.get(), "__version__", PyUnicode_FromString("2.0.0"))) return nullptr;
-    for (PyMethodDef& def : kMethodDefs) {
-        if (!add_to_module(module.get(), def.ml_name, PyCMethod_New(&def, module.get(), module_name.get(), nullptr)))
-            return nullptr;
+    if (PyModule_AddStringConstant(module.get(), "__version__", "2.0.0") < 0) return nullptr;
+    PyRef all(PyList_New(0));
+    if (!all) return nullptr;
+    for (const Function& f : kFunctions) {
+        PyRef name(PyUnicode_FromString(f.name));
+        if (!name || PyList_Append(all.get(), name.get()) < 0) return nullptr;
     }
-    PyRef names(PyList_New(0));
-    if (!names) return nullptr;
-    for (const PyMethodDef& def : kMethodDefs) {
-        PyRef name(PyUnicode_FromString(def.ml_name));
-        if (!name || PyList_Append(names.get(), name.get()) < 0) return nullptr;
-    }
-    if (!add_to_module(module.get(), "__all__", names.release())) return nullptr;
+    if (PyModule_AddObjectRef(module.get(), "__all__", all.get()) < 0) return nullptr;
     // Published for `except parsimetrics.PanicException`; not part of __all__.
     PyObject* panic = panic_type();
-    if (panic == nullptr || PyObject_SetAttrString(module.get(), "PanicException", panic) < 0) return nullptr;
+    if (panic == nullptr || PyModule_AddObjectRef(module.get(), "PanicException", panic) < 0) return nullptr;
     return module.release();
 }
 
