@@ -84,6 +84,7 @@ def test_binding_errors(name, params, required):
         ((*full, 5), {}, f"{f} takes from {required} to {total} positional arguments but {total + 1} were given"),
         ((*full, 5, 6), {"bogus": 1}, f"{f} takes from {required} to {total} positional arguments but {total + 2} were given"),
         (s, {"Jobs": 1}, f"{f} got an unexpected keyword argument 'Jobs'"),
+        (s, {"partitions\0ü": 1}, f"{f} got an unexpected keyword argument 'partitions\0ü'"),  # whole name
         (s, {params[0]: "x"}, f"{f} got multiple values for argument '{params[0]}'"),
         ((*s, 1), {"partitions": 1}, f"{f} got multiple values for argument 'partitions'"),
         (s, {"bogus": 1, params[0]: "x"}, f"{f} got an unexpected keyword argument 'bogus'"),

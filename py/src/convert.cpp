@@ -221,7 +221,9 @@ pm::Sequence sequence_from_python(PyObject* obj) {
 }
 
 void throw_type_error(const std::string& message) {
-    PyErr_SetString(PyExc_TypeError, message.c_str());
+    // Sized: a message quoting a caller's keyword may hold a NUL character.
+    PyRef text(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
+    if (text) PyErr_SetObject(PyExc_TypeError, text.get());
     throw PythonError{};
 }
 
