@@ -196,8 +196,9 @@ def run_with_terminal(args, stdout_tty, stderr_tty):
             break
         captured += chunk
     os.close(master)
-    piped = (proc.stdout or proc.stderr).read()
-    assert proc.wait(timeout=60) == 0
+    with proc:  # closes the piped stream
+        piped = (proc.stdout or proc.stderr).read()
+        assert proc.wait(timeout=60) == 0
     return (captured, piped) if stdout_tty else (piped, captured)
 
 
