@@ -7,8 +7,8 @@ import numpy as np
 import pytest
 
 import parsimetrics as pm
+from tests.helpers import CONVERSION_MESSAGE
 
-GENERIC = "expected str, bytes, list[str], list[int], or iterable of ints"
 INTEGER_DTYPES = ["i1", "u1", "<i2", ">i2", "<u2", ">u2", "<i4", ">i4", "<u4", ">u4",
                   "<i8", ">i8", "<u8", ">u8"]
 
@@ -53,7 +53,7 @@ def test_byte_buffers_are_integers_not_text():
     array.array("d", [1.0]),
 ])
 def test_non_integer_buffers_fail_as_before(value):
-    with pytest.raises(TypeError, match=re.escape(GENERIC)):
+    with pytest.raises(TypeError, match=re.escape(CONVERSION_MESSAGE)):
         pm.factorization(value)
 
 

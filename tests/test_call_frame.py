@@ -3,7 +3,6 @@ order of checks, module attributes and reference hygiene."""
 
 import gc
 import importlib
-import inspect
 import operator
 import sys
 import tracemalloc
@@ -12,27 +11,9 @@ import numpy as np
 import pytest
 
 import parsimetrics as pm
+from tests.helpers import INTEGER_PARAMS, Index, functions, required, unchanged_refcounts
 
-DEFAULTS = {"partitions": "1", "alphabet": "None", "log_base": "None", "max_block_size": "...", "jobs": "0"}
-ONE = ("seq", "partitions", "alphabet", "log_base", "jobs")
-PARAMS = {  # in registration order
-    "factorization": ONE,
-    "h": ONE,
-    "emc": ONE[:4] + ("max_block_size", "jobs"),
-    "nid": ("seq1", "seq2") + ONE[1:],
-    "lz76": ONE[:4] + ("max_block_size", "jobs"),
-}
-PUBLISHED = [name for name in PARAMS if hasattr(pm, name)]
-FUNCTIONS = [(name, PARAMS[name], sum(p not in DEFAULTS for p in PARAMS[name])) for name in PUBLISHED]
-
-# parameter -> (lowest, highest, None means absent)
-INTEGER_PARAMS = {
-    "partitions": (-2**31, 2**31 - 1, False),
-    "alphabet": (0, 2**32 - 1, True),
-    "log_base": (0, 2**32 - 1, True),
-    "max_block_size": (-2**31, 2**31 - 1, False),
-    "jobs": (0, 2**32 - 1, False),
-}
+FUNCTIONS = [(name, params, required(name)) for name, params in functions().items()]
 INTEGER_CASES = [(name, p) for name, params, _ in FUNCTIONS for p in params if p in INTEGER_PARAMS]
 
 RANGE_MESSAGE = "^out of range integral type conversion attempted$"
@@ -40,23 +21,11 @@ LONG_OVERFLOW = "Python int too large to convert to C long"
 
 
 def seqs(name):
-    return ("abracadabra", "abc")[: sum(p not in DEFAULTS for p in PARAMS[name])]
+    return ("abracadabra", "abc")[: required(name)]
 
 
 def call(name, *args, **kwargs):
     return getattr(pm, name)(*args, **kwargs)
-
-
-class Index:
-    """__index__ returns `v`, or raises it if it is an exception."""
-
-    def __init__(self, v):
-        self.v = v
-
-    def __index__(self):
-        if isinstance(self.v, BaseException):
-            raise self.v
-        return self.v
 
 
 def type_error_with_cause():
@@ -161,7 +130,7 @@ def test_integer_beyond_64_bits_is_untagged(name, param):
         assert message(info) == LONG_OVERFLOW
 
 
-@pytest.mark.parametrize("name", PUBLISHED)
+@pytest.mark.parametrize("name", list(functions()))
 def test_numeric_errors_come_first_in_parameter_order(name):
     bad_seqs = (5, None)[: len(seqs(name))]
     with pytest.raises(TypeError, match="^argument 'partitions': "):
@@ -184,21 +153,12 @@ def test_numeric_errors_come_first_in_parameter_order(name):
 def test_module_attributes():
     assert pm.__version__ == "2.0.0"
     assert type(pm.__all__) is list
-    assert pm.__all__ == PUBLISHED and PUBLISHED[:2] == ["factorization", "h"]
+    assert pm.__all__ == ["factorization", "h", "emc", "nid", "lz76"]
+    assert all(getattr(pm, name).__module__ == "parsimetrics" for name in pm.__all__)
     assert pm.__doc__.startswith("LZ76-based complexity analysis for symbolic sequences.")
     assert issubclass(pm.PanicException, BaseException)
     assert not issubclass(pm.PanicException, Exception)
     assert pm.PanicException.__bases__ == (BaseException,)
-
-
-@pytest.mark.parametrize("name", PUBLISHED)
-def test_function_signatures(name):
-    f = getattr(pm, name)
-    assert f.__module__ == "parsimetrics"
-    assert f.__text_signature__ == "(" + ", ".join(p + ("=" + DEFAULTS[p] if p in DEFAULTS else "") for p in PARAMS[name]) + ")"
-    params = inspect.signature(f).parameters.values()
-    assert [p.name for p in params] == list(PARAMS[name])
-    assert all(p.kind is p.POSITIONAL_OR_KEYWORD for p in params)
 
 
 def test_reimport_returns_the_same_module():
@@ -246,7 +206,7 @@ def _workload():
         lambda: pm.h(text, seq=ints),
         lambda: pm.factorization(text, 1, None, None, 0, ints),
     ]
-    return (text, ints, ints[0], texts, texts[0], data, index, index.v, big, bad_index), calls
+    return (text, ints, ints[0], texts, texts[0], data, index, index.outcome, big, bad_index), calls
 
 
 def _run(calls, rounds):
@@ -261,20 +221,18 @@ def _run(calls, rounds):
 def test_no_reference_leaks():
     args, calls = _workload()
     _run(calls, 50)
-    gc.collect()
-    refcounts = [sys.getrefcount(a) for a in args]
-    objects = len(gc.get_objects())
-    tracemalloc.start()
-    try:
-        _run(calls, 10)
-        gc.collect()
-        before = tracemalloc.get_traced_memory()[0]
-        _run(calls, 300)
-        gc.collect()
-        grown = tracemalloc.get_traced_memory()[0] - before
-    finally:
-        tracemalloc.stop()
-    assert [sys.getrefcount(a) for a in args] == refcounts
+    with unchanged_refcounts(args):
+        objects = len(gc.get_objects())
+        tracemalloc.start()
+        try:
+            _run(calls, 10)
+            gc.collect()
+            before = tracemalloc.get_traced_memory()[0]
+            _run(calls, 300)
+            gc.collect()
+            grown = tracemalloc.get_traced_memory()[0] - before
+        finally:
+            tracemalloc.stop()
     assert len(gc.get_objects()) - objects < 50
     # Nothing is retained at all; one leaked small object per call shows as ~15 kB.
     assert grown < 2_000, f"{grown} bytes retained after {300 * len(calls)} calls"

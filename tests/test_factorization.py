@@ -9,8 +9,9 @@ import numpy as np
 import pytest
 
 import parsimetrics as pm
+from tests.helpers import CONVERSION_MESSAGE
 
-GENERIC = "^" + re.escape("expected str, bytes, list[str], list[int], or iterable of ints") + "$"
+GENERIC = "^" + re.escape(CONVERSION_MESSAGE) + "$"
 
 
 def reference(text: bytes):

@@ -13,6 +13,7 @@ import numpy as np
 import pytest
 
 import parsimetrics as pm
+from tests.helpers import Index, Lies, functions, unchanged_refcounts
 
 ROUNDS = 14
 WARMUP = 4
@@ -27,29 +28,6 @@ def resident_bytes():
         return int(f.read().split()[1]) * _PAGE
 
 
-class Index:
-    def __init__(self, v):
-        self.v = v
-
-    def __index__(self):
-        if isinstance(self.v, type):
-            raise self.v("from __index__")
-        return self.v
-
-
-class Lies:
-    def __init__(self, items, length, fail_at=None):
-        self.items, self.length, self.fail_at = items, length, fail_at
-
-    def __len__(self):
-        return self.length
-
-    def __getitem__(self, i):
-        if i == self.fail_at:
-            raise ValueError("from __getitem__")
-        return self.items[i]
-
-
 def workload():
     """(arguments, calls): each call takes a few milliseconds at most; the
     sequences are a few kilobytes, so losing one per call shows in memory."""
@@ -60,13 +38,13 @@ def workload():
     texts = [text[i:i + 64] for i in range(0, 2048, 64)]
     arr = rng.integers(0, 4, 3000)
     index = Index(3)
-    lies = Lies(ints, 2**62)
+    lies = Lies(2**62, ints)
     failing = {
         "bad_index": Index(ValueError),
         "bad_type_index": Index(TypeError),
         "surrogates": ["ab", "c\udc80"],
         "mixed": ["ab", 3],
-        "late_failure": Lies(ints, 10, fail_at=5),
+        "late_failure": Lies(10, ints, fail_at=5),
         "lone": "a\ud800" * 100,
     }
     args = [coin, text, ints, texts, arr, index, lies, *failing.values()]
@@ -118,16 +96,14 @@ def test_mixed_calls_leave_nothing_behind():
     args, calls = workload()
     per_round = 60
     objects, blocks, resident = [], [], []
-    gc.collect()
-    refcounts = [sys.getrefcount(a) for a in args]
-    for _ in range(ROUNDS):
-        run(calls, per_round)
-        gc.collect()
-        objects.append(len(gc.get_objects()))
-        blocks.append(sys.getallocatedblocks())
-        resident.append(resident_bytes())
+    with unchanged_refcounts(args):
+        for _ in range(ROUNDS):
+            run(calls, per_round)
+            gc.collect()
+            objects.append(len(gc.get_objects()))
+            blocks.append(sys.getallocatedblocks())
+            resident.append(resident_bytes())
     total = ROUNDS * per_round * len(calls)
-    assert [sys.getrefcount(a) for a in args] == refcounts
     steady = slice(WARMUP, None)
     assert len(set(objects[steady])) == 1, f"live objects per round after {total} calls: {objects}"
     # A lost float or int per call would add per_round * len(calls) blocks a round.
@@ -138,7 +114,7 @@ def test_mixed_calls_leave_nothing_behind():
     assert grown < 2**20, f"resident size grew by {grown} bytes: {resident}"
 
 
-@pytest.mark.parametrize("name", ["factorization", "h", "emc", "nid", "lz76"])
+@pytest.mark.parametrize("name", list(functions()))
 def test_argument_reference_counts_survive_each_outcome(name):
     fn = getattr(pm, name)
     seq = "".join(["ab", "ba"] * 600)
@@ -150,14 +126,10 @@ def test_argument_reference_counts_survive_each_outcome(name):
         ((1, None, None, 0, 0, 0, 0), {}),                # binding error
     ]
     seqs = (seq, seq[::-1]) if name == "nid" else (seq,)
-    watched = [*seqs, *numbers.values()]
-    gc.collect()
-    before = [sys.getrefcount(a) for a in watched]
-    for extra, kwargs in outcomes:
-        for _ in range(50):
-            try:
-                fn(*seqs, *extra, **kwargs)
-            except (TypeError, ValueError):
-                pass
-    gc.collect()
-    assert [sys.getrefcount(a) for a in watched] == before
+    with unchanged_refcounts([*seqs, *numbers.values()]):
+        for extra, kwargs in outcomes:
+            for _ in range(50):
+                try:
+                    fn(*seqs, *extra, **kwargs)
+                except (TypeError, ValueError):
+                    pass
