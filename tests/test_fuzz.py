@@ -1,8 +1,7 @@
 """A short coverage-guided fuzz run of all five functions, and the inputs that
-earlier runs found.  fuzz/fuzz_calls.py holds the generator and the checks;
+earlier runs found.  The fuzz package holds the generator and the checks;
 fuzz/run.sh is the long run."""
 
-import importlib.util
 import os
 import pathlib
 import re
@@ -11,36 +10,26 @@ import sys
 
 import pytest
 
+import parsimetrics as pm
+from fuzz import generator, objects
+from fuzz.runner import run_call
+from tests.helpers import Lies, functions
+
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-HARNESS = ROOT / "fuzz" / "fuzz_calls.py"
 # A module built with coverage counters (tools/test.sh builds one with clang);
 # without it the run is guided by the generator's own coverage only.
 INSTRUMENTED = os.environ.get("PARSIMETRICS_FUZZ_MODULE")
 SECONDS = int(os.environ.get("PARSIMETRICS_FUZZ_SECONDS", "50"))
 
 
-def _harness():
-    spec = importlib.util.spec_from_file_location("fuzz_calls", HARNESS)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    import parsimetrics
-
-    module.pm = parsimetrics
-    return module
-
-
-fc = _harness()
-
-
 def test_short_fuzz_run(tmp_path, record_property, capsys):
     pytest.importorskip("atheris")
     env = dict(os.environ)
-    if INSTRUMENTED:
-        env["PYTHONPATH"] = os.pathsep.join(filter(None, [INSTRUMENTED, env.get("PYTHONPATH")]))
+    env["PYTHONPATH"] = os.pathsep.join(filter(None, [INSTRUMENTED, str(ROOT), env.get("PYTHONPATH")]))
     corpus = tmp_path / "corpus"
     corpus.mkdir()
     proc = subprocess.run(
-        [sys.executable, str(HARNESS), str(corpus), f"-max_total_time={SECONDS}", "-timeout=60",
+        [sys.executable, "-m", "fuzz", str(corpus), f"-max_total_time={SECONDS}", "-timeout=60",
          "-rss_limit_mb=4096", "-print_final_stats=1", f"-artifact_prefix={tmp_path}/"],
         env=env, cwd=tmp_path, capture_output=True, text=True, timeout=SECONDS + 120)
     log = proc.stderr + proc.stdout
@@ -56,30 +45,15 @@ def test_short_fuzz_run(tmp_path, record_property, capsys):
     assert runs > 1000
 
 
-class Lies:
-    """A sequence whose length is whatever it is told to claim."""
-
-    def __init__(self, length, items=(1, 2, 3)):
-        self.length, self.items = length, list(items)
-
-    def __len__(self):
-        if isinstance(self.length, type):
-            raise self.length("no length")
-        return self.length
-
-    def __getitem__(self, i):
-        return self.items[i]
-
-
 # A length is only a capacity hint: claiming 2**62 elements once raised
 # PanicException ("vector::reserve") and 2**40 a MemoryError.
 @pytest.mark.parametrize("length", [0, 2, 3, 2**31, 2**40, 2**62, sys.maxsize, -1, ValueError, OverflowError])
-@pytest.mark.parametrize("name", list(fc.FUNCTIONS))
+@pytest.mark.parametrize("name", list(functions()))
 def test_a_lying_length_is_only_a_hint(name, length):
     seqs = [Lies(length)] * (2 if name == "nid" else 1)
-    fc.run_call(name, seqs, {})
+    run_call(name, seqs, {})
     if name == "factorization":
-        assert fc.pm.factorization(Lies(length)) == fc.pm.factorization("123")
+        assert pm.factorization(Lies(length)) == pm.factorization("123")
 
 
 # Inputs of each kind the generator makes, run through the same checks, so
@@ -92,7 +66,7 @@ def test_a_lying_length_is_only_a_hint(name, length):
 ], ids=lambda seq: repr(seq)[:24])
 @pytest.mark.parametrize("name", ["factorization", "lz76"])
 def test_input_kinds(name, seq):
-    fc.run_call(name, [seq], {})
+    run_call(name, [seq], {})
 
 
 def test_self_referencing_and_fake_sequences():
@@ -100,13 +74,13 @@ def test_self_referencing_and_fake_sequences():
     looped.append(looped)
     texts = ["x"]
     texts.append(texts)
-    for seq in (looped, texts, fc.FakeSequence([1, 2], 2, fail_at=1, fail_with=KeyboardInterrupt),
-                fc.FakeSequence([1, 2], 2, iterator=False), fc.ListWithLies([1, 2])):
-        for name in fc.FUNCTIONS:
-            fc.run_call(name, [seq] * (2 if name == "nid" else 1), {})
+    for seq in (looped, texts, objects.FakeSequence([1, 2], 2, fail_at=1, fail_with=KeyboardInterrupt),
+                objects.FakeSequence([1, 2], 2, iterator=False), objects.ListWithLies([1, 2])):
+        for name in functions():
+            run_call(name, [seq] * (2 if name == "nid" else 1), {})
 
 
-@pytest.mark.parametrize("dtype", fc.NUMPY_DTYPES)
+@pytest.mark.parametrize("dtype", generator.NUMPY_DTYPES)
 def test_numpy_arrays_of_every_dtype(dtype):
     np = pytest.importorskip("numpy")
     for n in (0, 5, 2048):
@@ -114,8 +88,8 @@ def test_numpy_arrays_of_every_dtype(dtype):
             arr = (np.arange(n) % 200).astype(dtype)
         except (TypeError, ValueError):
             arr = np.zeros(n, dtype=dtype)
-        fc.run_call("h", [arr], {})
-        fc.run_call("nid", [arr, arr[::-1]], {})
+        run_call("h", [arr], {})
+        run_call("nid", [arr, arr[::-1]], {})
 
 
 def test_threads_calling_at_once_with_arguments_that_yield():
@@ -129,7 +103,6 @@ def test_threads_calling_at_once_with_arguments_that_yield():
             time.sleep(0)
             return 3
 
-    pm = fc.pm
     calls = [
         lambda: pm.emc([Yielding(), 1, 0, Yielding()] * 300, max_block_size=Yielding()),
         lambda: pm.nid([Yielding(), 2] * 200, "0110" * 100, alphabet=Yielding()),
@@ -169,11 +142,11 @@ def _buffers():
     np = pytest.importorskip("numpy")
     raw = bytes(range(1, 65))
     cases = []
-    for dtype in fc.INTEGER_DTYPES:
+    for dtype in generator.INTEGER_DTYPES:
         arr = np.frombuffer(raw, dtype=dtype)
         cases += [(f"ndarray {dtype}", arr), (f"ndarray {dtype} reversed", arr[::-1]),
                   (f"memoryview of ndarray {dtype}", memoryview(arr))]
-    for code in fc.ARRAY_TYPECODES:
+    for code in generator.ARRAY_TYPECODES:
         cases += [(f"array {code}", array.array(code, raw)), (f"memoryview of array {code}", memoryview(array.array(code, raw)))]
     cases += [(f"memoryview cast {f}", memoryview(raw).cast(f)) for f in "BbhHiIlqQnNc?fd"]
     cases += [("memoryview of ctypes int[3]", memoryview((ctypes.c_int * 3)(1, 23, 4))),
@@ -188,5 +161,5 @@ def _buffers():
 # is the generic TypeError, where reading it in place once gave its integers.
 @pytest.mark.parametrize("seq", [pytest.param(seq, id=label) for label, seq in _buffers()])
 def test_buffers_convert_as_their_iteration_does(seq):
-    fc.run_call("factorization", [seq], {})
-    fc.run_call("nid", [seq, b"ab"], {})
+    run_call("factorization", [seq], {})
+    run_call("nid", [seq, b"ab"], {})
