@@ -23,8 +23,8 @@ from . import measures, parallel
 from .explain import EXPLANATION
 from .inputs import FORMATS, InputError, ReadOptions, Record, parse_symbolizer, read_source
 from .measures import MEASURES, AnalysisError, AnalysisOptions
-from .output import Table, clip_name, columns, fixed, json_line, matrix_table, write_matrix
-from .parallel import Progress, WorkerDied, ordered_map
+from .output import Column, Table, clip_name, columns, fixed, json_line, matrix_table, write_matrix
+from .parallel import Progress, WorkerDied, isatty, ordered_map
 from .plot import PlotUnavailable, plot_format, write_plot
 
 PROG = "parsimetrics"
@@ -314,7 +314,7 @@ def unique_labels(records: list[Record]) -> list[str]:
 
 
 def _output_mode(args) -> str:
-    return args.output or ("table" if parallel._isatty(sys.stdout) else "json")
+    return args.output or ("table" if isatty(sys.stdout) else "json")
 
 
 def _terminal_width() -> int | None:
@@ -333,7 +333,7 @@ def _workers(args) -> int | None:
     """
     if args.processes == 0:
         return parallel.available_cpus()
-    if args.processes == 1 and not parallel._isatty(sys.stderr):
+    if args.processes == 1 and not isatty(sys.stderr):
         return None
     return args.processes
 
@@ -424,7 +424,7 @@ def run_distance(args) -> int:
     except _Stop:
         return EXIT_ERROR
 
-    style = args.matrix or ("table" if parallel._isatty(sys.stdout) else "csv")
+    style = args.matrix or ("table" if isatty(sys.stdout) else "csv")
     if style == "json":
         sys.stdout.write(json_line({"names": names, "nid": matrix}) + "\n")
     elif style == "table":
@@ -467,19 +467,13 @@ def run_nid(args) -> int:
     first_name, second_name = unique_labels(records)
     value = measures.distance(first, second)
     if _output_mode(args) == "table":
-        cols = [("second", len(second_name), second_name), ("nid", 8, fixed(value))]
-        table = Table([first_name], [_constant(*c) for c in cols], first="first")
+        cols = [Column("second", len(second_name), lambda _: second_name), Column("nid", 8, lambda _: fixed(value))]
+        table = Table([first_name], cols, first="first")
         print(table.header())
         print(table.row(first_name, {}))
     else:
         print(json_line({"first": first_name, "second": second_name, "nid": value}))
     return 0
-
-
-def _constant(title: str, width: int, text: str):
-    from .output import Column
-
-    return Column(title, width, lambda _: text, 3)
 
 
 def run_explain(args) -> int:

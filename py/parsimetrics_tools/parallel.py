@@ -111,7 +111,7 @@ class Progress:
 
     def __init__(self, total: int, description: str, unit: str, enabled: bool | None = None):
         if enabled is None:
-            enabled = total >= 1 and _isatty(sys.stderr)
+            enabled = total >= 1 and isatty(sys.stderr)
         self._bar = None
         if enabled:
             try:
@@ -140,7 +140,7 @@ class Progress:
 
     def write(self, line: str) -> None:
         """Write a line to standard output without tearing the display."""
-        if self._bar is not None and _isatty(sys.stdout):
+        if self._bar is not None and isatty(sys.stdout):
             self._bar.write(line, file=sys.stdout)
         else:
             sys.stdout.write(line + "\n")
@@ -152,7 +152,8 @@ class Progress:
             self._bar = None
 
 
-def _isatty(stream) -> bool:
+def isatty(stream) -> bool:
+    """Whether a standard stream is a terminal; False when it is closed or missing."""
     try:
         return stream is not None and stream.isatty()
     except (ValueError, OSError):
