@@ -565,6 +565,13 @@ def test_plot_write_failures_are_one_line(tmp_path, target):
     assert proc.stderr.count(b"\n") == 1 and sorted(p.name for p in tmp_path.iterdir()) == ["folder.png", "full.png"]
 
 
+def test_plot_colours_stay_distinct_past_ten():
+    pytest.importorskip("matplotlib")
+    from parsimetrics_tools.plot import _colours
+
+    assert [len(set(map(str, _colours(n)))) for n in (3, 15, 40)] == [3, 15, 40]
+
+
 def test_plot_without_matplotlib(tmp_path, capsys, monkeypatch):
     monkeypatch.setitem(sys.modules, "matplotlib", None)
     status, out, err = run_main(capsys, monkeypatch, "analyze", "--plot", tmp_path / "x.png", EXAMPLES / "periodic.txt")

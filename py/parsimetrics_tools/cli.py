@@ -34,6 +34,7 @@ EXIT_INTERRUPTED = 130
 EXIT_TERMINATED = 128 + signal.SIGTERM
 
 EXPLAIN_HINT = f"'{PROG} explain' defines every output field"
+TABLE_HINT = f"(what each column means: {PROG} explain)"
 
 
 class CliError(Exception):
@@ -408,6 +409,8 @@ def _analyze(args, options: AnalysisOptions, work: list[tuple[str, Record]], bat
                     plotted.append((label, *plot_data))
     finally:
         progress.close()
+    if table and isatty(sys.stderr) and isatty(sys.stdout):
+        _error(TABLE_HINT, prefix="")  # for the person reading the table, not for a file
     return plotted
 
 
