@@ -279,19 +279,13 @@ def parse_fasta(data: bytes, source: str, fold_case: bool = True) -> list[Record
 
 
 def _read_numbers(data: bytes, source: str, fmt: str, options: ReadOptions, suffix: str) -> Record:
-    text = None
+    first = _first_line(data[:_SNIFF_BYTES]).decode("utf-8", "replace")
+    # Names over numbers make a header row (a lone row of them is just bad numbers).
+    named = not all(_is_number_word(t) for t in _SEPARATORS.split(first) if t)
     delimiter = None
-    table = fmt == "csv" or options.column is not None
-    if not table:
-        first = _first_line(data[:_SNIFF_BYTES]).decode("utf-8", "replace")
-        # Names over numbers: a header row (a lone row of them is just bad numbers).
-        named = not all(_is_number_word(t) for t in _SEPARATORS.split(first) if t)
-        table = named and b"\n" in data.strip()
-    if table:
-        text = data.decode("utf-8", "replace")
-        default = {".csv": ",", ".tsv": "\t"}.get(suffix)
-        delimiter = numbers.detect_delimiter(text.lstrip().split("\n", 1)[0], default)
-        values = numbers.read_table(text, source, options.column, delimiter, options.missing)
+    if fmt == "csv" or options.column is not None or (named and b"\n" in data.strip()):
+        delimiter = numbers.detect_delimiter(first, {".csv": ",", ".tsv": "\t"}.get(suffix))
+        values = numbers.read_table(data, source, options.column, delimiter, options.missing)
     else:
         values = numbers.read_stream(data, source, options.missing)
     return _symbolized(values, source, "csv" if delimiter else "numbers", options)

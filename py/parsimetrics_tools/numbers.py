@@ -1,15 +1,16 @@
 """Reading numbers: value streams, whitespace and delimited tables, with one rule for gaps.
 
-Conversion is NumPy's, on whole columns at once; Python loops run only over
-rows of tables and over the tokens of an input that is about to be refused
-(to name the line at fault).
+Everything stays bytes until NumPy converts a whole column at once.  Python
+loops run over the lines of a table (one split each), and over single values
+only for an input that is about to be refused, to name the line at fault.
 """
 
 from __future__ import annotations
 
 import csv
-import io
+import itertools
 import re
+import warnings
 from collections.abc import Callable
 from dataclasses import dataclass
 
@@ -20,11 +21,23 @@ from .records import InputError
 
 # Gaps: what spreadsheets, R and JSON write for a missing value (compared in lower case).
 MISSING_WORDS = ("", "nan", "na", "n/a", "null", "none")
-_NUMBER = re.compile(r"[+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?\Z")
-# Characters a plain decimal number may hold; anything else sends a column down the careful path.
-_PLAIN = re.compile(r"[^0-9.eE+\-]")
+# Every spelling of them in upper and lower case, for a set lookup per value.
+_GAPS = frozenset(
+    "".join(spelling).encode()
+    for word in MISSING_WORDS
+    for spelling in itertools.product(*({c.lower(), c.upper()} for c in word))
+)
+_NUMBER = re.compile(rb"[+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?\Z")
+_NUMBER_TEXT = re.compile(_NUMBER.pattern.decode())
+# Anything but the characters of plain decimal numbers sends a column down the careful path.
+_NOT_PLAIN = re.compile(rb"[^0-9.eE+\-]")
+_FRACTION = re.compile(rb"[.eE]")
+_SPACE = re.compile(rb"\s")
+_LONG_INTEGER = re.compile(rb"\d{19}")
 _PLAIN_BYTES = b"0123456789.eE+-"
-_SPACE_BYTES = b" \t\r\n\v\f"
+_SPACE_BYTES = b" \t\n\r\v\f"
+# How many rows decide whether the first one is a header.
+_SAMPLE_ROWS = 50
 
 
 @dataclass(frozen=True)
@@ -35,62 +48,66 @@ class Numbers:
     column: int | str | None = None  # the table column read, by name if it has one
 
 
-def _shown(token: str) -> str:
-    return repr(token if len(token) <= 40 else token[:37] + "...")
+def _shown(token: bytes) -> str:
+    text = token.decode("utf-8", "replace")
+    return repr(text if len(text) <= 40 else text[:37] + "...")
 
 
-def convert(tokens: list[str], where: Callable[[int], str], missing: str, source: str) -> Numbers:
+def convert(tokens: list[bytes], where: Callable[[int], str], missing: str, source: str) -> Numbers:
     """Numbers from their text, in order; ``where(i)`` names the line of token i for messages."""
     if not tokens:
         raise InputError(f"{source}: no values")
-    text = np.array(tokens)
-    joined = "".join(tokens)
-    careful = bool(_PLAIN.search(joined)) or "" in tokens
-    kept = None  # positions of the tokens left after gaps were dropped
+    joined = b"".join(tokens)
+    kept = None  # positions of the tokens left once gaps are dropped
+    careful = bool(_NOT_PLAIN.search(joined)) or b"" in tokens
     if careful:
-        text = np.char.strip(text)
-        gap = np.isin(np.char.lower(text), MISSING_WORDS)
+        if _SPACE.search(joined):
+            tokens = [t.strip() for t in tokens]
+        gap = np.fromiter(map(_GAPS.__contains__, tokens), bool, len(tokens))
         count = int(np.count_nonzero(gap))
         if count:
             if missing != "drop":
                 what = f"{count} missing values, the first on this line" if count > 1 else "a missing value"
                 raise InputError(f"{where(int(np.argmax(gap)))}: {what}; --missing drop leaves them out")
             kept = np.flatnonzero(~gap)
-            text = text[kept]
-            if not len(text):
+            tokens = list(itertools.compress(tokens, (~gap).tolist()))
+            if not tokens:
                 raise InputError(f"{source}: no values, only {count} missing")
-            joined = "".join(text.tolist())
+        joined = b"".join(tokens)
+        careful = bool(_NOT_PLAIN.search(joined))
 
     def at(i: int) -> str:
         return where(int(kept[i]) if kept is not None else i)
 
+    integral = not _FRACTION.search(joined)
     # NumPy also takes 'inf', '1_000' and the like, which are not numbers here.
-    values = None if careful and _PLAIN.search(joined) else _parse(text, not re.search(r"[.eE]", joined))
-    if values is None:
-        _refuse(text.tolist(), at)
+    values = None if careful else _parse(b" ".join(tokens), integral)
+    if values is None or len(values) != len(tokens):
+        _refuse(tokens, at)
     assert values is not None
     if values.dtype.kind == "f" and not np.isfinite(values).all():
         i = int(np.argmin(np.isfinite(values)))
-        raise InputError(f"{at(i)}: number out of range {_shown(str(text[i]))}")
-    return Numbers(values, values.dtype.kind == "i" or not re.search(r"[.eE]", joined), len(tokens) - len(text))
+        raise InputError(f"{at(i)}: number out of range {_shown(tokens[i])}")
+    return Numbers(values, integral, 0 if kept is None else len(gap) - len(kept))
 
 
-def _parse(text: np.ndarray, integral: bool) -> np.ndarray | None:
-    if integral:
+def _parse(text: bytes, integral: bool) -> np.ndarray | None:
+    """Plain numbers between whitespace, parsed by NumPy in one pass; None if any is malformed."""
+    # NumPy's integer parsing saturates past 64 bits: such integers are read as floats.
+    dtype = np.int64 if integral and not _LONG_INTEGER.search(text) else np.float64
+    with warnings.catch_warnings():
+        # A malformed value ends the parse early, with a warning rather than an error.
+        warnings.simplefilter("error")
         try:
-            return text.astype(np.int64)
-        except (OverflowError, ValueError):  # beyond 64 bits (or Python's digit limit): as floats
-            pass
-    try:
-        return text.astype(np.float64)
-    except ValueError:
-        return None
+            return np.fromstring(text, dtype=dtype, sep=" ")
+        except (ValueError, DeprecationWarning):
+            return None
 
 
-def _refuse(tokens: list[str], where: Callable[[int], str]) -> None:
+def _refuse(tokens: list[bytes], where: Callable[[int], str]) -> None:
     for i, token in enumerate(tokens):
         if not _NUMBER.match(token):
-            if token.lower().lstrip("+-") in ("inf", "infinity"):
+            if token.lower().lstrip(b"+-") in (b"inf", b"infinity"):
                 raise InputError(f"{where(i)}: infinite value {_shown(token)}")
             raise InputError(f"{where(i)}: bad number {_shown(token)}")
     raise AssertionError("no bad token found")
@@ -102,39 +119,36 @@ def _refuse(tokens: list[str], where: Callable[[int], str]) -> None:
 
 def read_stream(data: bytes, source: str, missing: str) -> Numbers:
     """Every value in reading order, rows of any length; an empty field between commas is a gap."""
-    if not data.translate(None, _PLAIN_BYTES + _SPACE_BYTES):
-        # Plain numbers between whitespace: straight to NumPy.
+    if b"," not in data:
+        if not data.translate(None, _PLAIN_BYTES + _SPACE_BYTES):
+            # Only digits, signs, points and exponents between whitespace: straight to NumPy.
+            integral = not _FRACTION.search(data)
+            values = _parse(data, integral)
+            if values is not None and len(values) and (values.dtype.kind != "f" or np.isfinite(values).all()):
+                return Numbers(values, integral, 0)
         tokens = data.split()
-        if not tokens:
-            raise InputError(f"{source}: no values")
-        integral = not re.search(rb"[.eE]", data)
-        values = _parse(np.array(tokens), integral)
-        if values is not None and (values.dtype.kind != "f" or np.isfinite(values).all()):
-            return Numbers(values, integral, 0)
-    words: list[str] = []
-    lines: list[int] = []
-    for lineno, line in enumerate(data.decode("utf-8", "replace").splitlines(), 1):
-        fields = line.split(",")
+
+        def where(index: int) -> str:  # only for a message: count the values line by line
+            seen = 0
+            for lineno, line in enumerate(data.splitlines(), 1):
+                seen += len(line.split())
+                if seen > index:
+                    return f"{source}:{lineno}"
+            return source
+
+        return convert(tokens, where, missing, source)
+    tokens, lines = [], []
+    for lineno, line in enumerate(data.splitlines(), 1):
+        fields = line.split(b",")
         for field in fields:
-            parts = field.split() or ([""] if len(fields) > 1 else [])
-            words.extend(parts)
+            parts = field.split() or ([b""] if len(fields) > 1 else [])
+            tokens.extend(parts)
             lines.extend([lineno] * len(parts))
-    return convert(words, lambda i: f"{source}:{lines[i]}", missing, source)
+    return convert(tokens, lambda i: f"{source}:{lines[i]}", missing, source)
 
 
 # --------------------------------------------------------------------------
 # Tables: a header row (or not), columns by name or number
-
-
-def split_rows(text: str, delimiter: str | None) -> list[tuple[int, list[str]]]:
-    """(line number, cells) of every row; blank rows kept, as they may be gaps."""
-    if delimiter is None:
-        return [(n, line.split()) for n, line in enumerate(text.splitlines(), 1)]
-    reader = csv.reader(io.StringIO(text, newline=""), delimiter=delimiter)
-    try:
-        return [(reader.line_num, row) for row in reader]
-    except csv.Error as exc:
-        raise InputError(f"line {reader.line_num}: malformed table row ({exc})") from None
 
 
 def detect_delimiter(first_line: str, default: str | None = None) -> str | None:
@@ -146,12 +160,22 @@ def detect_delimiter(first_line: str, default: str | None = None) -> str | None:
     return "," if "," in first_line else default
 
 
+def _split_rows(lines: list[bytes], delimiter: str | None) -> list[list[str]]:
+    text = [line.decode("utf-8", "replace") for line in lines]
+    if delimiter is None:
+        return [line.split() for line in text]
+    try:
+        return list(csv.reader(text, delimiter=delimiter))
+    except csv.Error as exc:
+        raise InputError(f"malformed table row ({exc})") from None
+
+
 def _is_number(cell: str) -> bool:
-    return bool(_NUMBER.match(cell.strip()))
+    return bool(_NUMBER_TEXT.match(cell.strip()))
 
 
-def _is_gap(cell: str) -> bool:
-    return cell.strip().lower() in MISSING_WORDS
+def _is_integer(cell: str) -> bool:
+    return _is_number(cell) and not re.search(r"[.eE]", cell)
 
 
 def has_header(rows: list[list[str]]) -> bool:
@@ -161,18 +185,14 @@ def has_header(rows: list[list[str]]) -> bool:
     column holds an integer there and only fractions below (years naming
     columns of measurements, say).
     """
-    first, below = rows[0], rows[1:50]
-    if not all(_is_number(c) or _is_gap(c) for c in first):
+    first, below = rows[0], rows[1:]
+    if not all(_is_number(c) or c.strip().lower() in MISSING_WORDS for c in first):
         return True
     for index, cell in enumerate(first):
-        column = [row[index].strip() for row in below if index < len(row) and _is_number(row[index])]
+        column = [row[index] for row in below if index < len(row) and _is_number(row[index])]
         if column and _is_integer(cell) and not any(_is_integer(c) for c in column):
             return True
     return False
-
-
-def _is_integer(cell: str) -> bool:
-    return _is_number(cell) and not re.search(r"[.eE]", cell)
 
 
 def _column_index(header: list[str] | None, width: int, column: str | None, source: str) -> int:
@@ -190,36 +210,57 @@ def _column_index(header: list[str] | None, width: int, column: str | None, sour
     raise InputError(f"{source}: no {kind} {column!r} ({listed})")
 
 
-def read_table(text: str, source: str, column: str | None, delimiter: str | None, missing: str) -> Numbers:
-    """One column of a table; blank rows and empty cells are gaps, like any other missing value."""
+def _cells(body: list[bytes], index: int, delimiter: str | None) -> list[bytes] | None:
+    """Cell ``index`` of every line, by plain splitting; None where a line lacks it (blank rows)."""
+    separator = delimiter.encode() if delimiter else None
     try:
-        rows = split_rows(text, delimiter)
+        return [line.split(separator, index + 1)[index] for line in body]
+    except IndexError:
+        return None
+
+
+def read_table(data: bytes, source: str, column: str | None, delimiter: str | None, missing: str) -> Numbers:
+    """One column of a table; blank rows and empty cells are gaps, like any other missing value."""
+    lines = data.replace(b"\r\n", b"\n").replace(b"\r", b"\n").split(b"\n")
+    # Blank lines around the table are layout; blank rows inside it are gaps.
+    start = next((i for i, line in enumerate(lines) if line.strip()), None)
+    if start is None:
+        raise InputError(f"{source}: empty input")
+    end = len(lines)
+    while not lines[end - 1].strip():
+        end -= 1
+    try:
+        sample = _split_rows(lines[start : min(end, start + _SAMPLE_ROWS)], delimiter)
     except InputError as exc:
         raise InputError(f"{source}: {exc}") from None
-    # Blank lines around the table are layout; blank rows inside it are gaps.
-    filled = [i for i, (_, row) in enumerate(rows) if any(c.strip() for c in row)]
-    if not filled:
-        raise InputError(f"{source}: empty input")
-    rows = rows[filled[0] : filled[-1] + 1]
-    cells = [r for _, r in rows]
-    width = len(cells[0])
-    named = column is not None and column in [c.strip() for c in cells[0]]
+    width = len(sample[0])
+    named = column is not None and column in [c.strip() for c in sample[0]]
     by_number = column is not None and column.isdigit() and 1 <= int(column) <= width
     # A first row of numbers is still the header when the column asked for is one of its names.
-    header = cells[0] if has_header(cells) or (named and not by_number) else None
+    header = sample[0] if has_header(sample) or (named and not by_number) else None
     index = _column_index(header, width, column, source)
-    body = rows[1:] if header is not None else rows
-    tokens, lines = [], []
-    for lineno, row in body:
-        if index < len(row):
-            tokens.append(row[index])
-        elif not any(c.strip() for c in row):
-            tokens.append("")  # a blank row: a gap in every column
-        else:
-            raise InputError(f"{source}:{lineno}: no column {index + 1} in this row")
-        lines.append(lineno)
-    if not tokens:
+    first = start + (header is not None)
+    body = lines[first:end]
+    if not body:
         raise InputError(f"{source}: no values in column {column or index + 1}")
-    numbers = convert(tokens, lambda i: f"{source}:{lines[i]}", missing, source)
+    quoted = delimiter is not None and b'"' in data
+    cells = None if quoted else _cells(body, index, delimiter)
+    if cells is not None:
+        numbers = convert(cells, lambda i: f"{source}:{first + i + 1}", missing, source)
+    else:
+        # Quoted cells, or rows without this column: row by row.
+        try:
+            rows = _split_rows(body, delimiter)
+        except InputError as exc:
+            raise InputError(f"{source}: {exc}") from None
+        cells = []
+        for lineno, row in enumerate(rows, first + 1):
+            if index < len(row):
+                cells.append(row[index].encode())
+            elif any(c.strip() for c in row):
+                raise InputError(f"{source}:{lineno}: no column {index + 1} in this row")
+            else:
+                cells.append(b"")  # a blank row: a gap in every column
+        numbers = convert(cells, lambda i: f"{source}:{first + i + 1}", missing, source)
     label: int | str = header[index].strip() if header is not None else index + 1
     return Numbers(numbers.values, numbers.integral, numbers.dropped, label)
