@@ -347,7 +347,7 @@ PyObject* g_module = nullptr;
 PyObject* create_module() {
     PyRef module(PyModule_Create(&g_module_def));  // adds the functions
     if (!module) return nullptr;
-    if (PyModule_AddStringConstant(module.get(), "__version__", "2.0.0") < 0) return nullptr;
+    if (PyModule_AddStringConstant(module.get(), "__version__", PARSIMETRICS_VERSION) < 0) return nullptr;
     PyRef all(PyList_New(0));
     if (!all) return nullptr;
     for (const Function& f : kFunctions) {
