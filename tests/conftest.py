@@ -1,5 +1,6 @@
-"""Shared test machinery: the CPython interpreters of this machine and a
-way for each of them to import the module under test."""
+"""Shared test machinery: the CPython interpreters of this machine, a way
+for each of them to import the module under test, and the installable wheel
+in fresh virtual environments."""
 
 import functools
 import glob
@@ -7,6 +8,7 @@ import os
 import shutil
 import subprocess
 import sys
+from pathlib import Path
 
 import pytest
 
@@ -48,3 +50,36 @@ def module_only_path(tmp_path_factory):
     path = tmp_path_factory.mktemp("module-only")
     os.symlink(parsimetrics.__file__, path / os.path.basename(parsimetrics.__file__))
     return path
+
+
+@pytest.fixture(scope="session")
+def wheel_path():
+    """The repaired wheel: $PARSIMETRICS_WHEEL (tools/test.sh builds it once
+    for the whole run), else built here by tools/build_wheel.sh."""
+    given = os.environ.get("PARSIMETRICS_WHEEL")
+    if given:
+        return Path(given).resolve()
+    root = Path(__file__).resolve().parent.parent
+    built = subprocess.run(["bash", str(root / "tools/build_wheel.sh")], stdout=subprocess.PIPE,
+                           text=True, check=True)
+    return root / built.stdout.split()[-1]
+
+
+@pytest.fixture(scope="session")
+def wheel_venv(wheel_path, tmp_path_factory):
+    """wheel_venv(python) -> the interpreter of a new virtual environment made
+    from `python` with only the wheel (and its dependencies) installed; one
+    per interpreter for the whole session.  The environment has no pip: this
+    interpreter's pip installs into it."""
+    made = {}
+
+    def make(python=sys.executable):
+        if python not in made:
+            root = tmp_path_factory.mktemp("venv")
+            subprocess.run([python, "-m", "venv", "--without-pip", str(root)], check=True)
+            subprocess.run([sys.executable, "-m", "pip", "--python", str(root / "bin/python"), "install",
+                            "-q", "--disable-pip-version-check", str(wheel_path)], check=True)
+            made[python] = root / "bin/python"
+        return made[python]
+
+    return make

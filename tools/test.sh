@@ -44,4 +44,9 @@ CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DPython_EXECUTABLE="$(co
   -DCMAKE_CXX_FLAGS="-fsanitize-coverage=inline-8bit-counters,pc-table,trace-cmp" >/dev/null
 cmake --build build/fuzz -j2 --target parsimetrics
 
+# The wheel users install, built once for the tests that install it into
+# fresh environments (tests/test_wheel.py).
+PARSIMETRICS_WHEEL="$PWD/$(bash tools/build_wheel.sh)"
+export PARSIMETRICS_WHEEL
+
 PARSIMETRICS_FUZZ_MODULE="$PWD/build/fuzz/py" python3 -m pytest -q
