@@ -135,3 +135,14 @@ def test_plain_numbers_and_their_careful_path_agree():
     careful = parse_bytes(text + b"\nNaN", "x", ReadOptions(missing="drop"))
     assert [r.symbols for r in fast] == [r.symbols for r in careful]
     assert fast[0].cut_points == (float(np.median(values)),)
+
+
+def test_verbose_reports_how_each_input_was_read(tmp_path, capsys):
+    from parsimetrics_tools.cli import main
+
+    path = tmp_path / "a.csv.gz"
+    path.write_bytes(gzip.compress(b"t,x\n0,NA\n1,0.5\n2,0.25\n"))
+    assert main(["analyze", "--json", "-v", "--missing", "drop", "--column", "x", "-m", "h", str(path)]) == 0
+    err = capsys.readouterr().err
+    assert err == (f"parsimetrics: {path}: csv (gzip), column 'x', symbolized by median, "
+                   "missing values dropped: 1; 2 symbols\n")

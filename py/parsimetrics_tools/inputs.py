@@ -25,7 +25,7 @@ import numpy as np
 from . import numbers
 from .numbers import Numbers
 from .records import InputError, ReadOptions, Record
-from .symbolizers import MAX_CLASSES, Symbolizer, parse_symbolizer, symbolize_row
+from .symbolizers import Symbolizer, parse_symbolizer, symbolize_row
 
 __all__ = [
     "FORMATS",
@@ -168,7 +168,7 @@ def detect_format(data: bytes, path: str, options: ReadOptions) -> str:
         return "npy"
     if suffix in FASTA_SUFFIXES:
         return "fasta"
-    if suffix in CSV_SUFFIXES or options.column is not None:
+    if suffix in CSV_SUFFIXES:
         return "csv"
     head = data[:_SNIFF_BYTES]
     if _BINARY.search(head):
@@ -178,6 +178,8 @@ def detect_format(data: bytes, path: str, options: ReadOptions) -> str:
         )
     if _first_line(head).startswith(b">"):
         return "fasta"
+    if options.column is not None:
+        return "csv"
     if options.symbolize is not None or _looks_numeric(head, complete=len(data) <= _SNIFF_BYTES):
         return "numbers"
     return "text"
@@ -215,7 +217,7 @@ def _looks_numeric(head: bytes, complete: bool) -> bool:
     if not complete and len(lines) > 1:
         lines = lines[:-1]  # the sample may cut the last line short
     rows = [[t for t in _SEPARATORS.split(line.strip()) if t] for line in lines if line.strip()]
-    if rows and len(rows) > 1 and not all(_is_number_word(t) for t in rows[0]):
+    if len(rows) > 1 and not all(_is_number_word(t) for t in rows[0]):
         rows = rows[1:]  # a header row naming the columns
     if not rows or not any(_NUMBER_TOKEN.match(t) for row in rows for t in row):
         return False
@@ -360,6 +362,7 @@ def _symbolized(values: Numbers, source: str, fmt: str, options: ReadOptions) ->
 
 
 def _classes(symbolizer: Symbolizer, codes: np.ndarray) -> int:
-    if symbolizer.method in ("values", "ordinal") and (symbolizer.method == "values" or symbolizer.order > 5):
+    """How many symbols the method may give: its classes, or as many as the data had where they decide."""
+    if symbolizer.method == "values" or (symbolizer.method == "ordinal" and symbolizer.order > 5):
         return int(codes.max()) + 1
-    return min(symbolizer.classes, MAX_CLASSES)
+    return symbolizer.classes

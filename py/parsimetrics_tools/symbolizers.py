@@ -197,9 +197,9 @@ def symbolize_row(x: np.ndarray, symbolizer: Symbolizer, missing: str = "error")
         if not finite.all():
             if np.isinf(x).any():
                 raise ValueError("x holds infinite values")
-            if missing == "error":
-                raise ValueError(f"x holds {int(np.count_nonzero(~finite))} missing values (NaN); missing='drop' drops them")
             dropped = int(np.count_nonzero(~finite))
+            if missing == "error":
+                raise ValueError(f"x holds {dropped} missing values (NaN); missing='drop' leaves them out")
             x = x[finite]
     if x.shape[-1] == 0:
         raise ValueError("x is empty")
