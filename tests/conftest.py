@@ -69,8 +69,9 @@ def wheel_path():
 def wheel_venv(wheel_path, tmp_path_factory):
     """wheel_venv(python) -> the interpreter of a new virtual environment made
     from `python` with only the wheel (and its dependencies) installed; one
-    per interpreter for the whole session.  The environment has no pip: this
-    interpreter's pip installs into it."""
+    per interpreter for the whole session.  This interpreter's pip installs
+    into it, without byte-compiling (NumPy's files would take longer than
+    the tests)."""
     made = {}
 
     def make(python=sys.executable):
@@ -78,7 +79,7 @@ def wheel_venv(wheel_path, tmp_path_factory):
             root = tmp_path_factory.mktemp("venv")
             subprocess.run([python, "-m", "venv", "--without-pip", str(root)], check=True)
             subprocess.run([sys.executable, "-m", "pip", "--python", str(root / "bin/python"), "install",
-                            "-q", "--disable-pip-version-check", str(wheel_path)], check=True)
+                            "-q", "--disable-pip-version-check", "--no-compile", str(wheel_path)], check=True)
             made[python] = root / "bin/python"
         return made[python]
 
