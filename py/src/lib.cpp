@@ -24,12 +24,13 @@
 #include "lz76.hpp"
 #include "measures.hpp"
 #include "options.hpp"
+#include "results.hpp"
 #include "sequence.hpp"
 #include "shuffle.hpp"
 #include "thread_storage.hpp"
 
 namespace pm = parsimetrics;
-using namespace pm::boundary;  // PyRef, PythonError, the conversion, the docstrings
+using namespace pm::boundary;  // PyRef, PythonError, the conversion, results, the docstrings
 
 namespace {
 
@@ -49,63 +50,16 @@ PyObject* panic_type() {
     return g_panic_type;
 }
 
-void raise_panic(const char* message) {
+}  // namespace
+
+// The result builders shared with the package's other native code report
+// internal failures through this.
+void pm::boundary::raise_panic(const char* message) {
     PyObject* type = panic_type();
     if (type != nullptr) PyErr_SetString(type, message);
 }
 
-// ---------------------------------------------------------------------------
-// Result objects
-
-// A result object could not be created.  Memory exhaustion stays a
-// MemoryError; anything else is reported and becomes an internal failure.
-[[noreturn]] void result_creation_failed() {
-    if (!PyErr_Occurred() || !PyErr_ExceptionMatches(PyExc_MemoryError)) {
-        if (PyErr_Occurred()) PyErr_Print();
-        raise_panic("Python API call failed");
-    }
-    throw PythonError{};
-}
-
-PyObject* checked(PyObject* obj) {
-    if (obj == nullptr) result_creation_failed();
-    return obj;
-}
-
-PyObject* new_int(std::uint32_t v) { return checked(PyLong_FromLong(static_cast<long>(v))); }
-PyObject* new_float(double v) { return checked(PyFloat_FromDouble(v)); }
-
-template <class T, class Make>
-PyObject* new_list(const std::vector<T>& values, Make make) {
-    PyRef list(checked(PyList_New(static_cast<Py_ssize_t>(values.size()))));
-    for (std::size_t i = 0; i < values.size(); ++i)
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), make(values[i]));
-    return list.release();
-}
-
-// Steals both references, so the caller creates each item into a PyRef
-// first: no item is left behind when the other cannot be created.
-PyObject* new_pair(PyRef first, PyRef second) {
-    PyRef tuple(checked(PyTuple_New(2)));
-    PyTuple_SetItem(tuple.get(), 0, first.release());
-    PyTuple_SetItem(tuple.get(), 1, second.release());
-    return tuple.release();
-}
-
-// Dictionary items in insertion order; a failed insertion raises the
-// interpreter's pending exception.
-void dict_set(PyObject* dict, const char* key, PyObject* value) {
-    PyRef v(value);
-    if (PyDict_SetItemString(dict, key, v.get()) < 0) {
-        if (!PyErr_Occurred())
-            PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
-        throw PythonError{};
-    }
-}
-
-PyObject* factors_list(const std::vector<std::uint32_t>& factors) {
-    return new_list(factors, new_int);
-}
+namespace {
 
 // ---------------------------------------------------------------------------
 // The function table and the call frame
@@ -125,52 +79,24 @@ struct Function {
 
 PyObject* compute_factorization(const pm::Sequence* seqs, const pm::AnalysisOptions& options) {
     const pm::Sequence& seq = seqs[0];
-    const pm::FactorizationResult r =
-        pm::is_constant(seq) ? pm::constant_result(seq.size()) : pm::factorize(seq, options);
-    PyRef complexity(new_int(r.complexity));
-    PyRef factors(factors_list(r.factors));
-    return new_pair(std::move(complexity), std::move(factors));
+    return factorization_object(
+        pm::is_constant(seq) ? pm::constant_result(seq.size()) : pm::factorize(seq, options));
 }
 
 PyObject* compute_h(const pm::Sequence* seqs, const pm::AnalysisOptions& options) {
-    return new_float(pm::compute_h(seqs[0], options));
+    return float_object(pm::compute_h(seqs[0], options));
 }
 
 PyObject* compute_emc(const pm::Sequence* seqs, const pm::AnalysisOptions& options) {
-    const pm::EmcResult r = pm::compute_emc(seqs[0], options);
-    PyRef value(new_float(r.value));
-    PyRef summands(new_list(r.summands, new_float));
-    return new_pair(std::move(value), std::move(summands));
+    return emc_object(pm::compute_emc(seqs[0], options));
 }
 
 PyObject* compute_nid(const pm::Sequence* seqs, const pm::AnalysisOptions& options) {
-    return new_float(pm::compute_nid(seqs[0], seqs[1], options));
+    return float_object(pm::compute_nid(seqs[0], seqs[1], options));
 }
 
 PyObject* compute_lz76(const pm::Sequence* seqs, const pm::AnalysisOptions& options) {
-    const pm::FullAnalysisResult r = pm::full_analysis(seqs[0], options);
-    PyRef emc(checked(PyDict_New()));
-    dict_set(emc.get(), "value", new_float(r.emc.value));
-    dict_set(emc.get(), "summands", new_list(r.emc.summands, new_float));
-    dict_set(emc.get(), "max_block_size", checked(PyLong_FromLong(r.emc.max_block_size)));
-    dict_set(emc.get(), "multi_information", new_float(r.emc.multi_information));
-    PyRef extras(checked(PyDict_New()));
-    dict_set(extras.get(), "rajski_distance", new_float(r.extras.rajski_distance));
-    dict_set(extras.get(), "redundancy", new_float(r.extras.redundancy));
-    dict_set(extras.get(), "fh_uncertainty", new_float(r.extras.fh_uncertainty));
-    dict_set(extras.get(), "lh_uncertainty", new_float(r.extras.lh_uncertainty));
-    dict_set(extras.get(), "pearson_coefficient", new_float(r.extras.pearson_coefficient));
-    PyRef out(checked(PyDict_New()));
-    dict_set(out.get(), "complexity", new_int(r.complexity));
-    dict_set(out.get(), "h", new_float(r.h));
-    dict_set(out.get(), "factors", factors_list(r.factors));
-    dict_set(out.get(), "emc", emc.release());
-    dict_set(out.get(), "epsilon", new_float(r.epsilon));
-    dict_set(out.get(), "factors_stddev", new_float(r.factors_stddev));
-    dict_set(out.get(), "normal_error", new_float(r.normal_error));
-    dict_set(out.get(), "poison_error", new_float(r.poison_error));
-    dict_set(out.get(), "extras", extras.release());
-    return out.release();
+    return analysis_object(pm::full_analysis(seqs[0], options));
 }
 
 const Function kFunctions[] = {
