@@ -10,6 +10,7 @@ from .inputs import InputError, ReadOptions, Record, read_records, read_source
 from .measures import MEASURES, AnalysisError, AnalysisOptions, analyze_record, distance
 from .scaling import dask_bag
 from .symbolizers import Symbolizer, parse_symbolizer, symbolize
+from .toolkit import kaspar_schuster, many, multiscale, nid_matrix, profile
 
 __all__ = [
     "MEASURES",
@@ -22,8 +23,13 @@ __all__ = [
     "analyze_record",
     "dask_bag",
     "distance",
+    "kaspar_schuster",
     "main",
+    "many",
+    "multiscale",
+    "nid_matrix",
     "parse_symbolizer",
+    "profile",
     "read_records",
     "read_source",
     "symbolize",

@@ -1,0 +1,263 @@
+"""Measures over many sequences, sliding windows, scales and pairs.
+
+``many``, ``profile`` and ``nid_matrix`` run in the native part of this
+package: the sequences are read under the interpreter lock, then measured on
+the worker pool (``RAYON_NUM_THREADS`` threads) with the lock released, so
+other Python threads keep running.  Every value is the one the module's own
+function gives, whatever the number of threads.
+"""
+
+from __future__ import annotations
+
+import math
+import operator
+from collections.abc import Iterable, Sequence
+from typing import Any
+
+import numpy as np
+import parsimetrics
+
+from . import _native
+
+MANY_MEASURES = ("factorization", "h", "emc", "lz76")
+WINDOW_MEASURES = ("complexity", "h", "emc")
+
+# The native part's encoding of an absent alphabet or log base.
+_ABSENT = 0xFFFFFFFF
+
+
+def _choice(name: str, value: Any, choices: tuple[str, ...]) -> int:
+    if not isinstance(value, str) or value not in choices:
+        raise ValueError(f"{name}: expected one of {', '.join(map(repr, choices))}, got {value!r}")
+    return choices.index(value)
+
+
+def _options(function: str, options: dict[str, Any], sequences: int = 1) -> tuple[int, int, int]:
+    """Options checked by the module itself, so that the same mistakes raise the same errors.
+
+    A call on an empty sequence costs nothing and validates every keyword the
+    module's function takes.  Returns (alphabet, log_base, max_block_size) as
+    the native part reads them.
+    """
+    getattr(parsimetrics, function)(*[b""] * sequences, **options)
+
+    def u32(key: str) -> int:
+        value = options.get(key)
+        return _ABSENT if value is None else operator.index(value)
+
+    max_block = options.get("max_block_size")
+    return u32("alphabet"), u32("log_base"), -1 if max_block is None else operator.index(max_block)
+
+
+def _items(name: str, sequences: Any) -> list:
+    """The sequences of a collection argument: its items, or the rows of a 2-D array."""
+    if isinstance(sequences, (str, bytes, bytearray)):
+        raise TypeError(f"{name}: expected a collection of sequences, got one {type(sequences).__name__}")
+    ndim = getattr(sequences, "ndim", None)
+    if ndim is not None and ndim != 2 and not (ndim == 1 and np.asarray(sequences).dtype == object):
+        raise ValueError(f"{name}: expected a 2-D array (one sequence per row), got {ndim}-D")
+    try:
+        return list(sequences)
+    except TypeError:
+        raise TypeError(f"{name}: expected a collection of sequences, got {type(sequences).__name__}") from None
+
+
+def _raise_at(failure: tuple[int, BaseException], name: str):
+    """Re-raises an item's exception with its position in the message."""
+    index, exc = failure
+    message = f"{name}[{index}]: {exc}"
+    try:
+        tagged = type(exc)(message)
+    except Exception:  # an exception type with a richer constructor keeps its own arguments
+        exc.add_note(message)
+        raise exc from None
+    raise tagged from exc
+
+
+def many(measure: str, sequences: Iterable[Any], **options: Any) -> list:
+    """One measure of every sequence, computed in parallel.
+
+    Returns exactly ``[getattr(parsimetrics, measure)(s, **options) for s in
+    sequences]``: the same values and types, and for the first sequence that
+    fails, the same exception with its position added (``sequences[3]: ...``).
+    A 2-D array counts as its rows.  Options are checked before any sequence,
+    also when there are none.
+
+    Examples
+    --------
+    >>> many("h", [b"0101", b"0110"], log_base=2)
+    [1.0, 1.5]
+    >>> many("factorization", np.array([[0, 1, 1], [1, 1, 1]]))
+    [(2, [0, 1, 2, 4]), (1, [0, 1, 3])]
+    """
+    index = _choice("measure", measure, MANY_MEASURES)
+    alphabet, log_base, max_block = _options(measure, options)
+    items = _items("sequences", sequences)
+    results, failure = _native.many(index, items, alphabet, log_base, max_block)
+    if failure is not None:
+        _raise_at(failure, "sequences")
+    return results
+
+
+def profile(
+    sequence: Any, window: int, step: int | None = None, measure: str = "h", **options: Any
+) -> tuple[np.ndarray, np.ndarray]:
+    """Values over sliding windows: ``(starts, values)``.
+
+    The windows are ``[s, s + window)`` for ``s = 0, step, 2 step, ...`` while
+    ``s + window <= n`` (``step`` defaults to ``window``), over the symbols as
+    the module reads ``sequence`` (use ``symbolize`` for numbers).  ``measure``
+    is ``"h"`` (float64), ``"complexity"`` (the factor count, int64) or
+    ``"emc"`` (its value, float64); each equals the module's result on the
+    window's symbols, except that without ``log_base=`` every window takes the
+    whole sequence's alphabet size as its base, so that windows compare.
+
+    Examples
+    --------
+    >>> profile(b"0101010101100101", window=8, step=4)
+    (array([0, 4, 8]), array([0.75 , 1.125, 1.5  ]))
+    >>> profile(b"aaaabbbb", 4, measure="complexity")[1]
+    array([1, 1])
+    """
+    kind = _choice("measure", measure, WINDOW_MEASURES)
+    alphabet, log_base, max_block = _options("emc" if measure == "emc" else "h", options)
+    if getattr(sequence, "ndim", 1) != 1:
+        raise ValueError(f"sequence: expected one sequence (1-D), got a {sequence.ndim}-D array")
+    window = _positive("window", window)
+    step = window if step is None else _positive("step", step)
+    n, values = _native.profile(sequence, window, step, kind, alphabet, log_base, max_block)
+    if window > n:
+        raise ValueError(f"window: {window} exceeds the sequence length {n}")
+    values = np.frombuffer(values, dtype=np.float64)
+    if measure == "complexity":
+        values = values.astype(np.int64)
+    return np.arange(len(values), dtype=np.int64) * step, values
+
+
+def _positive(name: str, value: Any) -> int:
+    try:
+        value = operator.index(value)
+    except TypeError:
+        raise TypeError(f"{name}: expected an integer, got {type(value).__name__}") from None
+    if value < 1:
+        raise ValueError(f"{name}: must be at least 1, got {value}")
+    return value
+
+
+def nid_matrix(sequences: Iterable[Any], **options: Any) -> np.ndarray:
+    """The normalized information distance of every pair, as a symmetric float64 matrix.
+
+    Entry ``[i, j]`` equals ``parsimetrics.nid(sequences[i], sequences[j],
+    **options)``; the diagonal is each sequence's distance to itself, as the
+    module gives it.  A 2-D array counts as its rows.
+
+    Examples
+    --------
+    >>> nid_matrix([b"abcd", b"abce", b"aaaa"])[0, 1]
+    0.25
+    """
+    alphabet, log_base, _ = _options("nid", options, sequences=2)
+    items = _items("sequences", sequences)
+    matrix, failure = _native.nid_matrix(items, alphabet, log_base)
+    if failure is not None:
+        _raise_at(failure, "sequences")
+    return np.frombuffer(matrix, dtype=np.float64).reshape(len(items), len(items))
+
+
+def kaspar_schuster(sequence: Any, normalize: bool = False) -> int | float:
+    """The Lempel-Ziv count of Kaspar and Schuster (1987), as the literature reports it.
+
+    It differs from ``factorization`` in two places: a last factor that copies
+    earlier symbols up to the end is counted, and a constant sequence of two
+    or more symbols counts 2.  With ``normalize=True`` the count is scaled to
+    ``c * log_k(n) / n`` with k the number of distinct symbols (at least 2).
+
+    ``sequence`` is a str or bytes (one symbol per character or byte), or an
+    array-like of numbers, bools or strings, each element one symbol.  An
+    empty sequence counts 1, as in the published procedure; the normalized
+    count is 0.0 below two symbols.
+
+    Examples
+    --------
+    >>> kaspar_schuster("1001111011000010")
+    6
+    >>> kaspar_schuster(np.array([0, 1, 10, 1, 0]))  # five symbols, not digits
+    4
+    """
+    symbols = _symbol_bytes(sequence)
+    n = len(symbols)
+    count = ks_count(symbols, *parsimetrics.factorization(symbols))
+    if not normalize:
+        return count
+    if n < 2:
+        return 0.0
+    k = max(2, len(set(symbols)))
+    # In the order of operations of the published definition: c / (n / log_k n).
+    return count / (n / math.log(n, k))
+
+
+def ks_count(symbols: bytes, complexity: int, factors: list[int]) -> int:
+    """The Kaspar-Schuster count from the module's factorization of the same symbols."""
+    n = len(symbols)
+    if n >= 2 and symbols.count(symbols[:1]) == n:
+        return 2  # the module counts a constant sequence as one factor
+    return complexity + 1 if factors[-1] == n + 1 else complexity
+
+
+def _symbol_bytes(sequence: Any) -> bytes:
+    """One byte per element; elements are ranked, so any 256 distinct values fit."""
+    if isinstance(sequence, str):
+        values = np.array(list(sequence)) if sequence else np.array([], dtype=np.int64)
+    elif isinstance(sequence, (bytes, bytearray)):
+        return bytes(sequence)
+    else:
+        values = np.asarray(sequence)
+        if values.ndim != 1:
+            raise ValueError(f"sequence: expected one sequence (1-D), got a {values.ndim}-D array")
+    distinct, codes = np.unique(values, return_inverse=True)
+    if len(distinct) > 256:
+        raise ValueError(f"sequence: {len(distinct)} distinct symbols; at most 256 fit one byte each")
+    return codes.astype(np.uint8).tobytes()
+
+
+def multiscale(
+    x: Any, scales: Iterable[int], measure: str = "h", method: str = "median"
+) -> np.ndarray:
+    """A measure of ``x`` coarse-grained at several scales: one value per scale.
+
+    At scale s, consecutive non-overlapping blocks of s values are replaced by
+    their mean (a remainder shorter than s is dropped), the result is
+    symbolized with ``method`` (as ``symbolize``) and measured: ``"h"``,
+    ``"complexity"`` (factor count) or ``"emc"``.  A 2-D ``x`` gives one row
+    of values per row of ``x``.
+
+    Examples
+    --------
+    >>> rng = np.random.default_rng(0)
+    >>> multiscale(rng.normal(size=4000), [1, 2, 4, 8]).shape
+    (4,)
+    """
+    from .symbolizers import symbolize
+
+    _choice("measure", measure, WINDOW_MEASURES)
+    data = np.asarray(x, dtype=np.float64)
+    if data.ndim not in (1, 2):
+        raise ValueError(f"x: expected a 1-D or 2-D array, got {data.ndim}-D")
+    if np.isnan(data).any():
+        raise ValueError("x: holds missing values (NaN); drop or fill them first")
+    rows = data.reshape(-1, data.shape[-1])
+    scales = [_positive("scales", s) for s in scales]
+    columns = []
+    for scale in scales:
+        blocks = rows.shape[1] // scale
+        if blocks == 0:
+            raise ValueError(f"scales: {scale} exceeds the length {rows.shape[1]}")
+        coarse = rows[:, : blocks * scale].reshape(rows.shape[0], blocks, scale).mean(axis=2)
+        symbols = symbolize(coarse, method)
+        if measure == "h":
+            columns.append(many("h", symbols))
+        else:
+            results = many("factorization" if measure == "complexity" else "emc", symbols)
+            columns.append([value for value, _ in results])
+    values = np.array(columns, dtype=np.int64 if measure == "complexity" else np.float64).T
+    return values[0] if data.ndim == 1 else values
