@@ -240,6 +240,45 @@ def test_results_do_not_depend_on_the_thread_count():
 
 
 # --------------------------------------------------------------------------
+# The command line
+
+
+def cli(*args):
+    proc = subprocess.run([sys.executable, "-m", "parsimetrics_tools", *map(str, args)],
+                          capture_output=True, text=True, timeout=120)
+    return proc.returncode, proc.stdout, proc.stderr
+
+
+def test_profile_command(tmp_path):
+    import json
+
+    path = EXAMPLES / "logistic.txt"
+    status, out, err = cli("profile", path, "--window", 300, "--step", 120, "-m", "emc", "--plot", tmp_path / "p.png")
+    assert status == 0, err
+    rows = [json.loads(line) for line in out.splitlines()]
+    symbols = parsimetrics_tools.read_source(str(path))[0].symbols
+    base = len(set(symbols))
+    starts, values = profile(symbols, 300, 120, "emc")
+    assert [(r["start"], r["end"], r["emc"], r["log_base"]) for r in rows] == [
+        (s, s + 300, v, base) for s, v in zip(starts.tolist(), values.tolist())]
+    assert (tmp_path / "p.png").stat().st_size > 0
+    status, out, _ = cli("profile", path, "-w", 300, "-s", 120, "-m", "complexity", "--csv", "--log-base", 7)
+    assert out.splitlines()[:2] == ["name,start,end,complexity,log_base",
+                                    f"{path},0,300,{profile(symbols, 300, measure='complexity')[1][0]},7"]
+    assert cli("profile", path, "-w", len(symbols) + 1)[2].endswith(f"exceeds the sequence length {len(symbols)}\n")
+
+
+def test_analysis_reports_the_kaspar_schuster_count(tmp_path):
+    import json
+
+    status, out, _ = cli("analyze", "-m", "factorization", "--json", EXAMPLES / "fibonacci.txt")
+    result = json.loads(out)
+    assert list(result)[list(result).index("complexity") + 1] == "ks_complexity"
+    symbols = parsimetrics_tools.read_source(str(EXAMPLES / "fibonacci.txt"))[0].symbols
+    assert result["ks_complexity"] == kaspar_schuster(symbols)
+
+
+# --------------------------------------------------------------------------
 # The Dask recipe on a real cluster of worker processes
 
 

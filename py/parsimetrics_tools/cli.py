@@ -9,10 +9,12 @@ with the others; the exit status is then 1.
 from __future__ import annotations
 
 import argparse
+import csv
 import functools
 import os
 import signal
 import sys
+import threading
 from collections import Counter
 from contextlib import closing
 from pathlib import Path
@@ -25,7 +27,8 @@ from .inputs import FORMATS, InputError, ReadOptions, Record, parse_symbolizer, 
 from .measures import MEASURES, AnalysisError, AnalysisOptions
 from .output import Column, Table, clip_name, columns, fixed, json_line, matrix_table, write_matrix
 from .parallel import Progress, WorkerDied, isatty, ordered_map
-from .plot import PlotUnavailable, plot_format, write_plot
+from .plot import PlotUnavailable, plot_format, write_plot, write_profile_plot
+from .toolkit import WINDOW_MEASURES, nid_matrix, profile
 
 PROG = "parsimetrics"
 EXIT_ERROR = 1
@@ -214,7 +217,34 @@ def _add_explain(commands, inputs, run, table_or_json) -> None:
     explain.set_defaults(run=run_explain, parser=explain)
 
 
-SUBCOMMANDS = [_add_analyze, _add_distance, _add_nid, _add_explain]
+def _add_profile(commands, inputs, run, table_or_json) -> None:
+    windows = commands.add_parser(
+        "profile",
+        parents=[inputs],
+        help="a measure over sliding windows",
+        description="A measure over sliding windows of each sequence: one row per window with its "
+        "start, end (exclusive) and value.  Unless --log-base is given, every window of a sequence "
+        "is normalized with the whole sequence's alphabet size, which each row records.",
+        epilog=EXPLAIN_HINT + ".",
+    )
+    windows.add_argument("files", nargs="*", metavar="FILE", help="input files; '-' or none: standard input")
+    windows.add_argument("--window", "-w", metavar="W", type=_bounded_int(1, 2**31 - 1), required=True,
+                         help="window length in symbols")
+    windows.add_argument("--step", "-s", metavar="S", type=_bounded_int(1, 2**31 - 1),
+                         help="distance between window starts (default: the window length)")
+    windows.add_argument("--measure", "-m", choices=WINDOW_MEASURES, default="h",
+                         help="value of each window (default: h)")
+    windows.add_argument("--log-base", metavar="B", type=_bounded_int(2, 2**32 - 2),
+                         help="logarithm base of every window (default: the sequence's alphabet size)")
+    rows = windows.add_mutually_exclusive_group()
+    rows.add_argument("--json", dest="output", action="store_const", const="json", help="write JSON lines")
+    rows.add_argument("--csv", dest="output", action="store_const", const="csv", help="write CSV")
+    rows.add_argument("--table", dest="output", action="store_const", const="table", help="write an aligned table")
+    windows.add_argument("--plot", metavar="FILE.png", help="also draw the values against position")
+    windows.set_defaults(run=run_profile, parser=windows)
+
+
+SUBCOMMANDS = [_add_analyze, _add_distance, _add_nid, _add_profile, _add_explain]
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -439,21 +469,88 @@ def run_distance(args) -> int:
 
 
 def _distances(args, records: list[Record], names: list[str], batch: _Batch) -> list[list[float | None]]:
+    # Every pair on the worker pool's threads (RAYON_NUM_THREADS; --processes has no effect here).
     n = len(records)
-    pairs = [(i, j) for i in range(n) for j in range(i, n)]
-    matrix: list[list[float | None]] = [[None] * n for _ in range(n)]
-    progress = Progress(len(pairs), "nid", "pairs")
+    outcome: list = [None]
+
+    def compute() -> None:
+        try:
+            outcome[0] = nid_matrix([r.symbols for r in records]).tolist()
+        except BaseException as exc:  # PanicException included: reported below
+            outcome[0] = exc
+
+    # In a thread of its own, so that this one stays free to stop at once on Ctrl-C.
+    worker = threading.Thread(target=compute, daemon=True)
+    progress = Progress(1, f"nid {n} x {n}", "matrices")
     try:
-        outcomes = ordered_map(measures.distance_by_index, pairs, _workers(args), progress, shared=records)
-        with closing(outcomes):
-            for (i, j), (ok, value) in zip(pairs, outcomes, strict=True):
-                if ok:
-                    matrix[i][j] = matrix[j][i] = value
-                else:
-                    batch.fail(_failure_message(f"{names[i]}, {names[j]}", value))
+        worker.start()
+        while worker.is_alive():
+            worker.join(0.1)
+            progress.tick()
+        progress.update()
     finally:
         progress.close()
-    return matrix
+    if isinstance(outcome[0], BaseException):
+        batch.fail(_failure_message("distance", outcome[0]))
+        return [[None] * n for _ in range(n)]
+    return outcome[0]
+
+
+def run_profile(args) -> int:
+    if args.plot is not None:
+        try:
+            plot_format(args.plot)
+        except ValueError as exc:
+            raise CliError(str(exc)) from None
+    batch = _Batch(fail_fast=False)
+    records = _read(args, batch)
+    mode = args.output or ("table" if isatty(sys.stdout) else "json")
+    labels = unique_labels(records)
+    table = Table(labels, _PROFILE_COLUMNS, width=_terminal_width()) if mode == "table" else None
+    writer = csv.writer(sys.stdout, lineterminator="\n") if mode == "csv" else None
+    if table:
+        print(table.header())
+    elif writer:
+        writer.writerow(["name", "start", "end", args.measure, "log_base"])
+    plotted = []
+    for label, record in zip(labels, records):
+        n = len(record.symbols)
+        if args.window > n:
+            batch.fail(f"{label}: window {args.window} exceeds the sequence length {n}")
+            continue
+        # Recorded with every row: without it the values of two inputs do not compare.
+        log_base = args.log_base or max(2, len(set(record.symbols)))
+        try:
+            measures.check_length(label, n)
+            starts, values = profile(record.symbols, args.window, args.step, args.measure, log_base=log_base)
+        except (AnalysisError, parsimetrics.PanicException, MemoryError) as exc:
+            batch.fail(_failure_message(label, exc))
+            continue
+        for start, value in zip(starts.tolist(), values.tolist()):
+            end = start + args.window
+            if table:
+                print(table.row(label, {"start": start, "end": end, "value": value, "log_base": log_base}))
+            elif writer:
+                writer.writerow([label, start, end, repr(value), log_base])
+            else:
+                print(json_line({"name": label, "file": record.source, "start": start, "end": end,
+                                 args.measure: value, "log_base": log_base}))
+        plotted.append((label, (starts + args.window / 2).tolist(), values.tolist()))
+    sys.stdout.flush()
+    if args.plot is not None and plotted:
+        try:
+            write_profile_plot(args.plot, plotted, args.measure)
+        except (OSError, ValueError) as exc:
+            raise CliError(f"{args.plot}: cannot write the plot: {exc}") from None
+    return batch.status
+
+
+_PROFILE_COLUMNS = [
+    Column("start", 10, lambda r: r["start"], 3),
+    Column("end", 10, lambda r: r["end"], 3),
+    Column("value", 10, lambda r: fixed(r["value"]) if isinstance(r["value"], float) else r["value"], 3),
+    Column("log_base", 8, lambda r: r["log_base"], 1),
+]
 
 
 def run_nid(args) -> int:

@@ -32,6 +32,7 @@ The values (parsimetrics.MODULE(symbols, **options) gives them again)
                   is not counted. The algorithm of Kaspar & Schuster (1987) counts it: their
                   count is c + 1 when the last boundary is n + 1, and 2 for a constant
                   sequence of n >= 2 symbols, where c is 1.
+  ks_complexity   that count of Kaspar & Schuster (1987), the one papers report
   factors         the factor boundaries 0, 1, ..., ending at n, or at n + 1 when the last factor
                   is such an uncounted copy
   h               entropy density c * log_k(n) / n, an estimate of the entropy rate: near 1 for
@@ -70,6 +71,11 @@ Fields of 'parsimetrics distance' and 'parsimetrics nid'
                   max(C(xy) - C(x), C(yx) - C(y)) / max(C(x), C(y)). Near 0 for equal
                   sequences (a sequence joined to itself often needs one more factor, so
                   rarely exactly 0), near 1 for unrelated ones; neither clamped nor rounded.
+
+Fields of 'parsimetrics profile' (one row per window [start, end) of a sequence)
+  h, complexity, emc  the measure of the window's symbols alone, as above
+  log_base        the base of every window's logarithms: the whole sequence's alphabet size
+                  unless --log-base was given, so that the windows of a sequence compare
 
 Literature
   A. Lempel, J. Ziv, On the complexity of finite sequences, IEEE Trans. Inf. Theory 22 (1976) 75.

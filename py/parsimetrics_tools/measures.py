@@ -10,8 +10,8 @@ from dataclasses import dataclass
 
 import parsimetrics
 
-from . import parallel
 from .inputs import Record
+from .toolkit import ks_count
 
 MEASURES = ("factorization", "h", "emc", "lz76")
 # The suffix sorter indexes with signed 32-bit integers.
@@ -107,6 +107,15 @@ def analyze_record(
         result["emc"] = {"value": emc_value, "summands": summands}
     else:
         result.update(value)
+    if "complexity" in result:
+        # The count papers report, beside ours, so that results compare without arithmetic by hand.
+        ks = ks_count(record.symbols, result["complexity"], result["factors"])
+        ordered = {}
+        for key, item in result.items():
+            ordered[key] = item
+            if key == "complexity":
+                ordered["ks_complexity"] = ks
+        result = ordered
     return result
 
 
@@ -133,8 +142,3 @@ def distance(first: Record, second: Record) -> float:
     check_length(f"{first.name} + {second.name}", len(first.symbols) + len(second.symbols))
     return _call(f"{first.name}, {second.name}", "nid", first.symbols, second.symbols)
 
-
-def distance_by_index(pair: tuple[int, int]) -> float:
-    """``distance`` of two of the records shared with ``parallel.ordered_map``."""
-    records = parallel.shared()
-    return distance(records[pair[0]], records[pair[1]])

@@ -43,11 +43,13 @@ def columns(measure: str, log_base: int | None = None) -> list[Column]:
     length = Column("length", 9, lambda r: r["length"], 3)
     k = Column("k", 3, lambda r: r["alphabet_size"], 2)
     complexity = Column("complexity", 10, lambda r: r["complexity"], 3)
+    # Beside complexity where the table has room; the JSON always has it.
+    ks = Column("ks_complexity", 13, lambda r: r["ks_complexity"], 1)
     h = Column(_h_title(log_base), 7, lambda r: fixed(r["h"]), 3)
     emc = Column("emc", 8, lambda r: fixed(r["emc"]["value"]), 3)
     blocks = Column("blocks", 6, lambda r: len(r["emc"]["summands"]), 0)
     return {
-        "factorization": [k, length, complexity],
+        "factorization": [k, length, complexity, ks],
         "h": [k, length, h],
         "emc": [k, length, emc, blocks],
         "lz76": [

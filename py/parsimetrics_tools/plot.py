@@ -66,6 +66,24 @@ def h_unit(log_base: int | None) -> str:
     return "bits per symbol" if log_base == 2 else f"base-{log_base} digits per symbol"
 
 
+def write_profile_plot(path: str, entries: list[tuple[str, list[float], list[float]]], measure: str) -> None:
+    """Draw one line of window values against window centres per (name, centres, values) entry."""
+    require_matplotlib()
+    from matplotlib.figure import Figure
+
+    fig = Figure(figsize=(11, 4.5), layout="constrained")
+    ax = fig.subplots()
+    for (name, centres, values), colour in zip(entries, _colours(len(entries))):
+        ax.plot(centres, values, color=colour, label=clip_name(name, _LABEL_WIDTH))
+    ax.set_xlabel("position (window centre)")
+    ax.set_ylabel(measure)
+    ax.set_title(f"{measure} over sliding windows")
+    ax.grid(alpha=0.3)
+    if len(entries) <= 12:
+        ax.legend(fontsize="small")
+    fig.savefig(path, dpi=100, format=plot_format(path))
+
+
 def write_plot(path: str, entries: list[tuple[str, list[float] | None, float]], log_base: int | None = None) -> None:
     """Draw one entropy bar per (name, summands, h) entry, and the EMC ladders where summands are given."""
     fmt = plot_format(path)
