@@ -89,6 +89,7 @@ inline std::vector<std::uint8_t> periodic_text(std::size_t n, std::size_t period
     Rng rng{seed};
     std::vector<std::uint8_t> word(period), t(n);
     for (auto& c : word) c = static_cast<std::uint8_t>('a' + rng.next() % sigma);
+    if (period > 1) word[period - 1] = word[0] == 'a' ? 'b' : 'a';  // never constant
     for (std::size_t i = 0; i < n; ++i) t[i] = word[i % period];
     for (std::size_t k = 0; k < mutations && n > 0; ++k)
         t[rng.next() % n] = static_cast<std::uint8_t>('a' + rng.next() % sigma);

@@ -29,7 +29,7 @@ struct FactorizationWorkspace {
     // previous smaller start, then the boundaries as the walk produces them
     // (n entries).
     WorkArray earlier;
-    // Keys and chain lengths while a short text is suffix sorted (3n
+    // Keys and chain lengths while a short text is suffix sorted (2n
     // entries); long texts leave it empty.
     WideWorkArray wide;
 };

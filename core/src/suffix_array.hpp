@@ -17,7 +17,7 @@ namespace parsimetrics {
 // million symbols, and to induced sorting on repetitive text up to a few
 // thousand.
 inline constexpr std::size_t kLibrarySortThreshold = std::size_t{1} << 17;
-inline constexpr std::size_t kInductionThreshold = std::size_t{1} << 13;
+inline constexpr std::size_t kInductionThreshold = std::size_t{1} << 14;
 
 // The largest text the library's signed 32-bit indices can hold.
 inline constexpr std::size_t kMaxTextLength = 2147483646;

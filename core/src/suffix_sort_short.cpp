@@ -13,8 +13,19 @@ namespace {
 
 using Word = std::uint64_t;
 
-// Counting passes over the entries that the prefix keys may take, per symbol.
-constexpr std::size_t kKeyPassesPerSymbol = 3;
+// What the prefix keys may spend, in entries counted: random text needs one
+// pass over the entries per byte of key that it takes to leave buckets of
+// at most kSmall, and gets half a pass more.  Each counting pass over m
+// entries is charged m plus kPassOverhead for its tables.
+constexpr std::size_t kSmall = 48;
+constexpr std::size_t kPassOverhead = 32;
+constexpr std::size_t kTiedCheckFrom = 512;
+std::size_t key_budget(std::size_t n) {
+    std::size_t passes = 1;
+    for (std::size_t reach = 256 * kSmall; reach < n; reach *= 256) ++passes;
+    return passes * n + n / 2 + kPassOverhead + (passes - 1) * 256 * kPassOverhead;
+}
+constexpr std::size_t kUnbounded = SIZE_MAX;
 
 void insertion_sort(Word* a, std::size_t m) {
     for (std::size_t i = 1; i < m; ++i) {
@@ -25,28 +36,49 @@ void insertion_sort(Word* a, std::size_t m) {
     }
 }
 
-// Sorts a[0, m) by the bits from `low` up, a byte at a time from the most
-// significant end, the first byte being bits [shift, shift + 8); tmp holds m
-// entries.  The bits below `low` (positions) end in no particular order,
-// except in ranges short enough for insertion sort, which sorts whole words.
-// A byte that all entries share costs one counting pass and no move.  Each
-// counting pass over m entries takes m from `budget`; when it runs out the
-// sort gives up and returns false.
-bool radix_sort(Word* a, Word* tmp, std::size_t m, unsigned shift, unsigned low, std::size_t& budget) {
-    constexpr std::size_t kSmall = 24;
+// Sorts the m entries at `a` by the bits from `low` up, a byte at a time
+// from the most significant end, the first byte being bits
+// [shift, shift + 8).  They end at `a`, or at `b` when `into_b`; the other
+// array is scratch, so each pass moves the entries once.  The bits below
+// `low` (positions) end in no particular order, except in ranges short
+// enough for insertion sort, which sorts whole words.  A byte that all
+// entries share costs one counting pass and no move.  Gives up, returning
+// false, when `budget` runs out.
+bool radix_sort(Word* a, Word* b, std::size_t m, unsigned shift, unsigned low, std::size_t& budget,
+                bool into_b = false) {
     for (;;) {
         if (m <= kSmall) {
+            if (into_b) {
+                std::copy(a, a + m, b);
+                a = b;
+            }
             insertion_sort(a, m);
             return true;
         }
-        if (budget < m) return false;
-        budget -= m;
-        std::array<std::uint32_t, 256> end{};
-        for (std::size_t i = 0; i < m; ++i) ++end[(a[i] >> shift) & 0xFF];
+        const bool bounded = budget != kUnbounded;
+        if (bounded) {
+            if (budget < m + kPassOverhead) return false;
+            budget -= m + kPassOverhead;
+        }
+        // Four tables, so that runs of equal bytes (common in repetitive
+        // text) do not wait on one counter.
+        std::array<std::array<std::uint32_t, 256>, 4> counts{};
+        std::size_t i = 0;
+        for (; i + 4 <= m; i += 4)
+            for (std::size_t u = 0; u < 4; ++u) ++counts[u][(a[i + u] >> shift) & 0xFF];
+        for (; i < m; ++i) ++counts[0][(a[i] >> shift) & 0xFF];
+        std::array<std::uint32_t, 256> end;
+        for (std::size_t d = 0; d < 256; ++d) end[d] = counts[0][d] + counts[1][d] + counts[2][d] + counts[3][d];
         const bool more = shift > low;
         const unsigned next = shift >= 8 ? shift - 8 : 0;
+        // A first byte shared by most suffixes (long runs, short periods):
+        // induced sorting will do better.
+        if (shift == 56 && bounded && *std::max_element(end.begin(), end.end()) > m / 2) return false;
         if (end[(a[0] >> shift) & 0xFF] == m) {
-            if (!more) return true;
+            if (!more) {
+                if (into_b) std::copy(a, a + m, b);
+                return true;
+            }
             shift = next;
             continue;
         }
@@ -56,17 +88,37 @@ bool radix_sort(Word* a, Word* tmp, std::size_t m, unsigned shift, unsigned low,
             e = sum;
             sum += c;
         }
-        for (std::size_t i = 0; i < m; ++i) tmp[end[(a[i] >> shift) & 0xFF]++] = a[i];
-        std::memcpy(a, tmp, m * sizeof(Word));
-        if (!more) return true;
+        for (std::size_t i = 0; i < m; ++i) b[end[(a[i] >> shift) & 0xFF]++] = a[i];
+        if (!more) {
+            if (!into_b) std::copy(b, b + m, a);
+            return true;
+        }
+        // Each bucket now sits in b and sorts back into a, or stays in b.
         std::uint32_t begin = 0;
         for (const std::uint32_t e : end) {
-            if (e - begin > 1 && !radix_sort(a + begin, tmp + begin, e - begin, next, low, budget)) return false;
+            if (e - begin == 1) {
+                if (!into_b) a[begin] = b[begin];
+            } else if (e > begin && !radix_sort(b + begin, a + begin, e - begin, next, low, budget, !into_b)) {
+                return false;
+            }
             begin = e;
         }
         return true;
     }
 }
+
+// The symbols that occur in a text, numbered 0 .. size - 1 in order.
+struct Alphabet {
+    std::array<std::uint8_t, 256> code{};
+    unsigned size = 0;
+
+    Alphabet(const std::uint8_t* text, std::size_t n) {
+        std::array<bool, 256> seen{};
+        for (std::size_t i = 0; i < n; ++i) seen[text[i]] = true;
+        for (unsigned c = 0; c < 256; ++c)
+            if (seen[c]) code[c] = static_cast<std::uint8_t>(size++);
+    }
+};
 
 struct Group {
     std::uint32_t begin, end;  // a range of ranks whose suffixes are not yet told apart
@@ -78,7 +130,7 @@ struct Group {
 class Refiner {
 public:
     Refiner(std::size_t n, unsigned pos_bits, std::uint32_t* sa, std::uint32_t* rank, Word* wide)
-        : n_(n), pos_bits_(pos_bits), sa_(sa), rank_(rank), chain_(wide), entries_(wide + n), tmp_(wide + 2 * n) {}
+        : n_(n), pos_bits_(pos_bits), sa_(sa), rank_(rank), entries_(wide), tmp_(wide + n) {}
 
     // Every group of `unsorted` is told apart completely; the first has its
     // members sharing h symbols.
@@ -123,7 +175,7 @@ private:
 
     void sort_entries(Group r, Word max_key) {
         const unsigned top = pos_bits_ + static_cast<unsigned>(std::bit_width(max_key));
-        std::size_t unlimited = SIZE_MAX;
+        std::size_t unlimited = kUnbounded;
         radix_sort(entries_ + r.begin, tmp_ + r.begin, r.end - r.begin, top > 8 ? top - 8 : 0, pos_bits_, unlimited);
     }
 
@@ -177,7 +229,7 @@ private:
         // Chain lengths, each member's computed once: walk forward over
         // members not yet known, then fill the walk backwards.  A stamp per
         // group tells this group's lengths from those left by earlier ones.
-        if (stamp_ == 0) std::fill(chain_, chain_ + n_, Word{0});
+        if (stamp_ == 0) chain_.assign(n_, 0);
         ++stamp_;
         const Word stamp = Word{stamp_} << 32;
         for (std::uint32_t k = g.begin; k < g.end; ++k) {
@@ -244,10 +296,12 @@ private:
     unsigned pos_bits_;
     std::uint32_t* sa_;
     std::uint32_t* rank_;
-    Word* chain_;    // per position: this group's stamp above its chain length
     Word* entries_;  // per rank: key and position being sorted
     Word* tmp_;      // per rank: the radix sort's other buffer
     std::uint32_t stamp_ = 0;
+    // Per position: a stamp of the group being sorted above its chain
+    // length.  Only periodic ties need it, so it is allocated on first use.
+    std::vector<Word> chain_;
     std::vector<Group> next_, runs_;
 };
 
@@ -350,12 +404,9 @@ bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t*
     if (n == 0) return true;
 
     // Symbols renumbered 0 .. k - 1 in order, b bits each.
-    std::array<bool, 256> seen{};
-    for (std::size_t i = 0; i < n; ++i) seen[text[i]] = true;
-    std::array<std::uint8_t, 256> code{};
-    unsigned k = 0;
-    for (unsigned c = 0; c < 256; ++c)
-        if (seen[c]) code[c] = static_cast<std::uint8_t>(k++);
+    const Alphabet alphabet(text, n);
+    const auto& code = alphabet.code;
+    const unsigned k = alphabet.size;
     if (k == 1) {  // one symbol: the shorter suffix is the smaller
         for (std::size_t r = 0; r < n; ++r) sa[r] = static_cast<std::uint32_t>(n - 1 - r);
         return true;
@@ -370,8 +421,8 @@ bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t*
     const Word keep = ~Word{0} << (64 - key_bits);
 
     wide.clear();  // growing copies nothing stale
-    wide.resize(3 * n);
-    Word* entries = wide.data() + n;
+    wide.resize(2 * n);
+    Word* entries = wide.data();
     Word key = 0;
     for (std::size_t i = n; i-- > 0;) {
         key = ((key >> b) | (Word{code[text[i]]} << (64 - b))) & keep;
@@ -380,8 +431,8 @@ bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t*
     // Random text is told apart within two or three bytes of key; a text
     // whose keys tie much longer is left to induced sorting, which has no
     // use for them.
-    std::size_t budget = bounded ? kKeyPassesPerSymbol * n : SIZE_MAX;
-    if (!radix_sort(entries, wide.data() + 2 * n, n, 56, 64 - key_bits, budget)) return false;
+    std::size_t budget = bounded ? key_budget(n) : kUnbounded;
+    if (!radix_sort(entries, entries + n, n, 56, 64 - key_bits, budget)) return false;
 
     // Runs of equal keys.  A suffix shorter than h symbols (padded with
     // zeros) ties only with suffixes that continue it with the smallest
@@ -389,6 +440,7 @@ bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t*
     // suffixes order among themselves by length.  They leave the run as
     // single ranks; the rest share exactly h symbols.
     std::vector<Group> unsorted;
+    std::size_t tied = 0;
     const Word pos_mask = (Word{1} << pos_bits) - 1;
     for (std::size_t head = 0; head < n;) {
         std::size_t tail = head + 1;
@@ -404,15 +456,27 @@ bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t*
         std::sort(sa + head, sa + padded, std::greater<>());
         for (std::size_t r = head; r < padded; ++r) rank[sa[r]] = static_cast<std::uint32_t>(r);
         for (std::size_t r = padded; r < tail; ++r) rank[sa[r]] = static_cast<std::uint32_t>(padded);
-        if (tail - padded > 1) unsorted.push_back({static_cast<std::uint32_t>(padded), static_cast<std::uint32_t>(tail)});
+        if (tail - padded > 1) {
+            unsorted.push_back({static_cast<std::uint32_t>(padded), static_cast<std::uint32_t>(tail)});
+            tied += tail - padded;
+        }
         head = tail;
     }
+    // Many suffixes alike over the whole key: a periodic text, which
+    // induced sorting handles better than doubling once its fixed cost is
+    // paid off.
+    if (bounded && n >= kTiedCheckFrom && tied > n / 4) return false;
     if (!unsorted.empty()) Refiner(n, pos_bits, sa, rank, wide.data()).run(h, unsorted);
     return true;
 }
 
 void sort_by_induction(const std::uint8_t* text, std::size_t n, std::uint32_t* sa) {
-    induced_sort(text, sa, n, 256);
+    // On the symbols renumbered in order, so that every pass over the
+    // buckets covers only the symbols that occur.
+    const Alphabet alphabet(text, n);
+    std::vector<std::uint8_t> packed(n);
+    for (std::size_t i = 0; i < n; ++i) packed[i] = alphabet.code[text[i]];
+    induced_sort(packed.data(), sa, n, alphabet.size);
 }
 
 }  // namespace parsimetrics
