@@ -39,14 +39,15 @@ double compute_h(const Sequence& seq, const AnalysisOptions& options) {
 double compute_nid(const Sequence& x, const Sequence& y, const AnalysisOptions& options) {
     PerWorker<FactorizationWorkspace> scratch;
     const auto count = [&](const Sequence& s) { return factor_count(s, options, scratch.local()); };
-    // The concatenations live only inside the tasks that count them.
-    const auto [singles, pairs] = join(
-        [&] { return join([&] { return count(x); }, [&] { return count(y); }); },
-        [&] {
-            return join([&] { return count(concat(x, y)); }, [&] { return count(concat(y, x)); });
-        });
-    const double cx = singles.first, cy = singles.second;
-    const double cxy = pairs.first, cyx = pairs.second;
+    // Two halves of equal work, each a long count (a concatenation) before a
+    // short one: a second worker steals the other half whole, and neither
+    // waits while the other still has a long count to do.  The
+    // concatenations live only inside the tasks that count them.
+    const auto [with_x, with_y] = join(
+        [&] { return join([&] { return count(concat(x, y)); }, [&] { return count(x); }); },
+        [&] { return join([&] { return count(concat(y, x)); }, [&] { return count(y); }); });
+    const double cxy = with_x.first, cx = with_x.second;
+    const double cyx = with_y.first, cy = with_y.second;
     const double den = std::max(cx, cy);
     const double num = std::max(cxy - cx, cyx - cy);
     return num / den;
