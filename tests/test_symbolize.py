@@ -125,3 +125,11 @@ def test_bad_arguments(args, kwargs, error, message):
 @pytest.mark.parametrize("text", ["median", "quantiles:7", "threshold:0.5,1.5", "ordinal:3", "ordinal:4:2", "values"])
 def test_text_form_round_trips(text):
     assert str(parse_symbolizer(text)) == text
+
+
+def test_docstring_examples():
+    import doctest
+
+    from parsimetrics_tools import symbolizers
+
+    assert doctest.testmod(symbolizers).failed == 0

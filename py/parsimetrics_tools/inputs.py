@@ -22,8 +22,8 @@ from pathlib import Path
 
 import numpy as np
 
-from . import numbers
-from .numbers import Numbers
+from . import numeric
+from .numeric import Numbers
 from .records import InputError, ReadOptions, Record
 from .symbolizers import Symbolizer, parse_symbolizer, symbolize_row
 
@@ -195,7 +195,7 @@ def _first_line(head: bytes) -> bytes:
 
 
 def _is_number_word(token: str) -> bool:
-    return bool(_NUMBER_TOKEN.match(token)) or token.lower() in numbers.MISSING_WORDS
+    return bool(_NUMBER_TOKEN.match(token)) or token.lower() in numeric.MISSING_WORDS
 
 
 def _looks_numeric(head: bytes, complete: bool) -> bool:
@@ -286,10 +286,10 @@ def _read_numbers(data: bytes, source: str, fmt: str, options: ReadOptions, suff
     named = not all(_is_number_word(t) for t in _SEPARATORS.split(first) if t)
     delimiter = None
     if fmt == "csv" or options.column is not None or (named and b"\n" in data.strip()):
-        delimiter = numbers.detect_delimiter(first, {".csv": ",", ".tsv": "\t"}.get(suffix))
-        values = numbers.read_table(data, source, options.column, delimiter, options.missing)
+        delimiter = numeric.detect_delimiter(first, {".csv": ",", ".tsv": "\t"}.get(suffix))
+        values = numeric.read_table(data, source, options.column, delimiter, options.missing)
     else:
-        values = numbers.read_stream(data, source, options.missing)
+        values = numeric.read_stream(data, source, options.missing)
     return _symbolized(values, source, "csv" if delimiter else "numbers", options)
 
 
