@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -173,11 +174,24 @@ bool integer_buffer_bytes(PyObject* obj, std::vector<std::uint8_t>& bytes) {
     const Py_ssize_t count = view.shape[0], stride = view.strides[0];
     bytes.reserve(static_cast<std::size_t>(count));
     const auto* p = static_cast<const std::uint8_t*>(view.buf);
-    for (Py_ssize_t i = 0; i < count; ++i, p += stride) {
-        bool fits = true;
-        const long long v = read_integer(p, view.itemsize, *item, &fits);
-        if (!fits) throw_type_error(kConversionMessage);
-        append_decimal(bytes, v);
+    // One loop per item size, so that each read is a fixed-size load; the
+    // common symbols 0 to 9 are a single digit, written without to_chars.
+    auto append_all = [&](auto size) {
+        for (Py_ssize_t i = 0; i < count; ++i, p += stride) {
+            bool fits = true;
+            const long long v = read_integer(p, size, *item, &fits);
+            if (!fits) throw_type_error(kConversionMessage);
+            if (static_cast<unsigned long long>(v) < 10)
+                bytes.push_back(static_cast<std::uint8_t>('0' + v));
+            else
+                append_decimal(bytes, v);
+        }
+    };
+    switch (view.itemsize) {
+        case 1: append_all(std::integral_constant<Py_ssize_t, 1>{}); break;
+        case 2: append_all(std::integral_constant<Py_ssize_t, 2>{}); break;
+        case 4: append_all(std::integral_constant<Py_ssize_t, 4>{}); break;
+        default: append_all(std::integral_constant<Py_ssize_t, 8>{}); break;
     }
     return true;
 }
