@@ -29,13 +29,6 @@ _POOL_THREADS_VARIABLE = "RAYON_NUM_THREADS"
 # How often a waiting parent redraws the elapsed time.
 _TICK_SECONDS = 0.25
 
-_shared: Any = None
-
-
-def shared() -> Any:
-    """The value handed to ``ordered_map(..., shared=...)``, in whichever process runs the job."""
-    return _shared
-
 
 class WorkerDied(Exception):
     """The process computing an item ended without an answer."""
@@ -64,15 +57,13 @@ def _die_with_parent() -> None:
         pass
 
 
-def _worker(conn: Connection, func: Callable[[Any], Any], threads: int, value: Any) -> None:
-    global _shared
+def _worker(conn: Connection, func: Callable[[Any], Any], threads: int) -> None:
     # Ctrl-C goes to the whole process group; the parent alone handles it and
     # then ends the workers.  SIGTERM keeps its default: end at once.
     signal.signal(signal.SIGINT, signal.SIG_IGN)
     _die_with_parent()
     if threads and _POOL_THREADS_VARIABLE not in os.environ:
         os.environ[_POOL_THREADS_VARIABLE] = str(threads)
-    _shared = value
     while True:
         try:
             task = conn.recv()
@@ -161,18 +152,17 @@ def isatty(stream) -> bool:
 
 
 class _Pool:
-    def __init__(self, func: Callable[[Any], Any], workers: int, shared: Any):
+    def __init__(self, func: Callable[[Any], Any], workers: int):
         self._ctx = _context()
         self._func = func
         self._threads = max(1, available_cpus() // workers)
-        self._shared = shared
         self._slots: list[tuple[Any, Connection]] = [self._start() for _ in range(workers)]
         self._busy: dict[int, int] = {}  # slot -> item index
 
     def _start(self) -> tuple[Any, Connection]:
         here, there = self._ctx.Pipe()
         process = self._ctx.Process(
-            target=_worker, args=(there, self._func, self._threads, self._shared), daemon=True
+            target=_worker, args=(there, self._func, self._threads), daemon=True
         )
         process.start()
         there.close()
@@ -258,36 +248,29 @@ def ordered_map(
     items: list,
     processes: int | None = None,
     progress: Progress | None = None,
-    shared: Any = None,
 ) -> Iterator[tuple[bool, Any]]:
     """Yield ``(True, func(item))``, or ``(False, exception)`` when it failed, for every item in input order.
 
     With ``processes`` of 1 or more the calls run in that many worker
     processes (None runs them here); ``func`` must then be picklable (a
-    module-level function or a ``functools.partial`` of one).  ``shared`` is
-    made available to ``func`` through ``shared()``, sent to each worker once
-    instead of with every item.  An item whose worker died yields a
-    ``WorkerDied`` failure.  Closing the iterator early ends the workers at once.
+    module-level function or a ``functools.partial`` of one).  An item whose
+    worker died yields a ``WorkerDied`` failure.  Closing the iterator early
+    ends the workers at once.
     """
-    global _shared
     if not items:
         return
     if processes is None:
-        previous, _shared = _shared, shared
-        try:
-            for item in items:
-                try:
-                    outcome = (True, func(item))
-                except Exception as exc:
-                    outcome = (False, exc)
-                yield outcome
-                if progress:
-                    progress.update()
-        finally:
-            _shared = previous
+        for item in items:
+            try:
+                outcome = (True, func(item))
+            except Exception as exc:
+                outcome = (False, exc)
+            yield outcome
+            if progress:
+                progress.update()
         return
 
-    pool = _Pool(func, min(processes, len(items)), shared)
+    pool = _Pool(func, min(processes, len(items)))
     finished = False
     try:
         yield from pool.run(items, progress)
