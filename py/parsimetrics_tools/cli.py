@@ -382,14 +382,7 @@ def _failure_message(label: str, exc: BaseException) -> str:
 def run_analyze(args) -> int:
     if args.max_block_size is not None and args.measure not in ("emc", "lz76"):
         raise CliError("--max-block-size applies to --measure emc and lz76 only")
-    if args.plot is not None:
-        try:
-            plot_format(args.plot)
-        except ValueError as exc:
-            raise CliError(str(exc)) from None
-        folder = Path(args.plot).parent
-        if not folder.is_dir():  # found out now, not after the analysis
-            raise CliError(f"{args.plot}: folder {str(folder)!r} does not exist")
+    _check_plot_path(args.plot)
     batch = _Batch(args.fail_fast)
     options = AnalysisOptions(args.alphabet, args.log_base, args.max_block_size)
     try:
@@ -407,12 +400,29 @@ def run_analyze(args) -> int:
         return EXIT_ERROR
 
     if args.plot is not None and plotted:
-        try:
-            write_plot(args.plot, plotted, args.log_base)
-        except (OSError, ValueError) as exc:
-            reason = exc.strerror if isinstance(exc, OSError) and exc.strerror else exc
-            raise CliError(f"{args.plot}: cannot write the plot: {reason}") from None
+        _save_plot(args.plot, write_plot, plotted, args.log_base)
     return batch.status
+
+
+def _check_plot_path(path: str | None) -> None:
+    """Refuse a plot path that cannot work before any work starts."""
+    if path is None:
+        return
+    try:
+        plot_format(path)
+    except ValueError as exc:
+        raise CliError(str(exc)) from None
+    folder = Path(path).parent
+    if not folder.is_dir():
+        raise CliError(f"{path}: folder {str(folder)!r} does not exist")
+
+
+def _save_plot(path: str, draw, *args) -> None:
+    try:
+        draw(path, *args)
+    except (OSError, ValueError) as exc:
+        reason = exc.strerror if isinstance(exc, OSError) and exc.strerror else exc
+        raise CliError(f"{path}: cannot write the plot: {reason}") from None
 
 
 def _analyze(args, options: AnalysisOptions, work: list[tuple[str, Record]], batch: _Batch) -> list:
@@ -497,11 +507,7 @@ def _distances(args, records: list[Record], names: list[str], batch: _Batch) -> 
 
 
 def run_profile(args) -> int:
-    if args.plot is not None:
-        try:
-            plot_format(args.plot)
-        except ValueError as exc:
-            raise CliError(str(exc)) from None
+    _check_plot_path(args.plot)
     batch = _Batch(fail_fast=False)
     records = _read(args, batch)
     mode = args.output or ("table" if isatty(sys.stdout) else "json")
@@ -538,10 +544,7 @@ def run_profile(args) -> int:
         plotted.append((label, (starts + args.window / 2).tolist(), values.tolist()))
     sys.stdout.flush()
     if args.plot is not None and plotted:
-        try:
-            write_profile_plot(args.plot, plotted, args.measure)
-        except (OSError, ValueError) as exc:
-            raise CliError(f"{args.plot}: cannot write the plot: {exc}") from None
+        _save_plot(args.plot, write_profile_plot, plotted, args.measure)
     return batch.status
 
 

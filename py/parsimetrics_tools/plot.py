@@ -81,12 +81,12 @@ def write_profile_plot(path: str, entries: list[tuple[str, list[float], list[flo
     ax.grid(alpha=0.3)
     if len(entries) <= 12:
         ax.legend(fontsize="small")
-    fig.savefig(path, dpi=100, format=plot_format(path))
+    _save(fig, path)
 
 
 def write_plot(path: str, entries: list[tuple[str, list[float] | None, float]], log_base: int | None = None) -> None:
     """Draw one entropy bar per (name, summands, h) entry, and the EMC ladders where summands are given."""
-    fmt = plot_format(path)
+    require_matplotlib()
     # Figure without pyplot: no GUI backend is ever chosen, so this works headless.
     from matplotlib.figure import Figure
     from matplotlib.ticker import MaxNLocator
@@ -125,6 +125,11 @@ def write_plot(path: str, entries: list[tuple[str, list[float] | None, float]], 
     h_ax.set_title("Entropy density")
     h_ax.grid(axis="x", alpha=0.3)
 
+    _save(fig, path)
+
+
+def _save(fig, path: str) -> None:
+    fmt = plot_format(path)
     # An open file of our own: matplotlib never adds a suffix, and a failure
     # to write (a full device, a directory) surfaces as OSError here.
     with open(path, "wb") as out:
