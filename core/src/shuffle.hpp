@@ -17,7 +17,7 @@
 #include "error.hpp"
 #include "options.hpp"
 #include "sequence.hpp"
-#include "shuffle_chacha.hpp"
+#include "chacha8_block.hpp"
 
 namespace parsimetrics {
 

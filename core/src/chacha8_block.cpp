@@ -5,7 +5,7 @@
 // x86-64 processor; which version runs is decided from the processor's
 // features at run time.  All of them must agree word for word with the
 // portable one (the test suite checks this on every machine it runs on).
-#include "shuffle_chacha.hpp"
+#include "chacha8_block.hpp"
 
 #include <array>
 #include <bit>
