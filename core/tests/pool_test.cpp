@@ -24,6 +24,7 @@
 
 #include "error.hpp"
 #include "pool.hpp"
+#include "pool_size.hpp"
 
 namespace pm = parsimetrics;
 namespace fs = std::filesystem;
