@@ -25,6 +25,7 @@
 #include "options.hpp"
 #include "sequence.hpp"
 #include "inputs.hpp"
+#include "test_utils.hpp"
 #include "timing.hpp"
 
 // ---------------------------------------------------------------------------

@@ -32,8 +32,8 @@ sanitized build/asan address all
 ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/asan --output-on-failure -j2
 # The pool itself, and the measures and batches that hand tasks (and per-worker scratch) to it.
-sanitized build/tsan thread "pool_test emc_test batch_test"
-suites=$(for t in pool_test emc_test batch_test; do build/tsan/core/$t --gtest_list_tests; done |
+sanitized build/tsan thread "pool_test shuffle_test measures_test batch_test"
+suites=$(for t in pool_test shuffle_test measures_test batch_test; do build/tsan/core/$t --gtest_list_tests; done |
   sed -n 's/^\([^ ].*\)\.$/\1/p' | paste -sd'|')
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --test-dir build/tsan --output-on-failure -j2 -R "^($suites)\."

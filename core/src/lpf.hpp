@@ -1,17 +1,11 @@
-// Longest-previous-factor array from a suffix array and its LCP array.
+// Nearest smaller starts: the neighbours in suffix order among earlier
+// positions that bound every longest previous factor.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 namespace parsimetrics {
-
-// LPF[0] = 0; LPF[i] = the longest k such that the k symbols at i also start
-// at some earlier position (overlap allowed).  Takes ownership of SA and LCP
-// and releases them before returning.
-std::vector<std::uint32_t> build_lpf_array(std::vector<std::uint32_t>&& sa,
-                                           std::vector<std::uint32_t>&& lcp, std::size_t n);
 
 // Marks "no such position" in the neighbour arrays below.
 inline constexpr std::uint32_t kNoPosition = 0xFFFFFFFFu;

@@ -25,15 +25,6 @@ double correction_term(std::size_t n, std::uint32_t alphabet_k, std::uint32_t ba
     return e / l;
 }
 
-std::vector<std::uint32_t> boundaries_from_lpf(const std::vector<std::uint32_t>& lpf) {
-    const std::size_t n = lpf.size();
-    std::vector<std::uint32_t> factors{0, 1};
-    // Each factor copies the longest earlier stretch, then adds one symbol.
-    for (std::size_t b = 1; b < n; b = factors.back())
-        factors.push_back(static_cast<std::uint32_t>(b + lpf[b] + 1));
-    return factors;
-}
-
 namespace {
 
 // The count implied by m boundaries ending at `last`: a final factor that ends
@@ -41,29 +32,6 @@ namespace {
 std::uint32_t counted_factors(std::size_t m, std::size_t last, std::size_t n) {
     return static_cast<std::uint32_t>(last == n ? m - 1 : m - 2);
 }
-
-}  // namespace
-
-std::uint32_t complexity_of(const std::vector<std::uint32_t>& factors, std::size_t n) {
-    return counted_factors(factors.size(), factors.back(), n);
-}
-
-FactorizationResult factorize_reference(const Sequence& seq, const AnalysisOptions& options) {
-    FactorizationResult result;
-    const std::size_t n = seq.size();
-    if (n == 0) return result;
-
-    std::vector<std::uint32_t> sa = build_suffix_array(seq.data(), n);
-    std::vector<std::uint32_t> lcp = build_lcp_array(seq.data(), n, sa);
-    result.epsilon = correction_term(n, effective_base(options.alphabet, seq.alphabet_size),
-                                     effective_base(options.log_base, seq.alphabet_size));
-    const std::vector<std::uint32_t> lpf = build_lpf_array(std::move(sa), std::move(lcp), n);
-    result.factors = boundaries_from_lpf(lpf);
-    result.complexity = complexity_of(result.factors, n);
-    return result;
-}
-
-namespace {
 
 // Length of the common prefix of the suffixes at x and at an earlier start c
 // (the two may overlap), eight symbols at a time while both have eight left.

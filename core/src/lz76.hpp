@@ -1,5 +1,5 @@
-// LZ76 factorization: boundary walk over the LPF array, factor count,
-// finite-size correction term and factor-length spread.
+// LZ76 factorization: factor boundaries and count, finite-size correction
+// term and factor-length spread.
 #pragma once
 
 #include <cstdint>
@@ -42,11 +42,6 @@ FactorizationResult factorize(const Sequence& seq, const AnalysisOptions& option
 FactorizationResult factorize(const Sequence& seq, const AnalysisOptions& options,
                               FactorizationWorkspace& workspace);
 
-// The same result through the full LCP and LPF arrays and the boundary walk
-// over the LPF array.  Slower and larger; kept as the definition to test
-// against.
-FactorizationResult factorize_reference(const Sequence& seq, const AnalysisOptions& options);
-
 // What `factorization` and the full analysis report for an empty or constant
 // sequence of n symbols, without factorizing: [0, 1, n], 1, 0.0.
 FactorizationResult constant_result(std::size_t n);
@@ -64,10 +59,6 @@ inline std::uint32_t factor_count(const Sequence& seq, const AnalysisOptions& op
 
 // 2 * (log_B(log_B(K n)) + 1) / log_B(n), in this exact order of operations.
 double correction_term(std::size_t n, std::uint32_t alphabet_k, std::uint32_t base_b);
-
-// Boundaries read off an LPF array, and the count they imply.
-std::vector<std::uint32_t> boundaries_from_lpf(const std::vector<std::uint32_t>& lpf);
-std::uint32_t complexity_of(const std::vector<std::uint32_t>& factors, std::size_t n);
 
 // Spread of the factor lengths: squared deviations from (last - 1) / m,
 // summed and divided by the longest factor length, square-rooted.

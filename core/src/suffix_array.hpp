@@ -1,9 +1,9 @@
-// Suffix array and LCP array of a byte string.
+// Suffix array of a byte string: which sorter runs for which length, and
+// the glue to libdivsufsort.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #include "suffix_sort_short.hpp"
 
@@ -22,22 +22,15 @@ inline constexpr std::size_t kInductionThreshold = std::size_t{1} << 14;
 // The largest text the library's signed 32-bit indices can hold.
 inline constexpr std::size_t kMaxTextLength = 2147483646;
 
-// SA[r] is the start of the suffix of rank r.  Suffixes compare as unsigned
-// bytes; a suffix that is a prefix of another sorts first.
-std::vector<std::uint32_t> build_suffix_array(const std::uint8_t* text, std::size_t n);
-
-// The same order written into sa[0, n), with rank[0, n) and `wide` as
-// working space of the prefix keys (below kLibrarySortThreshold only).
+// Writes the suffix array of text[0, n) into sa[0, n): sa[r] is the start
+// of the suffix of rank r.  Suffixes compare as unsigned bytes; a suffix that
+// is a prefix of another sorts first.  rank[0, n) and `wide` are working
+// space of the prefix keys (below kLibrarySortThreshold only).
 void sort_suffixes(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
                    WideWorkArray& wide);
 
 // The size guard of the library path, separate so that it can be tested
 // without allocating gigabytes.
 void check_text_length(std::size_t n);
-
-// LCP[0] = 0; LCP[r] = longest common prefix of suffixes SA[r-1] and SA[r]
-// (Kasai et al., linear time).
-std::vector<std::uint32_t> build_lcp_array(const std::uint8_t* text, std::size_t n,
-                                           const std::vector<std::uint32_t>& sa);
 
 }  // namespace parsimetrics

@@ -1,0 +1,91 @@
+// The suffix sorters: the dispatch against a plain sort, every sorter
+// against the library, and the size guard.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <divsufsort.h>
+
+#include "error.hpp"
+#include "suffix_array.hpp"
+#include "test_utils.hpp"
+
+namespace pm = parsimetrics;
+using U32s = std::vector<std::uint32_t>;
+
+namespace {
+
+U32s sorted(const std::string& t) { return pm::build_suffix_array(pm::bytes_of(t), t.size()); }
+
+}  // namespace
+
+TEST(SuffixArray, MatchesNaiveSortOnBothSidesOfTheLibraryThreshold) {
+    std::mt19937_64 rng(7);
+    std::vector<std::string> texts = {"aa", "abab", "aaaa", "aaab", "baaa", "abcab", "\xff\x01", std::string("a\0a\0", 4)};
+    for (unsigned sigma : {1, 2, 4, 256})
+        for (std::size_t n : {0, 1, 2, 3, 5, 16, 100, 1000, 2047, 2048, 2049, 4099})
+            for (int trial = 0; trial < 2; ++trial) texts.push_back(pm::random_text(n, sigma, rng));
+    for (std::size_t n : {2047, 2048, 2049}) {
+        for (const char* unit : {"ab", "aab", "abaab", "\x80\x7f", "abcdefg"}) texts.push_back(pm::repeat(unit, n));
+        texts.push_back(std::string(n - 1, 'a') + "b");
+        texts.push_back(std::string(1, 'b').append(n - 1, 'a'));
+    }
+    for (const std::string& t : texts) ASSERT_EQ(sorted(t), pm::brute_force_suffix_array(t)) << "text " << pm::show(t);
+}
+
+// Every sorter against libdivsufsort, which sorts any text on its own: the
+// prefix keys with and without their cost bound, induced sorting, and the
+// dispatch, on lengths around each of their thresholds (insertion sort,
+// radix bytes, key widths that change at powers of two, the library).
+TEST(SuffixSorters, AgreeWithTheLibrary) {
+    std::mt19937_64 rng(4);
+    pm::WideWorkArray wide;
+    auto check = [&](const std::string& t) {
+        const std::size_t n = t.size();
+        if (n == 0) return;
+        const std::uint8_t* text = pm::bytes_of(t);
+        std::vector<std::int32_t> lib(n);
+        ASSERT_EQ(divsufsort(text, lib.data(), static_cast<std::int32_t>(n)), 0);
+        const U32s want(lib.begin(), lib.end());
+        U32s sa(n), rank(n);
+        ASSERT_TRUE(pm::sort_by_prefix_keys(text, n, sa.data(), rank.data(), wide, false));
+        ASSERT_EQ(sa, want) << "prefix keys, input " << pm::show(t);
+        if (pm::sort_by_prefix_keys(text, n, sa.data(), rank.data(), wide, true)) {
+            ASSERT_EQ(sa, want) << "bounded prefix keys, input " << pm::show(t);
+        }
+        pm::sort_by_induction(text, n, sa.data());
+        ASSERT_EQ(sa, want) << "induction, input " << pm::show(t);
+        pm::sort_suffixes(text, n, sa.data(), rank.data(), wide);
+        ASSERT_EQ(sa, want) << "dispatch, input " << pm::show(t);
+    };
+    auto check_families = [&](std::size_t n) {
+        for (const std::string& t : pm::input_families(n, rng)) {
+            check(t);
+            if (HasFatalFailure()) return;
+        }
+    };
+    for (std::size_t n = 0; n <= 300 && !HasFatalFailure(); ++n) check_families(n);
+    for (std::size_t n : {511, 512, 513, 1025, 2049, 4097}) check_families(n);
+    for (std::size_t t : {pm::kInductionThreshold, pm::kLibrarySortThreshold})
+        for (std::size_t n : {t - 1, t}) check_families(n);
+    for (std::size_t sigma = 1; sigma <= 256 && !HasFatalFailure(); ++sigma)
+        for (std::size_t n : {sigma, 3 * sigma + 1, std::size_t{1000}})
+            check(pm::random_text(n, static_cast<unsigned>(sigma), rng));
+}
+
+TEST(SuffixArray, TextLengthLimit) {
+    try {
+        pm::check_text_length(2147483647);
+        ADD_FAILURE() << "no failure for 2147483647 bytes";
+    } catch (const pm::InternalFailure& e) {
+        EXPECT_STREQ(e.what(), "text too large, should not exceed 2147483646 bytes");
+    }
+    EXPECT_THROW(pm::check_text_length(std::numeric_limits<std::size_t>::max()), pm::InternalFailure);
+    EXPECT_NO_THROW(pm::check_text_length(2147483646));
+    EXPECT_NO_THROW(pm::check_text_length(0));
+}
+
