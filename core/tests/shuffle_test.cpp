@@ -205,33 +205,6 @@ TEST(SurrogateRng, EmptyRangeIsAnInternalFailure) {
     }
 }
 
-// How far one swap advances the generator shapes every later surrogate, so
-// the early exits are pinned down: no draw at all, or exactly the one draw
-// of the first block.  None of them may move a symbol.
-TEST(SwapRandomBlocks, EarlyExitsDrawOnlyWhatTheyMust) {
-    struct Case {
-        std::size_t n;
-        std::uint32_t l;
-        bool draws_first_block;
-    };
-    const Case cases[] = {
-        {20, 0, false},                                 // l = 0
-        {0, 1, false},   {2, 1, false},                 // n <= l + 1
-        {21, 20, false}, {40, 20, false},               // K = 0
-        {3, 1, true},    {10, 1, true}, {10, 3, true},  // at most 10 symbols
-    };
-    for (const auto& c : cases) {
-        const Sequence original = from_bytes(iota_text(c.n));
-        Sequence seq = original;
-        auto rng = SurrogateRng::from_seed(5);
-        auto twin = SurrogateRng::from_seed(5);
-        swap_random_blocks(seq, c.l, rng);
-        if (c.draws_first_block) twin.uniform_inclusive(0, (c.n - c.l - 1) / c.l);
-        EXPECT_EQ(seq.symbols, original.symbols) << "n = " << c.n << ", l = " << c.l;
-        EXPECT_EQ(rng.next_u64(), twin.next_u64()) << "n = " << c.n << ", l = " << c.l;
-    }
-}
-
 // On random inputs a surrogate is a permutation of the candidate blocks
 // 0 .. K, each moved whole, with everything from (K + 1) * l on in place, so
 // in particular the multiset of symbols is kept.  Block lengths up to 127
