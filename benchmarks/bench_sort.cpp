@@ -113,7 +113,6 @@ void sorters(std::size_t max_n) {
 void counts(std::size_t max_n) {
     const std::size_t sizes[] = {2, 10, 100, 300, 1000, 2047, 2048, 4096, 10000, 30000, 65535, 65536,
                                  100000, 300000, 1000000, 10000000};
-    const parsimetrics::AnalysisOptions options;
     std::printf("\nfactor_count per call (fresh arrays, as h does), ns per symbol\n%-11s", "n");
     const std::size_t shown = 7;  // English-like and Fibonacci cover the sorter part only
     const std::size_t kinds[shown] = {0, 1, 2, 4, 5, 6, 7};
@@ -136,7 +135,7 @@ void counts(std::size_t max_n) {
             for (const Text& t : pool) seqs.push_back(parsimetrics::from_bytes(Text(t)));
             std::size_t next = 0;
             row.push_back(ns_per_symbol(pool, [&](const Text&) {
-                g_sink = g_sink + parsimetrics::factor_count(seqs[next], options);
+                g_sink = g_sink + parsimetrics::factor_count(seqs[next]);
                 next = next + 1 == seqs.size() ? 0 : next + 1;
             }));
             std::printf(" %10.1f", row.back());

@@ -24,7 +24,7 @@ ItemValue measure_one(BatchMeasure measure, const Sequence& seq, const AnalysisO
             return workspace ? factorize(seq, options, *workspace) : factorize(seq, options);
         case BatchMeasure::h:
             if (seq.size() == 0) return 0.0;
-            return entropy_density(seq.size(), factor_count(seq, options, workspace), options,
+            return entropy_density(seq.size(), factor_count(seq, workspace), options,
                                    seq.alphabet_size);
         case BatchMeasure::emc:
             return compute_emc(seq, options);
@@ -69,9 +69,9 @@ std::vector<double> window_values(const Sequence& seq, std::size_t window, std::
             from_bytes(seq.data() + static_cast<std::size_t>(i) * step, window);
         switch (measure) {
             case WindowMeasure::complexity:
-                return static_cast<double>(factor_count(part, common, scratch.local()));
+                return static_cast<double>(factor_count(part, scratch.local()));
             case WindowMeasure::h:
-                return entropy_density(window, factor_count(part, common, scratch.local()), common,
+                return entropy_density(window, factor_count(part, scratch.local()), common,
                                        part.alphabet_size);
             case WindowMeasure::emc:
                 return compute_emc(part, common).value;
@@ -80,11 +80,11 @@ std::vector<double> window_values(const Sequence& seq, std::size_t window, std::
     });
 }
 
-std::vector<double> nid_matrix(const std::vector<Sequence>& seqs, const AnalysisOptions& options) {
+std::vector<double> nid_matrix(const std::vector<Sequence>& seqs) {
     const std::size_t m = seqs.size();
     PerWorker<FactorizationWorkspace> scratch;
     const auto count = [&](const Sequence& s) {
-        return static_cast<double>(factor_count(s, options, scratch.local()));
+        return static_cast<double>(factor_count(s, scratch.local()));
     };
     const std::vector<double> singles =
         parallel_map(0, last_index(m), [&](std::int64_t i) { return count(seqs[static_cast<std::size_t>(i)]); });

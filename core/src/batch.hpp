@@ -49,6 +49,6 @@ std::vector<double> window_values(const Sequence& seq, std::size_t window, std::
 // The normalized information distance of every pair, row-major m x m.  Each
 // sequence and each concatenation is counted once; the matrix is symmetric
 // by construction and its diagonal is each sequence's distance to itself.
-std::vector<double> nid_matrix(const std::vector<Sequence>& seqs, const AnalysisOptions& options);
+std::vector<double> nid_matrix(const std::vector<Sequence>& seqs);
 
 }  // namespace parsimetrics

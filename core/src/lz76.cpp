@@ -180,16 +180,14 @@ FactorizationResult constant_result(std::size_t n) {
     return result;
 }
 
-std::uint32_t factor_count(const Sequence& seq, const AnalysisOptions& options,
-                           FactorizationWorkspace& workspace) {
-    (void)options;  // the count depends on the symbols alone
+std::uint32_t factor_count(const Sequence& seq, FactorizationWorkspace& workspace) {
     if (is_constant(seq)) return 1;
     return count_from_end(run_factorization<false>(seq, workspace), seq.size());
 }
 
-std::uint32_t factor_count(const Sequence& seq, const AnalysisOptions& options) {
+std::uint32_t factor_count(const Sequence& seq) {
     FactorizationWorkspace workspace;
-    return factor_count(seq, options, workspace);
+    return factor_count(seq, workspace);
 }
 
 double factor_spread(const std::vector<std::uint32_t>& factors) {

@@ -47,14 +47,12 @@ FactorizationResult factorize(const Sequence& seq, const AnalysisOptions& option
 FactorizationResult constant_result(std::size_t n);
 
 // The factor count every measure uses: 1 for an empty or constant sequence,
-// otherwise the complexity of `factorize`.
-std::uint32_t factor_count(const Sequence& seq, const AnalysisOptions& options);
-std::uint32_t factor_count(const Sequence& seq, const AnalysisOptions& options,
-                           FactorizationWorkspace& workspace);
+// otherwise the complexity of `factorize`.  It depends on the symbols alone.
+std::uint32_t factor_count(const Sequence& seq);
+std::uint32_t factor_count(const Sequence& seq, FactorizationWorkspace& workspace);
 // In `workspace` when there is one, else in arrays of its own.
-inline std::uint32_t factor_count(const Sequence& seq, const AnalysisOptions& options,
-                                  FactorizationWorkspace* workspace) {
-    return workspace ? factor_count(seq, options, *workspace) : factor_count(seq, options);
+inline std::uint32_t factor_count(const Sequence& seq, FactorizationWorkspace* workspace) {
+    return workspace ? factor_count(seq, *workspace) : factor_count(seq);
 }
 
 // 2 * (log_B(log_B(K n)) + 1) / log_B(n), in this exact order of operations.

@@ -32,13 +32,13 @@ double entropy_density(std::size_t n, std::uint32_t complexity, const AnalysisOp
 
 double compute_h(const Sequence& seq, const AnalysisOptions& options) {
     if (seq.size() == 0) return 0.0;
-    const std::uint32_t c = factor_count(seq, options);
+    const std::uint32_t c = factor_count(seq);
     return entropy_density(seq.size(), c, options, seq.alphabet_size);
 }
 
-double compute_nid(const Sequence& x, const Sequence& y, const AnalysisOptions& options) {
+double compute_nid(const Sequence& x, const Sequence& y) {
     PerWorker<FactorizationWorkspace> scratch;
-    const auto count = [&](const Sequence& s) { return factor_count(s, options, scratch.local()); };
+    const auto count = [&](const Sequence& s) { return factor_count(s, scratch.local()); };
     // Two halves of equal work, each a long count (a concatenation) before a
     // short one: a second worker steals the other half whole, and neither
     // waits while the other still has a long count to do.  The
@@ -66,13 +66,13 @@ ExtraMeasures extra_measures_from_counts(double c, double c_first, double c_last
     return m;
 }
 
-ExtraMeasures extra_measures(const Sequence& seq, const AnalysisOptions& options, double complexity) {
+ExtraMeasures extra_measures(const Sequence& seq, double complexity) {
     const std::size_t split = seq.size() / 2;
     // The last half is counted by this thread, the first half is offered to others.
     PerWorker<FactorizationWorkspace> scratch;
     const auto [c_last, c_first] =
-        join([&] { return factor_count(suffix(seq, split), options, scratch.local()); },
-             [&] { return factor_count(prefix(seq, split), options, scratch.local()); });
+        join([&] { return factor_count(suffix(seq, split), scratch.local()); },
+             [&] { return factor_count(prefix(seq, split), scratch.local()); });
     return extra_measures_from_counts(complexity, static_cast<double>(c_first), static_cast<double>(c_last));
 }
 
@@ -87,7 +87,7 @@ FullAnalysisResult full_analysis(const Sequence& seq, const AnalysisOptions& opt
     r.emc = emc_from_complexities(seq, options, r.complexity,
                                   surrogate_complexities(seq, options, r.complexity));
     const double c = static_cast<double>(r.complexity);
-    r.extras = extra_measures(seq, options, c);
+    r.extras = extra_measures(seq, c);
     r.factors_stddev = factor_spread(r.factors);
     if (n >= 2) {
         const double v = std::sqrt(length_per_log(n, options, seq.alphabet_size));

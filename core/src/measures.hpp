@@ -18,8 +18,9 @@ double compute_h(const Sequence& seq, const AnalysisOptions& options);
 double entropy_density(std::size_t n, std::uint32_t complexity, const AnalysisOptions& options,
                        std::uint32_t alphabet_size);
 
-// max(C(XY) - C(X), C(YX) - C(Y)) / max(C(X), C(Y)) over factor counts C.
-double compute_nid(const Sequence& x, const Sequence& y, const AnalysisOptions& options);
+// max(C(XY) - C(X), C(YX) - C(Y)) / max(C(X), C(Y)) over factor counts C,
+// which depend on the symbols alone.
+double compute_nid(const Sequence& x, const Sequence& y);
 
 // Measures comparing the whole sequence's count with its two halves' counts.
 struct ExtraMeasures {
@@ -30,7 +31,7 @@ struct ExtraMeasures {
     double pearson_coefficient = 0.0;
 };
 
-ExtraMeasures extra_measures(const Sequence& seq, const AnalysisOptions& options, double complexity);
+ExtraMeasures extra_measures(const Sequence& seq, double complexity);
 
 // Half-split measures from the three counts.
 ExtraMeasures extra_measures_from_counts(double c, double c_first, double c_last);

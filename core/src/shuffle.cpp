@@ -113,7 +113,7 @@ SurrogateComplexities surrogate_complexities(const Sequence& seq, const Analysis
             if (n <= 2 * l || n <= 10) return input_count;
             const Sequence surrogate =
                 shuffled_surrogate(seq, static_cast<std::uint32_t>(l), swaps, block_seed(hash, l));
-            return factor_count(surrogate, options, scratch.local());
+            return factor_count(surrogate, scratch.local());
         });
     std::copy(counts.begin(), counts.end(), out.complexities.begin() + 1);
     return out;
@@ -174,7 +174,7 @@ EmcResult emc_from_complexities(const Sequence& seq, const AnalysisOptions& opti
 }
 
 EmcResult compute_emc(const Sequence& seq, const AnalysisOptions& options) {
-    const std::uint32_t c = factor_count(seq, options);
+    const std::uint32_t c = factor_count(seq);
     return emc_from_complexities(seq, options, c, surrogate_complexities(seq, options, c));
 }
 

@@ -42,7 +42,7 @@ void expect_engine_agrees(const std::string& t, bool brute_force = false) {
     const pm::FactorizationResult want = pm::factorize_reference(seq, options);
     const pm::FactorizationResult fresh = pm::factorize(seq, options);
     const pm::FactorizationResult reused = pm::factorize(seq, options, shared_workspace());
-    const std::uint32_t count = pm::factor_count(seq, options, shared_workspace());
+    const std::uint32_t count = pm::factor_count(seq, shared_workspace());
     const std::uint32_t want_count = pm::is_constant(seq) ? 1 : want.complexity;
 
     for (const pm::FactorizationResult* got : {&fresh, &reused}) {
@@ -140,7 +140,7 @@ TEST(Factorize, ConstantShortcuts) {
     EXPECT_EQ(r.epsilon, 0.0);
     EXPECT_EQ(pm::constant_result(0).factors, (U32s{0, 1, 0}));
     for (const auto& [text, count] : {std::pair{"", 1u}, {"a", 1u}, {"aaaa", 1u}, {"ab", 2u}, {"banana", 3u}})
-        EXPECT_EQ(pm::factor_count(pm::from_bytes(text), {}), count) << text;
+        EXPECT_EQ(pm::factor_count(pm::from_bytes(text)), count) << text;
 }
 
 TEST(Factorize, OptionsOnlyMoveEpsilon) {

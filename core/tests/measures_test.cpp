@@ -6,7 +6,6 @@
 #include <tuple>
 
 #include "measures.hpp"
-#include "options.hpp"
 
 namespace parsimetrics {
 namespace {
@@ -36,7 +35,7 @@ TEST(ExtraMeasures, FromCounts) {
 
 TEST(ExtraMeasures, OddLengthPutsTheLongerHalfLast) {
     // ab (2 factors) and abc (3); the other split, aba and bc, counts 2 and 2.
-    const ExtraMeasures m = extra_measures(from_bytes("ababc"), AnalysisOptions{}, 3.0);
+    const ExtraMeasures m = extra_measures(from_bytes("ababc"), 3.0);
     EXPECT_EQ(m.fh_uncertainty, 1.0);
     EXPECT_EQ(m.lh_uncertainty, 2.0 / 3.0);
 }
@@ -53,13 +52,9 @@ TEST(ComputeNid, Examples) {
         {"", "abc", 2.0 / 3.0}, {"abc", "", 2.0 / 3.0}, {"aaaa", "aaaa", 0.0},
         {"aaaa", "bbbb", 1.0},
     };
-    AnalysisOptions odd;
-    odd.alphabet = 0;
-    odd.log_base = 7;
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.x) + " / " + c.y);
-        EXPECT_EQ(compute_nid(from_bytes(c.x), from_bytes(c.y), AnalysisOptions{}), c.want);
-        EXPECT_EQ(compute_nid(from_bytes(c.x), from_bytes(c.y), odd), c.want);
+        EXPECT_EQ(compute_nid(from_bytes(c.x), from_bytes(c.y)), c.want);
     }
 }
 

@@ -432,8 +432,7 @@ TEST(SurrogateComplexities, MatchesSequentialLoop) {
                 c.n <= 2 * l || c.n <= 10
                     ? kWrong
                     : factor_count(shuffled_surrogate(seq, static_cast<std::uint32_t>(l),
-                                                      static_cast<std::uint32_t>(c.n / 2), block_seed(hash, l)),
-                                   options);
+                                                      static_cast<std::uint32_t>(c.n / 2), block_seed(hash, l)));
             EXPECT_EQ(s.complexities[l], want) << "l = " << l;
         }
     }

@@ -91,8 +91,8 @@ PyObject* compute_emc(const pm::Sequence* seqs, const pm::AnalysisOptions& optio
     return emc_object(pm::compute_emc(seqs[0], options));
 }
 
-PyObject* compute_nid(const pm::Sequence* seqs, const pm::AnalysisOptions& options) {
-    return float_object(pm::compute_nid(seqs[0], seqs[1], options));
+PyObject* compute_nid(const pm::Sequence* seqs, const pm::AnalysisOptions&) {
+    return float_object(pm::compute_nid(seqs[0], seqs[1]));
 }
 
 PyObject* compute_lz76(const pm::Sequence* seqs, const pm::AnalysisOptions& options) {

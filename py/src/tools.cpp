@@ -240,12 +240,13 @@ PyObject* nid_matrix(PyObject*, PyObject* args) {
     PyObject* list;
     unsigned alphabet, log_base;
     if (!PyArg_ParseTuple(args, "O!II", &PyList_Type, &list, &alphabet, &log_base)) return nullptr;
+    // Factor counts depend on the symbols alone: alphabet and log_base are
+    // accepted, as nid accepts them, and change nothing.
     return guarded([&]() -> PyObject* {
-        const pm::AnalysisOptions options = options_from(alphabet, log_base, -1);
         bool conversion_failed;
         const std::vector<pm::Sequence> seqs = convert_items(list, conversion_failed);
         if (conversion_failed) return Py_BuildValue("(ON)", Py_None, failure_at(seqs.size()));
-        const std::vector<double> matrix = unlocked([&] { return pm::nid_matrix(seqs, options); });
+        const std::vector<double> matrix = unlocked([&] { return pm::nid_matrix(seqs); });
         return Py_BuildValue("(NO)", doubles_object(matrix), Py_None);
     });
 }
