@@ -117,19 +117,19 @@ std::uint32_t count_from_end(const WalkEnd& end, std::size_t n) {
 }
 
 // Suffix array, previous smaller starts, walk.  Leaves the recorded
-// boundaries (if any) in workspace.earlier[0, m - 1).
+// boundaries (if any) in ws.boundaries()[0, m - 1).
 template <bool kRecord>
 WalkEnd run_factorization(const Sequence& seq, FactorizationWorkspace& ws) {
     const std::size_t n = seq.size();
     check_text_length(n);
     // Cleared first: growing a workspace copies nothing stale.
-    ws.order.clear();
-    ws.order.resize(n + 1);
-    ws.earlier.clear();
-    ws.earlier.resize(n);
-    sort_suffixes(seq.data(), n, ws.order.data() + 1, ws.earlier.data(), ws.wide);
-    build_previous_smaller_starts(ws.order.data(), n, ws.earlier.data());
-    return walk_factors<kRecord>(seq.data(), n, ws.order.data(), ws.earlier.data());
+    ws.first.clear();
+    ws.first.resize(n + 1);
+    ws.second.clear();
+    ws.second.resize(n);
+    sort_suffixes(seq.data(), n, ws.suffix_array(), ws.sort_ranks(), ws.wide);
+    build_previous_smaller_starts(ws.first.data(), n, ws.previous_smaller_starts());
+    return walk_factors<kRecord>(seq.data(), n, ws.successor_links(), ws.previous_smaller_starts());
 }
 
 double epsilon_of(const Sequence& seq, const AnalysisOptions& options) {
@@ -137,13 +137,12 @@ double epsilon_of(const Sequence& seq, const AnalysisOptions& options) {
                            effective_base(options.log_base, seq.alphabet_size));
 }
 
-FactorizationResult result_from(const WalkEnd& end, const WorkArray& recorded, std::size_t n,
+FactorizationResult result_from(const WalkEnd& end, const std::uint32_t* recorded, std::size_t n,
                                 double epsilon) {
     FactorizationResult result;
     result.factors.reserve(end.boundaries);
     result.factors.push_back(0);
-    result.factors.insert(result.factors.end(), recorded.begin(),
-                          recorded.begin() + static_cast<std::ptrdiff_t>(end.boundaries - 1));
+    result.factors.insert(result.factors.end(), recorded, recorded + (end.boundaries - 1));
     result.complexity = count_from_end(end, n);
     result.epsilon = epsilon;
     return result;
@@ -156,7 +155,7 @@ FactorizationResult factorize(const Sequence& seq, const AnalysisOptions& option
     const std::size_t n = seq.size();
     if (n == 0) return {};
     const WalkEnd end = run_factorization<true>(seq, workspace);
-    return result_from(end, workspace.earlier, n, epsilon_of(seq, options));
+    return result_from(end, workspace.boundaries(), n, epsilon_of(seq, options));
 }
 
 FactorizationResult factorize(const Sequence& seq, const AnalysisOptions& options) {
@@ -165,8 +164,8 @@ FactorizationResult factorize(const Sequence& seq, const AnalysisOptions& option
     FactorizationWorkspace workspace;
     const WalkEnd end = run_factorization<true>(seq, workspace);
     // The list is no longer needed: release it before the boundaries are copied.
-    WorkArray().swap(workspace.order);
-    return result_from(end, workspace.earlier, n, epsilon_of(seq, options));
+    WorkArray().swap(workspace.first);
+    return result_from(end, workspace.boundaries(), n, epsilon_of(seq, options));
 }
 
 FactorizationResult constant_result(std::size_t n) {

@@ -20,18 +20,26 @@ struct FactorizationResult {
 
 // Working arrays of one factorization, kept so that a caller that factorizes
 // many sequences (a worker thread) can reuse them.  Their contents between
-// calls mean nothing; their capacity grows to the longest text seen.
+// calls mean nothing; their capacity grows to the longest text seen.  Each
+// array serves the three stages of a run in turn, and the views below name
+// what it holds at each:
+//
+//   stage                    first (n + 1 entries)          second (n entries)
+//   suffix sort              suffix array in [1, n + 1)     ranks (short texts)
+//   previous smaller starts  stack in the slots read so far previous smaller starts
+//   boundary walk            successor links, head at [n]   boundaries as found
 struct FactorizationWorkspace {
-    // The suffix array (from the second entry on), then the successor links
-    // of the suffix-ordered list of positions inserted so far (n + 1 entries).
-    WorkArray order;
-    // Ranks while a short text is suffix sorted, then each position's
-    // previous smaller start, then the boundaries as the walk produces them
-    // (n entries).
-    WorkArray earlier;
+    WorkArray first;
+    WorkArray second;
     // Keys and chain lengths while a short text is suffix sorted (2n
     // entries); long texts leave it empty.
     WideWorkArray wide;
+
+    std::uint32_t* suffix_array() { return first.data() + 1; }
+    std::uint32_t* sort_ranks() { return second.data(); }
+    std::uint32_t* previous_smaller_starts() { return second.data(); }
+    std::uint32_t* successor_links() { return first.data(); }
+    const std::uint32_t* boundaries() const { return second.data(); }
 };
 
 // The factorization with no shortcut for constant input (callers apply one):
