@@ -27,7 +27,7 @@ ItemValue measure_one(BatchMeasure measure, const Sequence& seq, const AnalysisO
             return entropy_density(seq.size(), factor_count(seq, workspace), options,
                                    seq.alphabet_size);
         case BatchMeasure::emc:
-            return compute_emc(seq, options);
+            return effective_measure_complexity(seq, options);
         case BatchMeasure::lz76:
             return full_analysis(seq, options);
     }
@@ -74,7 +74,7 @@ std::vector<double> window_values(const Sequence& seq, std::size_t window, std::
                 return entropy_density(window, factor_count(part, scratch.local()), common,
                                        part.alphabet_size);
             case WindowMeasure::emc:
-                return compute_emc(part, common).value;
+                return effective_measure_complexity(part, common).value;
         }
         return 0.0;
     });

@@ -30,13 +30,13 @@ double entropy_density(std::size_t n, std::uint32_t complexity, const AnalysisOp
     return static_cast<double>(complexity) / length_per_log(n, options, alphabet_size);
 }
 
-double compute_h(const Sequence& seq, const AnalysisOptions& options) {
+double entropy_density(const Sequence& seq, const AnalysisOptions& options) {
     if (seq.size() == 0) return 0.0;
     const std::uint32_t c = factor_count(seq);
     return entropy_density(seq.size(), c, options, seq.alphabet_size);
 }
 
-double compute_nid(const Sequence& x, const Sequence& y) {
+double normalized_information_distance(const Sequence& x, const Sequence& y) {
     PerWorker<FactorizationWorkspace> scratch;
     const auto count = [&](const Sequence& s) { return factor_count(s, scratch.local()); };
     // Two halves of equal work, each a long count (a concatenation) before a

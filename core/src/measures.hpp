@@ -12,7 +12,7 @@
 namespace parsimetrics {
 
 // c / (n / log_k(n)) with c the factor count; 0.0 below two symbols.
-double compute_h(const Sequence& seq, const AnalysisOptions& options);
+double entropy_density(const Sequence& seq, const AnalysisOptions& options);
 
 // The density from an already known factor count, in the same order of operations.
 double entropy_density(std::size_t n, std::uint32_t complexity, const AnalysisOptions& options,
@@ -20,7 +20,7 @@ double entropy_density(std::size_t n, std::uint32_t complexity, const AnalysisOp
 
 // max(C(XY) - C(X), C(YX) - C(Y)) / max(C(X), C(Y)) over factor counts C,
 // which depend on the symbols alone.
-double compute_nid(const Sequence& x, const Sequence& y);
+double normalized_information_distance(const Sequence& x, const Sequence& y);
 
 // Measures comparing the whole sequence's count with its two halves' counts.
 struct ExtraMeasures {

@@ -173,7 +173,7 @@ EmcResult emc_from_complexities(const Sequence& seq, const AnalysisOptions& opti
     return result;
 }
 
-EmcResult compute_emc(const Sequence& seq, const AnalysisOptions& options) {
+EmcResult effective_measure_complexity(const Sequence& seq, const AnalysisOptions& options) {
     const std::uint32_t c = factor_count(seq);
     return emc_from_complexities(seq, options, c, surrogate_complexities(seq, options, c));
 }

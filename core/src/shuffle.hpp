@@ -119,6 +119,6 @@ EmcResult emc_from_complexities(const Sequence& seq, const AnalysisOptions& opti
 // Ladder projection alone: non-negative isotonic regression of `ladder`.
 std::vector<double> project_ladder(const std::vector<double>& ladder);
 
-EmcResult compute_emc(const Sequence& seq, const AnalysisOptions& options);
+EmcResult effective_measure_complexity(const Sequence& seq, const AnalysisOptions& options);
 
 }  // namespace parsimetrics

@@ -38,8 +38,8 @@ TEST(MeasureEach, EqualsTheSingleSequenceFunctions) {
         const auto expected = is_constant(seqs[i]) ? constant_result(seqs[i].size()) : factorize(seqs[i], options);
         EXPECT_EQ(fi.factors, expected.factors) << i;
         EXPECT_EQ(fi.complexity, expected.complexity) << i;
-        EXPECT_EQ(std::get<double>(h[i].value), compute_h(seqs[i], options)) << i;
-        EXPECT_EQ(std::get<EmcResult>(e[i].value).summands, compute_emc(seqs[i], options).summands) << i;
+        EXPECT_EQ(std::get<double>(h[i].value), entropy_density(seqs[i], options)) << i;
+        EXPECT_EQ(std::get<EmcResult>(e[i].value).summands, effective_measure_complexity(seqs[i], options).summands) << i;
     }
 }
 
@@ -55,7 +55,7 @@ TEST(WindowValues, EachWindowWithTheWholeAlphabetAsBase) {
     ASSERT_EQ(h.size(), count);
     for (std::size_t i = 0; i < count; ++i) {
         const Sequence part = from_bytes(seq.data() + i * step, window);
-        EXPECT_EQ(h[i], compute_h(part, base)) << i;
+        EXPECT_EQ(h[i], entropy_density(part, base)) << i;
         EXPECT_EQ(c[i], factor_count(part)) << i;
     }
 }
@@ -74,7 +74,7 @@ TEST(NidMatrix, EqualsPairwiseNid) {
     const std::size_t m = seqs.size();
     for (std::size_t i = 0; i < m; ++i)
         for (std::size_t j = 0; j < m; ++j)
-            EXPECT_EQ(matrix[i * m + j], compute_nid(seqs[i], seqs[j])) << i << ", " << j;
+            EXPECT_EQ(matrix[i * m + j], normalized_information_distance(seqs[i], seqs[j])) << i << ", " << j;
     EXPECT_TRUE(nid_matrix({}).empty());
 }
 

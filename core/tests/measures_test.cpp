@@ -46,7 +46,7 @@ struct NidCase {
     double want;
 };
 
-TEST(ComputeNid, Examples) {
+TEST(NormalizedInformationDistance, Examples) {
     const NidCase cases[] = {
         {"abcd", "abce", 0.25}, {"ab", "ab", 0.0},   {"", "", 0.0},
         {"", "abc", 2.0 / 3.0}, {"abc", "", 2.0 / 3.0}, {"aaaa", "aaaa", 0.0},
@@ -54,7 +54,7 @@ TEST(ComputeNid, Examples) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.x) + " / " + c.y);
-        EXPECT_EQ(compute_nid(from_bytes(c.x), from_bytes(c.y)), c.want);
+        EXPECT_EQ(normalized_information_distance(from_bytes(c.x), from_bytes(c.y)), c.want);
     }
 }
 

@@ -438,8 +438,8 @@ TEST(SurrogateComplexities, MatchesSequentialLoop) {
     }
 }
 
-TEST(ComputeEmc, ConstantSequenceIsZeroAtEveryScale) {
-    const EmcResult r = compute_emc(from_bytes(std::string(500, 'x')), with_block_size(-1));
+TEST(EffectiveMeasureComplexity, ConstantSequenceIsZeroAtEveryScale) {
+    const EmcResult r = effective_measure_complexity(from_bytes(std::string(500, 'x')), with_block_size(-1));
     EXPECT_EQ(r.max_block_size, 16);
     EXPECT_EQ(r.summands, std::vector<double>(16, 0.0));
     EXPECT_EQ(r.value, 0.0);

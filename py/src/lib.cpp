@@ -84,15 +84,15 @@ PyObject* compute_factorization(const pm::Sequence* seqs, const pm::AnalysisOpti
 }
 
 PyObject* compute_h(const pm::Sequence* seqs, const pm::AnalysisOptions& options) {
-    return float_object(pm::compute_h(seqs[0], options));
+    return float_object(pm::entropy_density(seqs[0], options));
 }
 
 PyObject* compute_emc(const pm::Sequence* seqs, const pm::AnalysisOptions& options) {
-    return emc_object(pm::compute_emc(seqs[0], options));
+    return emc_object(pm::effective_measure_complexity(seqs[0], options));
 }
 
 PyObject* compute_nid(const pm::Sequence* seqs, const pm::AnalysisOptions&) {
-    return float_object(pm::compute_nid(seqs[0], seqs[1]));
+    return float_object(pm::normalized_information_distance(seqs[0], seqs[1]));
 }
 
 PyObject* compute_lz76(const pm::Sequence* seqs, const pm::AnalysisOptions& options) {
