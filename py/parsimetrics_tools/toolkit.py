@@ -125,10 +125,10 @@ def profile(
         raise ValueError(f"sequence: expected one sequence (1-D), got a {sequence.ndim}-D array")
     window = _positive("window", window)
     step = window if step is None else _positive("step", step)
-    n, values = _native.profile(sequence, window, step, kind, alphabet, log_base, max_block)
+    n, raw = _native.profile(sequence, window, step, kind, alphabet, log_base, max_block)
     if window > n:
         raise ValueError(f"window: {window} exceeds the sequence length {n}")
-    values = np.frombuffer(values, dtype=np.float64)
+    values = np.frombuffer(raw, dtype=np.float64)
     if measure == "complexity":
         values = values.astype(np.int64)
     return np.arange(len(values), dtype=np.int64) * step, values
