@@ -66,6 +66,8 @@ def test_many_reports_the_first_bad_item_as_the_loop_would(bad):
     (lambda: many("h", []), None, None),
     (lambda: many("h", [], alphabet=-1), OverflowError, "out of range"),
     (lambda: many("h", [b"01"], max_block_size=3), TypeError, "max_block_size"),
+    (lambda: many("emc", [], max_block_size=2**31), OverflowError, "out of range"),
+    (lambda: many("emc", [], max_block_size=1.5), TypeError, "max_block_size"),
     (lambda: profile(b"0101", 0), ValueError, "window"),
     (lambda: profile(b"0101", 5), ValueError, "window"),
     (lambda: profile(b"0101", 2, step=0), ValueError, "step"),

@@ -35,11 +35,15 @@ def _choice(name: str, value: Any, choices: tuple[str, ...]) -> int:
 def _options(function: str, options: dict[str, Any], sequences: int = 1) -> tuple[int, int, int]:
     """Options checked by the module itself, so that the same mistakes raise the same errors.
 
-    A call on an empty sequence costs nothing and validates every keyword the
-    module's function takes.  Returns (alphabet, log_base, max_block_size) as
-    the native part reads them.
+    A call on empty sequences validates every keyword the module's function
+    takes.  A valid block size is swapped for 1 there: the empty sequence's
+    ladder would still have that many steps.  Returns (alphabet, log_base,
+    max_block_size) as the native part reads them.
     """
-    getattr(parsimetrics, function)(*[b""] * sequences, **options)
+    probe = dict(options)
+    if type(probe.get("max_block_size")) is int and -(2**31) <= probe["max_block_size"] < 2**31:
+        probe["max_block_size"] = 1
+    getattr(parsimetrics, function)(*[b""] * sequences, **probe)
 
     def u32(key: str) -> int:
         value = options.get(key)
