@@ -138,6 +138,14 @@ def test_multiscale_coarse_grains_symbolizes_and_measures(measure):
     assert multiscale(x[1], scales, measure, method="mean").tolist() == expected[1]
 
 
+def test_docstring_examples():
+    import doctest
+
+    from parsimetrics_tools import toolkit
+
+    assert doctest.testmod(toolkit).failed == 0
+
+
 # --------------------------------------------------------------------------
 # kaspar_schuster
 

@@ -157,8 +157,8 @@ def nid_matrix(sequences: Iterable[Any], **options: Any) -> np.ndarray:
 
     Examples
     --------
-    >>> nid_matrix([b"abcd", b"abce", b"aaaa"])[0, 1]
-    0.25
+    >>> nid_matrix([b"abcd", b"abce", b"aaaa"]).tolist()[0]
+    [0.0, 0.25, 0.75]
     """
     alphabet, log_base, _ = _options("nid", options, sequences=2)
     items = _items("sequences", sequences)
