@@ -20,6 +20,8 @@ using Word = std::uint64_t;
 constexpr std::size_t kSmall = 48;
 constexpr std::size_t kPassOverhead = 32;
 constexpr std::size_t kTiedCheckFrom = 512;
+constexpr std::size_t kFourTablesFrom = 1024;
+constexpr std::size_t kTwoBytesFirstUpTo = 4096;
 std::size_t key_budget(std::size_t n) {
     std::size_t passes = 1;
     for (std::size_t reach = 256 * kSmall; reach < n; reach *= 256) ++passes;
@@ -60,15 +62,21 @@ bool radix_sort(Word* a, Word* b, std::size_t m, unsigned shift, unsigned low, s
             if (budget < m + kPassOverhead) return false;
             budget -= m + kPassOverhead;
         }
-        // Four tables, so that runs of equal bytes (common in repetitive
-        // text) do not wait on one counter.
-        std::array<std::array<std::uint32_t, 256>, 4> counts{};
-        std::size_t i = 0;
-        for (; i + 4 <= m; i += 4)
-            for (std::size_t u = 0; u < 4; ++u) ++counts[u][(a[i + u] >> shift) & 0xFF];
-        for (; i < m; ++i) ++counts[0][(a[i] >> shift) & 0xFF];
-        std::array<std::uint32_t, 256> end;
-        for (std::size_t d = 0; d < 256; ++d) end[d] = counts[0][d] + counts[1][d] + counts[2][d] + counts[3][d];
+        // Long ranges count in four tables, so that runs of equal bytes
+        // (common in repetitive text) do not wait on one counter.
+        std::array<std::uint32_t, 256> end{};
+        if (m < kFourTablesFrom) {
+            for (std::size_t i = 0; i < m; ++i) ++end[(a[i] >> shift) & 0xFF];
+        } else {
+            std::array<std::array<std::uint32_t, 256>, 3> other_counts{};
+            std::size_t i = 0;
+            for (; i + 4 <= m; i += 4) {
+                ++end[(a[i] >> shift) & 0xFF];
+                for (std::size_t u = 1; u < 4; ++u) ++other_counts[u - 1][(a[i + u] >> shift) & 0xFF];
+            }
+            for (; i < m; ++i) ++end[(a[i] >> shift) & 0xFF];
+            for (std::size_t d = 0; d < 256; ++d) end[d] += other_counts[0][d] + other_counts[1][d] + other_counts[2][d];
+        }
         const bool more = shift > low;
         const unsigned next = shift >= 8 ? shift - 8 : 0;
         // A first byte shared by most suffixes (long runs, short periods):
@@ -119,6 +127,49 @@ struct Alphabet {
             if (seen[c]) code[c] = static_cast<std::uint8_t>(size++);
     }
 };
+
+// The first 16 bits of n entries, least significant byte first (two
+// stable passes); then every run that shares them is sorted on by
+// radix_sort.  Short texts leave few such runs and all short, so this
+// avoids the mispredicted insertion sorts of a most-significant-first pass
+// that leaves a few entries in each of 256 buckets.  False as radix_sort.
+bool sort_by_two_bytes_first(Word* a, Word* b, std::size_t m, unsigned low, std::size_t& budget) {
+    std::array<std::uint32_t, 256> high{}, next{};
+    for (std::size_t i = 0; i < m; ++i) {
+        ++high[a[i] >> 56];
+        ++next[(a[i] >> 48) & 0xFF];
+    }
+    if (budget != kUnbounded) {
+        // As radix_sort: a first byte shared by most suffixes, or no budget.
+        if (*std::max_element(high.begin(), high.end()) > m / 2 || budget < m + kPassOverhead) return false;
+        budget -= m + kPassOverhead;
+    }
+    auto starts = [](std::array<std::uint32_t, 256>& c) {
+        std::uint32_t sum = 0;
+        for (std::uint32_t& e : c) {
+            const std::uint32_t k = e;
+            e = sum;
+            sum += k;
+        }
+    };
+    starts(next);
+    starts(high);
+    for (std::size_t i = 0; i < m; ++i) b[next[(a[i] >> 48) & 0xFF]++] = a[i];
+    for (std::size_t i = 0; i < m; ++i) a[high[b[i] >> 56]++] = b[i];
+    for (std::size_t head = 0; head < m;) {
+        std::size_t tail = head + 1;
+        while (tail < m && a[tail] >> 48 == a[head] >> 48) ++tail;
+        if (tail - head > 1 && !radix_sort(a + head, b + head, tail - head, 40, low, budget)) return false;
+        head = tail;
+    }
+    return true;
+}
+
+// Sorts n entries by their bits from `low` up (b is scratch), as radix_sort.
+bool sort_entries(Word* a, Word* b, std::size_t m, unsigned low, std::size_t& budget) {
+    if (m <= kTwoBytesFirstUpTo && low < 40) return sort_by_two_bytes_first(a, b, m, low, budget);
+    return radix_sort(a, b, m, 56, low, budget);
+}
 
 struct Group {
     std::uint32_t begin, end;  // a range of ranks whose suffixes are not yet told apart
@@ -432,7 +483,7 @@ bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t*
     // whose keys tie much longer is left to induced sorting, which has no
     // use for them.
     std::size_t budget = bounded ? key_budget(n) : kUnbounded;
-    if (!radix_sort(entries, entries + n, n, 56, 64 - key_bits, budget)) return false;
+    if (!sort_entries(entries, entries + n, n, 64 - key_bits, budget)) return false;
 
     // Runs of equal keys.  A suffix shorter than h symbols (padded with
     // zeros) ties only with suffixes that continue it with the smallest
@@ -445,6 +496,13 @@ bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t*
     for (std::size_t head = 0; head < n;) {
         std::size_t tail = head + 1;
         while (tail < n && (entries[tail] & keep) == (entries[head] & keep)) ++tail;
+        if (tail == head + 1) {  // the usual case on random text: a key of its own
+            const auto i = static_cast<std::uint32_t>(entries[head] & pos_mask);
+            sa[head] = i;
+            rank[i] = static_cast<std::uint32_t>(head);
+            head = tail;
+            continue;
+        }
         std::size_t padded = head, full = tail;
         for (std::size_t r = head; r < tail; ++r) {
             const auto i = static_cast<std::uint32_t>(entries[r] & pos_mask);
