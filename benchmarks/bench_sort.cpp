@@ -1,8 +1,8 @@
 // Short texts: the short-text suffix sorter against libdivsufsort by length
 // (where the crossover belongs), then the factor count per call from 2 to
-// 10^7 symbols, in nanoseconds per symbol and relative to n = 10^6.  Every
-// call takes a different input from a pool, so no branch predictor or cache
-// learns one text.
+// 10^7 symbols, in nanoseconds per symbol (processor time) and relative to
+// n = 10^6.  Every call takes a different input from a pool, so no branch
+// predictor or cache learns one text.
 //
 // Usage: bench_sort [sort|count] [max_n]   (default both parts, max_n 10^7)
 #include <algorithm>
@@ -13,17 +13,14 @@
 #include <vector>
 
 #include <divsufsort.h>
+#include <time.h>
 
 #include "inputs.hpp"
 #include "lz76.hpp"
 #include "suffix_array.hpp"
-#include "timing.hpp"
 
 namespace {
 
-using bench::Clock;
-using bench::seconds_since;
-using bench::time_best;
 using Text = std::vector<std::uint8_t>;
 
 struct Kind {
@@ -52,10 +49,17 @@ std::vector<Text> input_pool(const Kind& kind, std::size_t n) {
     return pool;
 }
 
+// Processor time of this thread, which a busy machine's other processes
+// do not inflate the way they inflate wall time.
+double cpu_seconds() {
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
 // Nanoseconds per symbol of fn(text), each call on the next input of the
-// pool: the median of batches of about 50 us (at least one call each) over
-// about 60 ms, so that calls cut short by other processes on a busy machine
-// do not count.
+// pool: the fastest of batches of about 50 us of processor time (at least
+// one call each) over about 60 ms.
 template <class Fn>
 double ns_per_symbol(const std::vector<Text>& pool, Fn&& fn) {
     const std::size_t n = pool[0].size();
@@ -64,15 +68,18 @@ double ns_per_symbol(const std::vector<Text>& pool, Fn&& fn) {
         fn(pool[next]);
         next = next + 1 == pool.size() ? 0 : next + 1;
     };
-    const auto start = Clock::now();
+    const double start = cpu_seconds();
     call();
-    const double once = std::max(seconds_since(start), 1e-8);
+    const double once = std::max(cpu_seconds() - start, 1e-8);
     const int calls = std::max(1, static_cast<int>(50e-6 / once));
     const int batches = std::clamp(static_cast<int>(0.06 / (once * calls)), 5, 1001);
-    std::vector<double> times;
-    for (int b = 0; b < batches; ++b) times.push_back(time_best([&] { for (int c = 0; c < calls; ++c) call(); }, 1));
-    std::nth_element(times.begin(), times.begin() + batches / 2, times.end());
-    return times[batches / 2] / calls / static_cast<double>(n) * 1e9;
+    double best = 1e300;
+    for (int b = 0; b < batches; ++b) {
+        const double t0 = cpu_seconds();
+        for (int c = 0; c < calls; ++c) call();
+        best = std::min(best, cpu_seconds() - t0);
+    }
+    return best / calls / static_cast<double>(n) * 1e9;
 }
 
 void sorters(std::size_t max_n) {
