@@ -228,6 +228,47 @@ def test_other_threads_run_while_native_code_computes(call):
     assert end - start > 0.05 and len(middle) > 100
 
 
+# A daemon thread inside a call (converting, or computing without the lock)
+# when the main thread ends: the interpreter ends it as it reaches for the lock.
+EXIT = """
+import sys, threading, time
+from parsimetrics_tools import many, profile
+
+inside = threading.Event()
+
+class Sequence:
+    def __len__(self):
+        return 1 << 30
+
+    def __getitem__(self, i):
+        if i >= 1 << 30:
+            raise IndexError
+        inside.set()
+        return i & 1
+
+big = bytes(i * 7 % 5 % 2 for i in range(2_000_000))
+
+def forever():
+    while True:
+        if sys.argv[1] == "converting":
+            many("h", [b"01", Sequence()])
+        else:
+            inside.set()
+            profile(big, 100_000, 10_000)
+
+threading.Thread(target=forever, daemon=True).start()
+inside.wait()
+time.sleep(0.05)
+print("main thread done")
+"""
+
+
+@pytest.mark.parametrize("doing", ["converting", "computing"])
+def test_exit_with_a_daemon_thread_inside_a_call(doing):
+    proc = subprocess.run([sys.executable, "-c", EXIT, doing], capture_output=True, text=True, timeout=120)
+    assert (proc.returncode, proc.stdout) == (0, "main thread done\n"), proc.stderr[-4000:]
+
+
 DETERMINISM = """
 import numpy as np
 from parsimetrics_tools.toolkit import many, nid_matrix, profile
