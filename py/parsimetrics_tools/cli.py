@@ -356,16 +356,22 @@ def _terminal_width() -> int | None:
     return columns or None  # a terminal that reports no size: as for a file
 
 
-def _workers(args) -> int | None:
+# Below this many symbols a measure takes well under a second, so a worker
+# process (half a second to start) would cost more than it saves.
+_WORKER_SYMBOLS = 1 << 17
+
+
+def _workers(args, records: list[Record]) -> int | None:
     """Worker processes to use, or None to compute here.
 
-    On a terminal even one input is measured in a worker process: this one
-    then stays free to show the elapsed time and to stop at once on Ctrl-C.
+    On a terminal even one long input is measured in a worker process: this
+    one then stays free to show the elapsed time and to stop at once on Ctrl-C.
     """
     if args.processes == 0:
         return parallel.available_cpus()
-    if args.processes == 1 and not isatty(sys.stderr):
-        return None
+    if args.processes == 1:
+        long = max(len(r.symbols) for r in records) >= _WORKER_SYMBOLS
+        return 1 if long and isatty(sys.stderr) else None
     return args.processes
 
 
@@ -438,7 +444,7 @@ def _analyze(args, options: AnalysisOptions, work: list[tuple[str, Record]], bat
     try:
         if table:
             progress.write(table.header())
-        with closing(ordered_map(job, work, _workers(args), progress)) as outcomes:
+        with closing(ordered_map(job, work, _workers(args, [r for _, r in work]), progress)) as outcomes:
             for (label, _), (ok, value) in zip(work, outcomes, strict=True):
                 if not ok:
                     batch.fail(_failure_message(label, value))
