@@ -11,13 +11,14 @@ from __future__ import annotations
 
 import math
 import operator
-from collections.abc import Iterable, Sequence
-from typing import Any
+from collections.abc import Iterable
+from typing import Any, NoReturn
 
 import numpy as np
 import parsimetrics
 
 from . import _native
+from .symbolizers import symbolize
 
 MANY_MEASURES = ("factorization", "h", "emc", "lz76")
 WINDOW_MEASURES = ("complexity", "h", "emc")
@@ -66,7 +67,7 @@ def _items(name: str, sequences: Any) -> list:
         raise TypeError(f"{name}: expected a collection of sequences, got {type(sequences).__name__}") from None
 
 
-def _raise_at(failure: tuple[int, BaseException], name: str):
+def _raise_at(failure: tuple[int, BaseException], name: str) -> NoReturn:
     """Re-raises an item's exception with its position in the message."""
     index, exc = failure
     message = f"{name}[{index}]: {exc}"
@@ -241,8 +242,6 @@ def multiscale(
     >>> multiscale(rng.normal(size=4000), [1, 2, 4, 8]).shape
     (4,)
     """
-    from .symbolizers import symbolize
-
     _choice("measure", measure, WINDOW_MEASURES)
     data = np.asarray(x, dtype=np.float64)
     if data.ndim not in (1, 2):
