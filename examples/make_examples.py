@@ -82,8 +82,9 @@ def main(folder: Path) -> None:
     orbit = logistic_orbit(LENGTH)
     # Symbolized at the critical point x = 1/2, the map's generating partition.
     (folder / "logistic.txt").write_text(wrap("".join("1" if x > 0.5 else "0" for x in orbit)))
-    # The first states themselves, for trying the numeric input and its symbolizers.
-    rows = "".join(f"{step},{x!r}\n" for step, x in enumerate(orbit[:1000]))
+    # The states themselves, for trying the numeric input and its symbolizers:
+    # threshold:0.5 on them gives logistic.txt again.
+    rows = "".join(f"{step},{x!r}\n" for step, x in enumerate(orbit))
     (folder / "logistic.csv").write_text("step,x\n" + rows)
 
     records = fasta_records()
