@@ -21,7 +21,6 @@ constexpr std::size_t kSmall = 48;
 constexpr std::size_t kPassOverhead = 32;
 constexpr std::size_t kTiedCheckFrom = 512;
 constexpr std::size_t kFourTablesFrom = 1024;
-constexpr std::size_t kTwoBytesFirstUpTo = 4096;
 std::size_t key_budget(std::size_t n) {
     std::size_t passes = 1;
     for (std::size_t reach = 256 * kSmall; reach < n; reach *= 256) ++passes;
@@ -128,11 +127,12 @@ struct Alphabet {
     }
 };
 
-// The first 16 bits of n entries, least significant byte first (two
+// The first 16 bits of m entries, least significant byte first (two
 // stable passes); then every run that shares them is sorted on by
-// radix_sort.  Short texts leave few such runs and all short, so this
-// avoids the mispredicted insertion sorts of a most-significant-first pass
-// that leaves a few entries in each of 256 buckets.  False as radix_sort.
+// radix_sort.  Below some 10^5 entries of random text such runs are few and
+// short, so this avoids the mispredicted insertion sorts of a
+// most-significant-first pass that leaves a few entries in each of 256
+// buckets.  The key must extend below bit 40.  False as radix_sort.
 bool sort_by_two_bytes_first(Word* a, Word* b, std::size_t m, unsigned low, std::size_t& budget) {
     std::array<std::uint32_t, 256> high{}, next{};
     for (std::size_t i = 0; i < m; ++i) {
@@ -163,12 +163,6 @@ bool sort_by_two_bytes_first(Word* a, Word* b, std::size_t m, unsigned low, std:
         head = tail;
     }
     return true;
-}
-
-// Sorts n entries by their bits from `low` up (b is scratch), as radix_sort.
-bool sort_entries(Word* a, Word* b, std::size_t m, unsigned low, std::size_t& budget) {
-    if (m <= kTwoBytesFirstUpTo && low < 40) return sort_by_two_bytes_first(a, b, m, low, budget);
-    return radix_sort(a, b, m, 56, low, budget);
 }
 
 struct Group {
@@ -483,7 +477,7 @@ bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t*
     // whose keys tie much longer is left to induced sorting, which has no
     // use for them.
     std::size_t budget = bounded ? key_budget(n) : kUnbounded;
-    if (!sort_entries(entries, entries + n, n, 64 - key_bits, budget)) return false;
+    if (!sort_by_two_bytes_first(entries, entries + n, n, 64 - key_bits, budget)) return false;
 
     // Runs of equal keys.  A suffix shorter than h symbols (padded with
     // zeros) ties only with suffixes that continue it with the smallest
