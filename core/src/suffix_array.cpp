@@ -12,9 +12,8 @@ void check_text_length(std::size_t n) {
 
 void sort_suffixes(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
                    WideWorkArray& wide) {
-    if (n < kLibrarySortThreshold && sort_by_prefix_keys(text, n, sa, rank, wide, true)) return;
-    if (n < kInductionThreshold) {
-        sort_by_induction(text, n, sa);
+    if (n < kLibrarySortThreshold) {
+        if (!sort_by_prefix_keys(text, n, sa, rank, wide, true)) sort_by_induction(text, n, sa);
         return;
     }
     check_text_length(n);

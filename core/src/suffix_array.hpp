@@ -10,14 +10,14 @@
 namespace parsimetrics {
 
 // Below this length suffixes are sorted by prefix keys when those soon tell
-// them apart; from it on, or when they do not, by induced sorting below
-// kInductionThreshold and by libdivsufsort from there.  Both lengths come
-// from benchmarks/bench_sort: the library's fixed cost per call (a table of
-// 256 x 256 buckets) loses to the prefix keys on random text up to about a
-// million symbols, and to induced sorting on repetitive text up to a few
-// thousand.
+// them apart, otherwise by induced sorting; from it on by libdivsufsort.
+// The length comes from benchmarks/bench_sort: the library's fixed cost per
+// call (a table of 256 x 256 buckets) loses to the prefix keys on random
+// text up to about a million symbols, and to induced sorting on repetitive
+// text (short periods, long runs) up to a few thousand and on
+// near-periodic text to beyond 10^5; the keys' working memory keeps it
+// below that.
 inline constexpr std::size_t kLibrarySortThreshold = std::size_t{1} << 17;
-inline constexpr std::size_t kInductionThreshold = std::size_t{1} << 14;
 
 // The largest text the library's signed 32-bit indices can hold.
 inline constexpr std::size_t kMaxTextLength = 2147483646;
