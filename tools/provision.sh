@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs what building and testing need, once per machine or environment:
+# the Debian packages (with sudo unless run as root), then from PyPI into the
+# current Python environment CMake, Ninja, the build backend and the
+# package's runtime and test dependencies.  The package itself is not
+# installed here: tools/test.sh builds it from the sources it tests.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages="libdivsufsort-dev libgtest-dev clang"
+if ! dpkg -s $packages >/dev/null 2>&1; then
+  if [ "$(id -u)" = 0 ]; then sudo=""; else sudo="sudo"; fi
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $packages >/dev/null
+fi
+
+# CMake 3.26+ (stable-ABI modules) and Ninja come from PyPI, not the
+# distribution; the rest is read from pyproject.toml.
+requirements=$(python3 - <<'PY'
+import tomllib
+
+with open("pyproject.toml", "rb") as f:
+    meta = tomllib.load(f)
+project = meta["project"]
+for req in (meta["build-system"]["requires"] + project["dependencies"]
+            + project["optional-dependencies"]["test"]):
+    print(req)
+PY
+)
+mapfile -t requirements <<<"$requirements"
+python3 -m pip install -q "cmake>=3.26" ninja "${requirements[@]}"
