@@ -329,6 +329,7 @@ void Worker::wait_until(const Done& done) noexcept {
     }
 }
 
+// The protocol, and why it loses no wake-up: pool_sleep.md.
 template <class Done>
 void Worker::sleep(const Done& done) noexcept {
     std::unique_lock lock(sleep_mutex_);
