@@ -1,0 +1,35 @@
+// Previous smaller starts against their definition: for every position, the
+// nearest earlier-starting suffix before it in suffix order.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "lpf.hpp"
+#include "test_utils.hpp"
+
+namespace pm = parsimetrics;
+
+TEST(PreviousSmallerStarts, MatchTheirDefinition) {
+    std::mt19937_64 rng(5);
+    for (std::size_t n = 0; n <= 200 && !HasFatalFailure(); n += 1 + n / 16) {
+        for (const std::string& t : pm::input_families(n, rng)) {
+            const std::vector<std::uint32_t> sa = pm::brute_force_suffix_array(t);
+            std::vector<std::uint32_t> want(n, pm::kNoPosition);
+            for (std::size_t r = 0; r < n; ++r)
+                for (std::size_t q = r; q-- > 0;)
+                    if (sa[q] < sa[r]) {
+                        want[sa[r]] = sa[q];
+                        break;
+                    }
+            // The scan reads the suffix array from the second slot on.
+            std::vector<std::uint32_t> slots(n + 1), psv(n);
+            std::copy(sa.begin(), sa.end(), slots.begin() + 1);
+            pm::build_previous_smaller_starts(slots.data(), n, psv.data());
+            ASSERT_EQ(psv, want) << "input " << pm::show(t);
+        }
+    }
+}
