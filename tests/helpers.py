@@ -95,3 +95,20 @@ def unchanged_refcounts(objects, collect=True, context=()):
         gc.collect()
     after = [sys.getrefcount(o) for o in objects]
     assert after == before, f"reference counts changed: {before} -> {after}" + "".join(f"\n  {c!r}"[:2000] for c in context)
+
+
+# Source for child interpreters: a sequence whose every item runs Python code
+# (and sets `inside`), long enough that converting it never ends.
+ENDLESS_SEQUENCE = """
+inside = threading.Event()
+
+class Sequence:
+    def __len__(self):
+        return 1 << 30
+
+    def __getitem__(self, i):
+        if i >= 1 << 30:
+            raise IndexError
+        inside.set()
+        return i & 1
+"""

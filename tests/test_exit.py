@@ -5,25 +5,15 @@ module's frames.  Run with every CPython on the machine."""
 import os
 import subprocess
 
+from tests.helpers import ENDLESS_SEQUENCE
+
 # A daemon thread converts a sequence whose __getitem__ runs Python code; the
 # main thread ends, and the final flush of a standard output that waits lets
 # the daemon thread reach for the interpreter once it is finalizing.
 SCRIPT = """
 import sys, threading, time
 import parsimetrics as pm
-
-inside = threading.Event()
-
-class Sequence:
-    def __len__(self):
-        return 1 << 30
-
-    def __getitem__(self, i):
-        if i >= 1 << 30:
-            raise IndexError
-        inside.set()
-        return i & 1
-
+""" + ENDLESS_SEQUENCE + """
 class WaitingOutput:
     def __init__(self, stream):
         self.stream = stream

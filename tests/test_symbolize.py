@@ -35,12 +35,12 @@ def expected_codes(x, method):
         return x > 0
     if method == "values":
         return np.unique(x, return_inverse=True)[1]
-    spec = parse_symbolizer(method)
-    if spec.method == "threshold":
-        return np.digitize(x, spec.cuts, right=False)  # cut points at or below the value
-    if spec.method == "quantiles":
-        return np.searchsorted(np.quantile(x, np.arange(1, spec.classes) / spec.classes), x, side="left")
-    return ordinal_oracle(x, spec.order, spec.delay)
+    parsed = parse_symbolizer(method)
+    if parsed.method == "threshold":
+        return np.digitize(x, parsed.cuts, right=False)  # cut points at or below the value
+    if parsed.method == "quantiles":
+        return np.searchsorted(np.quantile(x, np.arange(1, parsed.classes) / parsed.classes), x, side="left")
+    return ordinal_oracle(x, parsed.order, parsed.delay)
 
 
 METHODS = ["median", "mean", "zero", "values", "threshold:0", "threshold:-0.5,0,0.5", "quantiles:3",

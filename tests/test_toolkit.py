@@ -14,6 +14,7 @@ import parsimetrics
 import parsimetrics_tools
 from parsimetrics_tools import symbolize
 from parsimetrics_tools.toolkit import kaspar_schuster, many, multiscale, nid_matrix, profile
+from tests.helpers import ENDLESS_SEQUENCE
 
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
 
@@ -233,19 +234,7 @@ def test_other_threads_run_while_native_code_computes(call):
 EXIT = """
 import sys, threading, time
 from parsimetrics_tools import many, profile
-
-inside = threading.Event()
-
-class Sequence:
-    def __len__(self):
-        return 1 << 30
-
-    def __getitem__(self, i):
-        if i >= 1 << 30:
-            raise IndexError
-        inside.set()
-        return i & 1
-
+""" + ENDLESS_SEQUENCE + """
 big = bytes(i * 7 % 5 % 2 for i in range(2_000_000))
 
 def forever():
