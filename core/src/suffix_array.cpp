@@ -3,6 +3,7 @@
 #include <divsufsort.h>
 
 #include "error.hpp"
+#include "sequence.hpp"
 
 namespace parsimetrics {
 
@@ -13,8 +14,11 @@ void check_text_length(std::size_t n) {
 void sort_suffixes(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
                    WideWorkArray& wide) {
     if (n < kLibrarySortThreshold) {
-        if (!sort_by_prefix_keys(text, n, sa, rank, wide, true)) sort_by_induction(text, n, sa);
-        return;
+        if (sort_by_prefix_keys(text, n, sa, rank, wide, true)) return;
+        if (n < kInductionAnyAlphabetThreshold || detect_alphabet(text, n) <= kInductionLargestAlphabet) {
+            sort_by_induction(text, n, sa);
+            return;
+        }
     }
     check_text_length(n);
     // The library writes signed 32-bit entries; they are reinterpreted in place.

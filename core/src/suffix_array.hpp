@@ -11,13 +11,15 @@ namespace parsimetrics {
 
 // Below this length suffixes are sorted by prefix keys when those soon tell
 // them apart, otherwise by induced sorting; from it on by libdivsufsort.
-// The length comes from benchmarks/bench_sort: the library's fixed cost per
+// The lengths come from benchmarks/bench_sort: the library's fixed cost per
 // call (a table of 256 x 256 buckets) loses to the prefix keys on random
-// text up to about a million symbols, and to induced sorting on repetitive
-// text (short periods, long runs) up to a few thousand and on
-// near-periodic text to beyond 10^5; the keys' working memory keeps it
-// below that.
+// text up to about a million symbols (their working memory stops them
+// sooner), and to induced sorting up to some 16,000 symbols whatever the
+// text, beyond that on texts of few symbols (near-periodic ones gain most)
+// but not on texts of many, such as natural language.
 inline constexpr std::size_t kLibrarySortThreshold = std::size_t{1} << 17;
+inline constexpr std::size_t kInductionAnyAlphabetThreshold = std::size_t{1} << 14;
+inline constexpr std::uint32_t kInductionLargestAlphabet = 16;
 
 // The largest text the library's signed 32-bit indices can hold.
 inline constexpr std::size_t kMaxTextLength = 2147483646;

@@ -71,7 +71,9 @@ TEST(SuffixSorters, AgreeWithTheLibrary) {
     };
     for (std::size_t n = 0; n <= 300 && !HasFatalFailure(); ++n) check_families(n);
     for (std::size_t n : {511, 512, 513, 1024, 1025, 2049, 4097}) check_families(n);
-    for (std::size_t n : {pm::kLibrarySortThreshold - 1, pm::kLibrarySortThreshold}) check_families(n);
+    for (std::size_t n : {pm::kInductionAnyAlphabetThreshold - 1, pm::kInductionAnyAlphabetThreshold,
+                          pm::kLibrarySortThreshold - 1, pm::kLibrarySortThreshold})
+        check_families(n);
     for (std::size_t sigma = 1; sigma <= 256 && !HasFatalFailure(); ++sigma)
         for (std::size_t n : {sigma, 3 * sigma + 1, std::size_t{1000}})
             check(pm::random_text(n, static_cast<unsigned>(sigma), rng));
