@@ -17,8 +17,10 @@ void build_previous_smaller_starts(std::uint32_t* slots, std::size_t n, std::uin
     const std::uint32_t* sa = slots + 1;
     std::size_t below = 0;  // slots[1, below] hold the stack under the top
     std::uint32_t top = kNoPosition;
+    // Short texts are in cache already: no prefetch.
+    const std::size_t ahead_until = n < kPrefetchFrom ? 0 : n - kAhead;
     for (std::size_t r = 0; r < n; ++r) {
-        if (r + kAhead < n) __builtin_prefetch(psv + sa[r + kAhead], 1);
+        if (r < ahead_until) __builtin_prefetch(psv + sa[r + kAhead], 1);
         const std::uint32_t x = sa[r];
         while (top + 1 > x + 1) top = slots[below--];
         psv[x] = top;

@@ -10,6 +10,11 @@ namespace parsimetrics {
 // Marks "no such position" in the neighbour arrays below.
 inline constexpr std::uint32_t kNoPosition = 0xFFFFFFFFu;
 
+// From this many symbols on, the scans that follow the suffix array fetch
+// their random accesses ahead; below, the arrays sit in the first cache
+// levels and the fetches only cost instructions.
+inline constexpr std::size_t kPrefetchFrom = std::size_t{1} << 14;
+
 // For every text position x, the start of the nearest suffix before x in
 // suffix order that also starts before x (kNoPosition if there is none):
 // one of the two suffixes that can share the longest prefix with x among all

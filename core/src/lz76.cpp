@@ -83,10 +83,12 @@ WalkEnd walk_factors(const std::uint8_t* text, std::size_t n, std::uint32_t* suc
 
     std::size_t b = 1;      // the current factor start
     std::size_t count = 2;  // boundaries so far: 0 and 1
+    const std::size_t link_ahead_until = n < kPrefetchFrom ? 0 : n - kLinkAhead;
+    const std::size_t text_ahead_until = n < kPrefetchFrom ? 0 : n - kTextAhead;
     for (std::size_t x = 0;; ++x) {
         // Prefetch for the positions ahead.
-        if (x + kLinkAhead < n) __builtin_prefetch(succ + std::min(psv[x + kLinkAhead], none), 1);
-        if (x + kTextAhead < n) {
+        if (x < link_ahead_until) __builtin_prefetch(succ + std::min(psv[x + kLinkAhead], none), 1);
+        if (x < text_ahead_until) {
             const std::uint32_t left = std::min(psv[x + kTextAhead], none);
             __builtin_prefetch(text + left);
             __builtin_prefetch(text + std::min(succ[left], none));
