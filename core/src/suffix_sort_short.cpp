@@ -128,12 +128,12 @@ struct Alphabet {
 };
 
 // The first 16 bits of m entries, least significant byte first (two
-// stable passes); then every run that shares them is sorted on by
+// stable passes); the caller then sorts every run that shares them on with
 // radix_sort.  Below some 10^5 entries of random text such runs are few and
 // short, so this avoids the mispredicted insertion sorts of a
 // most-significant-first pass that leaves a few entries in each of 256
-// buckets.  The key must extend below bit 40.  False as radix_sort.
-bool sort_by_two_bytes_first(Word* a, Word* b, std::size_t m, unsigned low, std::size_t& budget) {
+// buckets.  False as radix_sort.
+bool sort_by_two_bytes_first(Word* a, Word* b, std::size_t m, std::size_t& budget) {
     std::array<std::uint32_t, 256> high{}, next{};
     for (std::size_t i = 0; i < m; ++i) {
         ++high[a[i] >> 56];
@@ -156,12 +156,6 @@ bool sort_by_two_bytes_first(Word* a, Word* b, std::size_t m, unsigned low, std:
     starts(high);
     for (std::size_t i = 0; i < m; ++i) b[next[(a[i] >> 48) & 0xFF]++] = a[i];
     for (std::size_t i = 0; i < m; ++i) a[high[b[i] >> 56]++] = b[i];
-    for (std::size_t head = 0; head < m;) {
-        std::size_t tail = head + 1;
-        while (tail < m && a[tail] >> 48 == a[head] >> 48) ++tail;
-        if (tail - head > 1 && !radix_sort(a + head, b + head, tail - head, 40, low, budget)) return false;
-        head = tail;
-    }
     return true;
 }
 
@@ -477,19 +471,29 @@ bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t*
     // whose keys tie much longer is left to induced sorting, which has no
     // use for them.
     std::size_t budget = bounded ? key_budget(n) : kUnbounded;
-    if (!sort_by_two_bytes_first(entries, entries + n, n, 64 - key_bits, budget)) return false;
+    if (!sort_by_two_bytes_first(entries, entries + n, n, budget)) return false;
 
-    // Runs of equal keys.  A suffix shorter than h symbols (padded with
-    // zeros) ties only with suffixes that continue it with the smallest
-    // symbol, so it is a proper prefix of them and sorts first; such short
-    // suffixes order among themselves by length.  They leave the run as
-    // single ranks; the rest share exactly h symbols.
+    // Runs of equal keys, found within each run of equal first 16 bits once
+    // radix_sort has sorted it on (one pass over the entries for both).  A
+    // suffix shorter than h symbols (padded with zeros) ties only with
+    // suffixes that continue it with the smallest symbol, so it is a proper
+    // prefix of them and sorts first; such short suffixes order among
+    // themselves by length.  They leave the run as single ranks; the rest
+    // share exactly h symbols.
     std::vector<Group> unsorted;
     std::size_t tied = 0;
     const Word pos_mask = (Word{1} << pos_bits) - 1;
+    std::size_t bucket_end = 0;  // the end of the current run of equal first 16 bits
     for (std::size_t head = 0; head < n;) {
+        if (head == bucket_end) {
+            bucket_end = head + 1;
+            while (bucket_end < n && entries[bucket_end] >> 48 == entries[head] >> 48) ++bucket_end;
+            if (bucket_end - head > 1 &&
+                !radix_sort(entries + head, entries + n + head, bucket_end - head, 40, 64 - key_bits, budget))
+                return false;
+        }
         std::size_t tail = head + 1;
-        while (tail < n && (entries[tail] & keep) == (entries[head] & keep)) ++tail;
+        while (tail < bucket_end && (entries[tail] & keep) == (entries[head] & keep)) ++tail;
         if (tail == head + 1) {  // the usual case on random text: a key of its own
             const auto i = static_cast<std::uint32_t>(entries[head] & pos_mask);
             sa[head] = i;
