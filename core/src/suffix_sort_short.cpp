@@ -515,13 +515,14 @@ bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t*
         if (tail - padded > 1) {
             unsorted.push_back({static_cast<std::uint32_t>(padded), static_cast<std::uint32_t>(tail)});
             tied += tail - padded;
+            // Many suffixes alike over the whole key: a periodic text, which
+            // induced sorting handles better than doubling once its fixed
+            // cost is paid off.  Known as soon as the count passes the mark,
+            // before the rest of the entries are sorted and ranked.
+            if (bounded && n >= kTiedCheckFrom && tied > n / 4) return false;
         }
         head = tail;
     }
-    // Many suffixes alike over the whole key: a periodic text, which
-    // induced sorting handles better than doubling once its fixed cost is
-    // paid off.
-    if (bounded && n >= kTiedCheckFrom && tied > n / 4) return false;
     if (!unsorted.empty()) Refiner(n, pos_bits, sa, rank, wide.data()).run(h, unsorted);
     return true;
 }
