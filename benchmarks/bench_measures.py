@@ -9,14 +9,13 @@ factorizations it has to do (the whole sequence, its halves and one surrogate
 per block length, each timed as a factorization of that length).
 """
 import argparse
-import json
-import os
-import subprocess
-import sys
+
+from fresh_process import run_worker
 
 WORKER = r"""
-import json, random, sys, time
+import json, random, sys
 import parsimetrics as pm
+from fresh_process import best
 
 n = int(sys.argv[1])
 rng = random.Random(12345)
@@ -26,14 +25,6 @@ y = bytearray(x)
 for i in rng.sample(range(n), n // 100):
     y[i] ^= 1
 y = bytes(y)
-
-def best(f, repeat=3):
-    times, result = [], None
-    for _ in range(repeat):
-        t = time.perf_counter()
-        result = f()
-        times.append(time.perf_counter() - t)
-    return min(times), result
 
 out = {}
 out["emc"], emc = best(lambda: pm.emc(x))
@@ -48,10 +39,7 @@ print(json.dumps(out))
 
 
 def run(n, threads):
-    env = dict(os.environ, RAYON_NUM_THREADS=str(threads))
-    proc = subprocess.run([sys.executable, "-c", WORKER, str(n)], env=env, check=True,
-                          capture_output=True, text=True)
-    return json.loads(proc.stdout)
+    return run_worker(WORKER, threads, n)
 
 
 def main():

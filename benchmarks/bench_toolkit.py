@@ -15,16 +15,16 @@ once per process.  Parallel ratios mean something only on an idle machine:
 the load average is printed before and after.  --quick divides the sizes by 10.
 """
 import argparse
-import json
 import os
-import subprocess
-import sys
+
+from fresh_process import run_worker
 
 WORKER = r"""
 import json, sys, threading, time
 import numpy as np
 import parsimetrics as pm
 from parsimetrics_tools import many, nid_matrix, profile
+from fresh_process import best
 
 scale = int(sys.argv[2])
 rng = np.random.default_rng(12345)
@@ -32,14 +32,6 @@ batch = [bytes(row) for row in rng.integers(0, 2, (10_000 // scale, 1_000), dtyp
 long = rng.integers(0, 2, 10_000_000 // scale, dtype=np.uint8).tobytes()
 window, step = 10_000, 1_000
 pairs = [rng.integers(0, 2, 200_000 // scale, dtype=np.uint8).tobytes() for _ in range(8)]
-
-def best(f, repeat=3):
-    times, result = [], None
-    for _ in range(repeat):
-        t = time.perf_counter()
-        result = f()
-        times.append(time.perf_counter() - t)
-    return min(times), result
 
 def other_thread_rate(f):
     # Iterations per second of a pure-Python loop in a second thread while f runs.
@@ -80,10 +72,7 @@ print(json.dumps(out))
 
 
 def run(threads, *args):
-    env = dict(os.environ, RAYON_NUM_THREADS=str(threads))
-    proc = subprocess.run([sys.executable, "-c", WORKER, *map(str, args)], env=env, check=True,
-                          capture_output=True, text=True)
-    return json.loads(proc.stdout)
+    return run_worker(WORKER, threads, *args)
 
 
 def load():
