@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <new>
 
 #include "lz76.hpp"
@@ -50,11 +51,163 @@ Sequence shuffled_surrogate(const Sequence& seq, std::uint32_t l, std::uint32_t 
     return shuffled_surrogate(seq, l, swaps, seed, selected_chacha().refill);
 }
 
+namespace {
+
+// Exchanges the non-overlapping blocks of len bytes at a and b, for
+// C <= len <= 2C, with two chunks of C bytes per block, one at each end.
+// Every load comes before every store, so the bytes the two chunks share
+// are written twice with the same value.
+template <std::size_t C>
+inline void exchange_two_chunks(std::uint8_t* a, std::uint8_t* b, std::size_t len) {
+    std::uint8_t a0[C], a1[C], b0[C], b1[C];
+    std::memcpy(a0, a, C);
+    std::memcpy(a1, a + len - C, C);
+    std::memcpy(b0, b, C);
+    std::memcpy(b1, b + len - C, C);
+    std::memcpy(a, b0, C);
+    std::memcpy(a + len - C, b1, C);
+    std::memcpy(b, a0, C);
+    std::memcpy(b + len - C, a1, C);
+}
+
+// Blocks longer than 64 bytes: 32-byte chunks from the front, and the last
+// 32 bytes, loaded before any chunk is stored: the bytes they share with
+// the last front chunk must be read before that chunk overwrites them.
+inline void exchange_long(std::uint8_t* a, std::uint8_t* b, std::size_t len) {
+    constexpr std::size_t C = 32;
+    std::uint8_t a_tail[C], b_tail[C];
+    std::memcpy(a_tail, a + len - C, C);
+    std::memcpy(b_tail, b + len - C, C);
+    for (std::size_t k = 0; k < len - C; k += C) {
+        std::uint8_t ta[C], tb[C];
+        std::memcpy(ta, a + k, C);
+        std::memcpy(tb, b + k, C);
+        std::memcpy(a + k, tb, C);
+        std::memcpy(b + k, ta, C);
+    }
+    std::memcpy(a + len - C, b_tail, C);
+    std::memcpy(b + len - C, a_tail, C);
+}
+
+// The values of rng.uniform_inclusive(0, high), in the order it would return
+// them, worked out a whole generator buffer at a time.  With a range of
+// blocks a little above a power of two, nearly half of all draws are
+// rejected, at random, and a branch per draw then mispredicts about every
+// other time; here each draw is instead appended to the list of values and
+// the list grows by one only when the draw is accepted.
+class UniformDraws {
+public:
+    UniformDraws(SurrogateRng& rng, std::uint64_t high)
+        : rng_(rng), range_(high + 1), zone_((range_ << std::countl_zero(range_)) - 1) {}
+
+    std::uint64_t next() {
+        if (next_ == count_) fill();
+        return values_[next_++];
+    }
+
+private:
+    void fill() {
+        next_ = count_ = 0;
+        do {
+            if (rng_.index >= kChachaBufferWords) rng_.refill();
+            for (std::uint32_t w = rng_.index; w < kChachaBufferWords; w += 2) {
+                const std::uint64_t x = rng_.buffer[w] | (std::uint64_t{rng_.buffer[w + 1]} << 32);
+                const unsigned __int128 product = static_cast<unsigned __int128>(x) * range_;
+                values_[count_] = static_cast<std::uint64_t>(product >> 64);
+                count_ += static_cast<std::uint64_t>(product) <= zone_;
+            }
+            rng_.index = kChachaBufferWords;
+        } while (count_ == 0);
+    }
+
+    SurrogateRng& rng_;
+    const std::uint64_t range_;  // never 0: high is a block index
+    const std::uint64_t zone_;
+    std::array<std::uint64_t, kChachaBufferWords / 2> values_;
+    std::uint32_t next_ = 0, count_ = 0;
+};
+
+// The swaps of swap_random_blocks in batches: the block pairs of a batch are
+// drawn first, then exchanged in order.  The draws come out of the generator
+// in the same order as before and the exchanges happen in the same order, so
+// the result is the same; but the draws no longer wait on the exchanges, and
+// the blocks of a swap a few places ahead are already on their way into the
+// cache when it comes to them.
+template <class Exchange>
+void swap_in_batches(std::uint8_t* symbols, std::uint64_t len, std::uint64_t last_block,
+                     std::uint32_t swaps, SurrogateRng& rng, Exchange exchange) {
+    constexpr std::uint32_t kBatch = 256;
+    constexpr std::uint32_t kAhead = 8;
+    std::array<std::uint64_t, 2 * kBatch> offsets;
+    UniformDraws draws(rng, last_block);
+    for (std::uint32_t done = 0; done < swaps;) {
+        const std::uint32_t count = std::min(kBatch, swaps - done);
+        for (std::uint32_t k = 0; k < count; ++k) {
+            const std::uint64_t i = draws.next();
+            std::uint64_t j;
+            do {
+                j = draws.next();
+            } while (j == i);
+            offsets[2 * k] = i * len;
+            offsets[2 * k + 1] = j * len;
+        }
+        for (std::uint32_t k = 0; k < count; ++k) {
+            if (k + kAhead < count) {
+                for (int side = 0; side < 2; ++side) {
+                    const std::uint8_t* p = symbols + offsets[2 * (k + kAhead) + side];
+                    __builtin_prefetch(p, 1);
+                    __builtin_prefetch(p + len - 1, 1);
+                }
+            }
+            exchange(symbols + offsets[2 * k], symbols + offsets[2 * k + 1], len);
+        }
+        done += count;
+    }
+}
+
+template <std::size_t C>
+void swap_in_batches_by(std::uint8_t* symbols, std::uint64_t len, std::uint64_t last_block,
+                        std::uint32_t swaps, SurrogateRng& rng) {
+    swap_in_batches(symbols, len, last_block, swaps, rng, exchange_two_chunks<C>);
+}
+
+}  // namespace
+
+void shuffle_blocks(Sequence& seq, std::uint32_t l, std::uint32_t swaps, std::uint64_t seed,
+                    ChachaRefill kernel) {
+    SurrogateRng rng = SurrogateRng::from_seed(seed, kernel);
+    const std::uint64_t n = seq.size();
+    const std::uint64_t len = l;
+    // What swap_random_blocks leaves alone, or only draws for, it handles itself.
+    if (n < 11 || len == 0 || n <= len + 1 || (n - len - 1) / len == 0) {
+        swap_random_blocks(seq, l, rng, swaps);
+        return;
+    }
+    const std::uint64_t last_block = (n - len - 1) / len;
+    std::uint8_t* symbols = seq.symbols.data();
+    // One exchange routine per range of lengths, chosen once per surrogate.
+    if (len == 1) {
+        swap_in_batches(symbols, len, last_block, swaps, rng,
+                        [](std::uint8_t* a, std::uint8_t* b, std::size_t) { std::swap(*a, *b); });
+    } else if (len < 4) {
+        swap_in_batches_by<2>(symbols, len, last_block, swaps, rng);
+    } else if (len < 8) {
+        swap_in_batches_by<4>(symbols, len, last_block, swaps, rng);
+    } else if (len < 16) {
+        swap_in_batches_by<8>(symbols, len, last_block, swaps, rng);
+    } else if (len < 32) {
+        swap_in_batches_by<16>(symbols, len, last_block, swaps, rng);
+    } else if (len <= 64) {
+        swap_in_batches_by<32>(symbols, len, last_block, swaps, rng);
+    } else {
+        swap_in_batches(symbols, len, last_block, swaps, rng, exchange_long);
+    }
+}
+
 Sequence shuffled_surrogate(const Sequence& seq, std::uint32_t l, std::uint32_t swaps,
                             std::uint64_t seed, ChachaRefill kernel) {
     Sequence copy = seq;
-    SurrogateRng rng = SurrogateRng::from_seed(seed, kernel);
-    swap_random_blocks(copy, l, rng, swaps);
+    shuffle_blocks(copy, l, swaps, seed, kernel);
     return copy;
 }
 
@@ -105,15 +258,24 @@ SurrogateComplexities surrogate_complexities(const Sequence& seq, const Analysis
 
     const std::uint64_t hash = content_hash(seq);
     const auto swaps = static_cast<std::uint32_t>(n / 2);
-    PerWorker<FactorizationWorkspace> scratch;
+    // Each worker shuffles its surrogates in one buffer of its own.
+    struct Scratch {
+        FactorizationWorkspace workspace;
+        Sequence surrogate;
+    };
+    PerWorker<Scratch> scratch;
     const std::vector<std::uint32_t> counts =
         parallel_map(1, static_cast<std::int64_t>(m), [&](std::int64_t index) -> std::uint32_t {
             const auto l = static_cast<std::uint64_t>(index);
             // No swap moves a symbol: the surrogate is the input itself.
             if (n <= 2 * l || n <= 10) return input_count;
-            const Sequence surrogate =
-                shuffled_surrogate(seq, static_cast<std::uint32_t>(l), swaps, block_seed(hash, l));
-            return factor_count(surrogate, scratch.local());
+            Scratch* local = scratch.local();
+            Sequence own;
+            Sequence& surrogate = local ? local->surrogate : own;
+            surrogate.symbols.assign(seq.symbols.begin(), seq.symbols.end());
+            surrogate.alphabet_size = seq.alphabet_size;
+            shuffle_blocks(surrogate, static_cast<std::uint32_t>(l), swaps, block_seed(hash, l));
+            return factor_count(surrogate, local ? &local->workspace : nullptr);
         });
     std::copy(counts.begin(), counts.end(), out.complexities.begin() + 1);
     return out;

@@ -76,6 +76,11 @@ struct SurrogateRng {
     void refill();
 };
 
+// In place, what swap_random_blocks(seq, l, rng, swaps) does with a generator
+// rng seeded by `seed`, byte for byte, but faster.
+void shuffle_blocks(Sequence& seq, std::uint32_t l, std::uint32_t swaps, std::uint64_t seed,
+                    ChachaRefill kernel = selected_chacha().refill);
+
 // A copy of seq (its alphabet size carried over, not detected again) on which
 // swap_random_blocks has run `swaps` times with one generator seeded by
 // `seed`.  The input is left untouched.

@@ -235,6 +235,32 @@ TEST(ShuffledSurrogate, MovesWholeBlocksAndKeepsTheTail) {
     }
 }
 
+// The batched shuffle against the plain one step by step, for every block
+// length with its own exchange routine (and the edges between them), lengths
+// with and without a tail, swap counts around the batch size, and the inputs
+// the plain one leaves alone or only draws for.
+TEST(ShuffleBlocks, MatchesSwapRandomBlocks) {
+    std::mt19937_64 random(12);
+    std::vector<std::uint32_t> lengths;
+    for (std::uint32_t l = 1; l <= 66; ++l) lengths.push_back(l);
+    for (std::uint32_t l : {95u, 96u, 97u, 127u, 128u, 129u, 1000u}) lengths.push_back(l);
+    for (std::uint32_t l : lengths) {
+        for (std::size_t n : {std::size_t{10}, std::size_t{l} + 1, 2 * std::size_t{l},
+                              2 * std::size_t{l} + 2, 11 + random() % (40 * l)}) {
+            for (std::uint32_t swaps : {0u, 1u, 255u, 513u}) {
+                const Sequence original = from_bytes(seeded_text(n, 256, random()));
+                const std::uint64_t seed = random();
+                Sequence want = original;
+                auto rng = SurrogateRng::from_seed(seed);
+                swap_random_blocks(want, l, rng, swaps);
+                Sequence got = original;
+                shuffle_blocks(got, l, swaps, seed);
+                ASSERT_EQ(got.symbols, want.symbols) << "n = " << n << ", l = " << l << ", swaps = " << swaps;
+            }
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Automatic block size: both ends of every range of lengths.
 
