@@ -107,7 +107,7 @@ void sorters(std::size_t max_n) {
                 g_sink = g_sink + static_cast<std::uint64_t>(lib[0]);
             });
             const double t_induced = ns_per_symbol(pool, [&](const Text& t) {
-                parsimetrics::sort_by_induction(t.data(), n, sa.data());
+                parsimetrics::sort_by_induction(t.data(), n, sa.data(), rank.data());
                 g_sink = g_sink + sa[0];
             });
             std::printf(" %5.1f(%5.1f)/%5.1f=%5.2f", t_short, t_induced, t_lib, t_short / t_lib);

@@ -16,7 +16,7 @@ void sort_suffixes(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, s
     if (n < kLibrarySortThreshold) {
         if (sort_by_prefix_keys(text, n, sa, rank, wide, true)) return;
         if (n < kInductionAnyAlphabetThreshold || detect_alphabet(text, n) <= kInductionLargestAlphabet) {
-            sort_by_induction(text, n, sa);
+            sort_by_induction(text, n, sa, rank);
             return;
         }
     }

@@ -346,95 +346,185 @@ private:
 
 // Induced sorting (SA-IS, Nong, Zhang and Chan) of s[0, n) over symbols
 // 0 .. k - 1, as if followed by a sentinel below every symbol: linear time
-// whatever the text, which is what repetitive texts need.  Reduced problems
-// are sorted the same way in sa's first half, their text in its second.
-template <class Symbol>
-void induced_sort(const Symbol* s, std::uint32_t* sa, std::size_t n, std::size_t k) {
-    constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
-    if (n == 0) return;
-    // S-type: smaller than the suffix after it.  The last suffix is L-type
-    // (greater than the sentinel).
-    std::vector<std::uint8_t> small(n);
-    small[n - 1] = 0;
-    for (std::size_t i = n - 1; i-- > 0;) small[i] = s[i] < s[i + 1] || (s[i] == s[i + 1] && small[i + 1]);
-    auto leftmost_small = [&](std::size_t i) { return i > 0 && small[i] && !small[i - 1]; };
+// whatever the text, which is what repetitive texts need.
+//
+// A suffix is S-type when it is smaller than the one after it, L-type
+// otherwise (the last one is L-type, being greater than the sentinel);
+// leftmost-small (LMS) when S-type after an L-type one.  No array of types
+// is kept: a suffix j placed while inducing is known to be L-type (or
+// S-type), and then the type of j - 1 follows from s[j - 1] against s[j]
+// alone.  That type is recorded in the entry itself when it is placed, so
+// that each pass knows without looking again which entries to induce from.
+//
+// Working memory is sa itself (the reduced problem sorts in its first m
+// entries, its text in its last m) and 2k counters per level.
+namespace induction {
 
-    std::vector<std::uint32_t> count(k, 0), bucket(k);
-    for (std::size_t i = 0; i < n; ++i) ++count[s[i]];
-    auto heads = [&] {
-        std::uint32_t sum = 0;
-        for (std::size_t c = 0; c < k; ++c) bucket[c] = sum, sum += count[c];
-    };
-    auto tails = [&] {
-        std::uint32_t sum = 0;
-        for (std::size_t c = 0; c < k; ++c) sum += count[c], bucket[c] = sum;
-    };
-    // From the leftmost-small suffixes at their buckets' ends: the L-type
-    // suffixes left to right (the sentinel first, so n - 1 leads), then the
-    // S-type ones right to left.
-    auto induce = [&] {
-        heads();
-        sa[bucket[s[n - 1]]++] = static_cast<std::uint32_t>(n - 1);
-        for (std::size_t r = 0; r < n; ++r) {
-            const std::uint32_t j = sa[r];
-            if (j != kEmpty && j > 0 && !small[j - 1]) sa[bucket[s[j - 1]]++] = j - 1;
-        }
-        tails();
-        for (std::size_t r = n; r-- > 0;) {
-            const std::uint32_t j = sa[r];
-            if (j != kEmpty && j > 0 && small[j - 1]) sa[--bucket[s[j - 1]]] = j - 1;
-        }
-    };
+using Index = std::uint32_t;
+// Entries placed by the first pass over the L-type suffixes with a
+// complement (negative as signed) are skipped by it; the entries it scans
+// it complements, so that the pass over the S-type suffixes induces from
+// exactly those it skipped.
+constexpr Index kSign = Index{1} << 31;
+// LMS suffixes found while sorting the LMS substrings, kept for compacting.
+constexpr Index kLms = Index{1} << 30;
 
-    // Sort the leftmost-small substrings (from one such position to the next).
-    std::fill(sa, sa + n, kEmpty);
-    tails();
-    for (std::size_t i = n - 1; i > 0; --i)
-        if (leftmost_small(i)) sa[--bucket[s[i]]] = static_cast<std::uint32_t>(i);
-    induce();
-    std::size_t m = 0;
-    for (std::size_t r = 0; r < n; ++r)
-        if (leftmost_small(sa[r])) sa[m++] = sa[r];
+bool is_positive(Index v) { return static_cast<std::int32_t>(v) > 0; }
 
-    // Name them by rank, equal substrings alike; the one that runs into the
-    // sentinel equals no other.  Positions are at least two apart, so the
-    // name of position j fits at m + j / 2.
-    auto same_substring = [&](std::size_t a, std::size_t b) {
-        for (std::size_t d = 0;; ++d) {
-            if (a + d == n || b + d == n) return false;
-            if (s[a + d] != s[b + d] || small[a + d] != small[b + d]) return false;
-            if (d > 0 && leftmost_small(a + d)) return true;
-        }
-    };
-    std::fill(sa + m, sa + n, kEmpty);
-    std::uint32_t names = 0;
-    for (std::size_t r = 0; r < m; ++r) {
-        if (r == 0 || !same_substring(sa[r - 1], sa[r])) ++names;
-        sa[m + sa[r] / 2] = names - 1;
+// Calls f(p) for every LMS position p, from the last to the first.
+template <class Symbol, class F>
+void for_each_lms_descending(const Symbol* s, std::size_t n, F&& f) {
+    bool next_small = false;  // the last suffix is L-type
+    for (std::size_t i = n - 1; i-- > 0;) {
+        const bool small = s[i] < s[i + 1] || (s[i] == s[i + 1] && next_small);
+        if (!small && next_small) f(static_cast<Index>(i + 1));
+        next_small = small;
     }
-    std::uint32_t* reduced = sa + n - m;
-    for (std::size_t i = n, t = n; i-- > m;)
-        if (sa[i] != kEmpty) sa[--t] = sa[i];
-
-    // The order of the suffixes of the reduced text is the order of the
-    // leftmost-small suffixes.
-    if (names < m) {
-        induced_sort(reduced, sa, m, names);
-    } else {
-        for (std::size_t i = 0; i < m; ++i) sa[reduced[i]] = static_cast<std::uint32_t>(i);
-    }
-    for (std::size_t i = 1, t = 0; i < n; ++i)
-        if (leftmost_small(i)) reduced[t++] = static_cast<std::uint32_t>(i);
-    for (std::size_t r = 0; r < m; ++r) sa[r] = reduced[sa[r]];
-    std::fill(sa + m, sa + n, kEmpty);
-    tails();
-    for (std::size_t r = m; r-- > 0;) {
-        const std::uint32_t j = sa[r];
-        sa[r] = kEmpty;
-        sa[--bucket[s[j]]] = j;
-    }
-    induce();
 }
+
+// Starts (heads) or ends (tails) of the buckets of symbols lo .. hi - 1.
+void heads(const Index* count, Index* bucket, Index lo, Index hi) {
+    Index sum = 0;
+    for (Index c = lo; c < hi; ++c) bucket[c] = sum, sum += count[c];
+}
+void tails(const Index* count, Index* bucket, Index lo, Index hi) {
+    Index sum = 0;
+    for (Index c = lo; c < hi; ++c) sum += count[c], bucket[c] = sum;
+}
+
+// The L-type suffixes, left to right, from the LMS suffixes placed in sa
+// (the sentinel's predecessor n - 1 first).  Entry j whose predecessor is
+// S-type is placed complemented.
+template <class Symbol>
+void induce_large(const Symbol* s, Index* sa, std::size_t n, Index* bucket) {
+    auto place = [&](Index j) {
+        const Symbol c = s[j];
+        const Index before = j > 0 ? j - 1 : 0;  // j = 0 compares with itself: not smaller
+        sa[bucket[c]++] = s[before] < c ? ~j : j;
+    };
+    place(static_cast<Index>(n - 1));
+    for (std::size_t r = 0; r < n; ++r) {
+        const Index v = sa[r];
+        sa[r] = ~v;
+        if (is_positive(v)) place(v - 1);
+    }
+}
+
+// The S-type suffixes, right to left, from the entries induce_large left
+// positive.  When sorting LMS substrings (kFinal false), the LMS suffixes
+// are placed marked with kLms and the entries skipped stay as they are;
+// otherwise an LMS suffix is placed complemented and every entry ends as
+// its position.
+template <bool kFinal, class Symbol>
+void induce_small(const Symbol* s, Index* sa, std::size_t n, Index* bucket) {
+    for (std::size_t r = n; r-- > 0;) {
+        const Index v = sa[r];
+        if (kFinal ? is_positive(v) : v - 1 < kLms - 1) {
+            const Index j = v - 1;
+            const Symbol c = s[j];
+            // j = 0 compares with itself: not LMS, though nothing precedes
+            // it either, which the final pass marks as it marks LMS ones.
+            const bool lms = (kFinal && j == 0) || s[j - (j > 0)] > c;
+            sa[--bucket[c]] = lms ? (kFinal ? ~j : (j | kLms)) : j;
+        } else if (kFinal) {
+            sa[r] = ~v;
+        }
+    }
+}
+
+// Sorts the suffixes of s[0, n) into sa[0, n); `count` and `bucket` hold k
+// counters each and `scratch` at least n for the levels below (which reuse
+// it for theirs, so after one returns this level counts again when its
+// counters live there).
+template <class Symbol>
+void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count, Index* bucket, Index* scratch,
+                bool counters_in_scratch) {
+    if (n == 0) return;
+    Index lo = 0, hi = k;  // the symbols that occur lie in [lo, hi)
+    auto count_symbols = [&] {
+        std::fill(count, count + k, 0);
+        for (std::size_t i = 0; i < n; ++i) ++count[s[i]];
+        while (count[lo] == 0) ++lo;
+        while (count[hi - 1] == 0) --hi;
+    };
+    count_symbols();
+
+    // LMS suffixes at the ends of their buckets, counted.
+    std::fill(sa, sa + n, 0);
+    tails(count, bucket, lo, hi);
+    std::size_t m = 0;
+    for_each_lms_descending(s, n, [&](Index p) {
+        sa[--bucket[s[p]]] = p;
+        ++m;
+    });
+
+    if (m > 0) {
+        // Induced from them in any order, the LMS suffixes come out sorted
+        // by their LMS substrings (from one LMS position to the next).
+        heads(count, bucket, lo, hi);
+        induce_large(s, sa, n, bucket);
+        tails(count, bucket, lo, hi);
+        induce_small<false>(s, sa, n, bucket);
+        std::size_t sorted = 0;
+        for (std::size_t r = 0; r < n; ++r) {
+            const Index v = sa[r];
+            sa[sorted] = v & (kLms - 1);
+            sorted += v >> 30 == 1;
+        }
+
+        // Name the substrings by rank, equal ones alike.  Positions are at
+        // least two apart, so the length of the substring at p, then its
+        // name, fits at m + p / 2; the last substring runs into the
+        // sentinel and equals no other, which a length no other can have
+        // says.
+        std::fill(sa + m, sa + n, 0);
+        Index next = 0;
+        for_each_lms_descending(s, n, [&](Index p) {
+            sa[m + p / 2] = next == 0 ? static_cast<Index>(n) : next - p + 1;
+            next = p;
+        });
+        Index names = 0, previous = 0, previous_length = 0;
+        for (std::size_t r = 0; r < m; ++r) {
+            const Index p = sa[r];
+            const Index length = sa[m + p / 2];
+            if (length != previous_length || !std::equal(s + p, s + p + length, s + previous)) ++names;
+            previous = p;
+            previous_length = length;
+            sa[m + p / 2] = names;  // from 1, 0 being no LMS position
+        }
+        // The reduced text: the names in text order, at the end of sa.
+        Index* reduced = sa + n - m;
+        for (std::size_t i = n, t = n; i-- > m;)
+            if (sa[i] != 0) sa[--t] = sa[i] - 1;
+
+        // The order of its suffixes is the order of the LMS suffixes.
+        if (names < m) {
+            sort_level(reduced, sa, m, names, scratch, scratch + names, scratch, true);
+            if (counters_in_scratch) count_symbols();
+        } else {
+            for (std::size_t i = 0; i < m; ++i) sa[reduced[i]] = static_cast<Index>(i);
+        }
+        std::size_t t = n;
+        for_each_lms_descending(s, n, [&](Index p) { sa[--t] = p; });
+        for (std::size_t r = 0; r < m; ++r) sa[r] = reduced[sa[r]];
+
+        // Sorted LMS suffixes at the ends of their buckets (each one's place
+        // is at or after its rank among them, so none is overwritten).
+        std::fill(sa + m, sa + n, 0);
+        tails(count, bucket, lo, hi);
+        for (std::size_t r = m; r-- > 0;) {
+            const Index j = sa[r];
+            sa[r] = 0;
+            sa[--bucket[s[j]]] = j;
+        }
+    }
+    heads(count, bucket, lo, hi);
+    induce_large(s, sa, n, bucket);
+    tails(count, bucket, lo, hi);
+    induce_small<true>(s, sa, n, bucket);
+}
+
+}  // namespace induction
 
 }  // namespace
 
@@ -527,13 +617,11 @@ bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t*
     return true;
 }
 
-void sort_by_induction(const std::uint8_t* text, std::size_t n, std::uint32_t* sa) {
-    // On the symbols renumbered in order, so that every pass over the
-    // buckets covers only the symbols that occur.
-    const Alphabet alphabet(text, n);
-    std::vector<std::uint8_t> packed(n);
-    for (std::size_t i = 0; i < n; ++i) packed[i] = alphabet.code[text[i]];
-    induced_sort(packed.data(), sa, n, alphabet.size);
+void sort_by_induction(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* work) {
+    // Bytes as they are: the buckets of the symbols that do not occur cost
+    // nothing beyond their counters.
+    std::array<std::uint32_t, 256> count, bucket;
+    induction::sort_level(text, sa, n, 256, count.data(), bucket.data(), work, false);
 }
 
 }  // namespace parsimetrics

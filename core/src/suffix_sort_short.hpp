@@ -13,9 +13,9 @@ namespace parsimetrics {
 // 64-bit working entries of the short-text sorter.
 using WideWorkArray = std::vector<std::uint64_t, WorkAllocator<std::uint64_t>>;
 
-// Both write the suffix array of text[0, n) into sa[0, n) for any n below
-// 2^31; the dispatch in suffix_array.cpp uses them where they beat the
-// library.
+// Both write the suffix array of text[0, n) into sa[0, n) (the keys for
+// any n below 2^31, induction below 2^30); the dispatch in suffix_array.cpp
+// uses them where they beat the library.
 
 // A 64-bit word per suffix holding its first symbols (as many as fit
 // beside its position), radix sorted, ties refined by doubling, with
@@ -26,7 +26,8 @@ bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t*
                          WideWorkArray& wide, bool bounded);
 
 // Induced sorting: linear in n whatever the text, slower than the prefix
-// keys on random text and faster on repetitive text.
-void sort_by_induction(const std::uint8_t* text, std::size_t n, std::uint32_t* sa);
+// keys on random text and faster on repetitive text, with work[0, n) as
+// working space.
+void sort_by_induction(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* work);
 
 }  // namespace parsimetrics

@@ -58,7 +58,7 @@ TEST(SuffixSorters, AgreeWithTheLibrary) {
         if (pm::sort_by_prefix_keys(text, n, sa.data(), rank.data(), wide, true)) {
             ASSERT_EQ(sa, want) << "bounded prefix keys, input " << pm::show(t);
         }
-        pm::sort_by_induction(text, n, sa.data());
+        pm::sort_by_induction(text, n, sa.data(), rank.data());
         ASSERT_EQ(sa, want) << "induction, input " << pm::show(t);
         pm::sort_suffixes(text, n, sa.data(), rank.data(), wide);
         ASSERT_EQ(sa, want) << "dispatch, input " << pm::show(t);
