@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include "error.hpp"
@@ -52,6 +53,17 @@ inline std::size_t match_length(const std::uint8_t* text, std::size_t n, std::si
     while (x + k < n && text[x + k] == text[c + k]) ++k;
     return k;
 }
+
+// Texts shorter than kScanWalkBelow, of at most kScanWalkLargestAlphabet
+// symbols, are walked by scanning the suffix array (scan_factors), which gives
+// up after reading kScanBudgetPerSymbol entries per symbol.  A scan crosses
+// about n / b entries at factor start b, so the walk reads some 2 ln(k)
+// entries per symbol over k symbols: from about 32 symbols on (factors of one
+// or two symbols) that costs more than the list walk; on long texts the
+// random accesses of the scans catch up with it (benchmarks/bench_sort).
+constexpr std::size_t kScanWalkBelow = std::size_t{1} << 17;
+constexpr std::uint32_t kScanWalkLargestAlphabet = 16;
+constexpr std::size_t kScanBudgetPerSymbol = 16;
 
 struct WalkEnd {
     std::size_t boundaries;  // m, counting the leading 0 and 1
@@ -114,14 +126,109 @@ WalkEnd walk_factors(const std::uint8_t* text, std::size_t n, std::uint32_t* suc
     return {count, b};
 }
 
+// Scans of the suffix array for the nearest start below b, a few entries
+// one by one (most scans end there), then eight at a time: a block's
+// comparisons have no branch between them and compile to vector
+// instructions.
+constexpr std::size_t kScanBlock = 8;
+
+inline std::uint32_t starts_below(const std::uint32_t* block, std::uint32_t b) {
+    std::uint32_t mask = 0;
+    for (std::size_t k = 0; k < kScanBlock; ++k) mask |= std::uint32_t{block[k] < b} << k;
+    return mask;
+}
+
+// The first rank in [from, n) whose start is below b, or n.
+inline std::size_t first_start_below(const std::uint32_t* sa, std::size_t from, std::size_t n, std::uint32_t b) {
+    std::size_t i = from;
+    for (const std::size_t until = std::min(n, from + 4); i < until; ++i)
+        if (sa[i] < b) return i;
+    for (; i + kScanBlock <= n; i += kScanBlock)
+        if (const std::uint32_t mask = starts_below(sa + i, b)) return i + static_cast<std::size_t>(std::countr_zero(mask));
+    for (; i < n; ++i)
+        if (sa[i] < b) return i;
+    return n;
+}
+
+// One past the last rank below `until` whose start is below b, or 0.
+inline std::size_t end_of_start_below(const std::uint32_t* sa, std::size_t until, std::uint32_t b) {
+    std::size_t i = until;
+    for (const std::size_t from = until > 4 ? until - 4 : 0; i > from; --i)
+        if (sa[i - 1] < b) return i;
+    for (; i >= kScanBlock; i -= kScanBlock)
+        if (const std::uint32_t mask = starts_below(sa + i - kScanBlock, b))
+            return i - kScanBlock + static_cast<std::size_t>(std::bit_width(mask));
+    for (; i > 0; --i)
+        if (sa[i - 1] < b) return i;
+    return 0;
+}
+
+// The same walk without the previous smaller starts or the list, for short
+// texts: at a factor start b, its neighbours among earlier positions are
+// found in the suffix array itself, scanning from b's rank outwards to the
+// nearest start below b on each side.  On typical text such a scan is short
+// (about n / b entries), and only factor starts pay for it, while the
+// previous-smaller pass and the list touch every position with a branch the
+// processor mispredicts.  While b is small the b earlier ranks are read
+// instead, whichever is shorter.  Adversarial text could make scans long: past
+// `budget` entries read in all the walk gives up (nullopt) and the caller
+// takes the general path.  With kRecord boundary b(k+1) goes to out[k].
+template <bool kRecord>
+std::optional<WalkEnd> scan_factors(const std::uint8_t* text, std::size_t n, const std::uint32_t* sa,
+                                    const std::uint32_t* rank, std::size_t budget, std::uint32_t* out) {
+    if constexpr (kRecord) out[0] = 1;
+    if (n == 1) return WalkEnd{2, 1};
+    // Below this factor start the earlier ranks are fewer than the entries a
+    // scan expects to cross (about n / b).
+    std::size_t direct_below = 1;
+    while (direct_below * direct_below < n) direct_below *= 2;
+    std::size_t b = 1, count = 2;
+    for (;;) {
+        const std::uint32_t r = rank[b];
+        std::size_t p = n, q = n;  // n: none
+        if (b < direct_below) {
+            std::uint32_t below = 0, above = static_cast<std::uint32_t>(n);  // ranks + 1 / ranks
+            for (std::size_t j = 0; j < b; ++j) {
+                const std::uint32_t rj = rank[j];
+                below = std::max(below, rj < r ? rj + 1 : 0u);
+                above = std::min(above, rj > r ? rj : static_cast<std::uint32_t>(n));
+            }
+            if (below != 0) p = sa[below - 1];
+            if (above != n) q = sa[above];
+            if (budget < b) return std::nullopt;
+            budget -= b;
+        } else {
+            const std::size_t lo = end_of_start_below(sa, r, static_cast<std::uint32_t>(b));
+            const std::size_t hi = first_start_below(sa, r + 1, n, static_cast<std::uint32_t>(b));
+            const std::size_t crossed = (r - lo) + (hi - r);
+            if (budget < crossed) return std::nullopt;
+            budget -= crossed;
+            if (lo > 0) p = sa[lo - 1];
+            if (hi < n) q = sa[hi];
+        }
+        const std::size_t lp = p < n ? match_length(text, n, b, p) : 0;
+        const std::size_t lq = q < n ? match_length(text, n, b, q) : 0;
+        b += std::max(lp, lq) + 1;
+        if constexpr (kRecord) out[count - 1] = static_cast<std::uint32_t>(b);
+        ++count;
+        if (b >= n) break;
+    }
+    return WalkEnd{count, b};
+}
+
 std::uint32_t count_from_end(const WalkEnd& end, std::size_t n) {
     return counted_factors(end.boundaries, end.last, n);
 }
 
-// Suffix array, previous smaller starts, walk.  Leaves the recorded
-// boundaries (if any) in ws.boundaries()[0, m - 1).
+struct Walked {
+    WalkEnd end;
+    const std::uint32_t* recorded;  // with kRecord: the boundaries after 0, m - 1 of them
+};
+
+// Suffix array, then the scan walk on short texts, or the previous smaller
+// starts and the list walk.
 template <bool kRecord>
-WalkEnd run_factorization(const Sequence& seq, FactorizationWorkspace& ws) {
+Walked run_factorization(const Sequence& seq, FactorizationWorkspace& ws) {
     const std::size_t n = seq.size();
     check_text_length(n);
     // Cleared first: growing a workspace copies nothing stale.
@@ -130,8 +237,21 @@ WalkEnd run_factorization(const Sequence& seq, FactorizationWorkspace& ws) {
     ws.second.clear();
     ws.second.resize(n);
     sort_suffixes(seq.data(), n, ws.suffix_array(), ws.sort_ranks(), ws.wide);
+    if (n < kScanWalkBelow && seq.alphabet_size <= kScanWalkLargestAlphabet) {
+        const std::uint32_t* sa = ws.suffix_array();
+        std::uint32_t* rank = ws.sort_ranks();
+        for (std::size_t r = 0; r < n; ++r) rank[sa[r]] = static_cast<std::uint32_t>(r);
+        if constexpr (kRecord) {
+            ws.third.clear();
+            ws.third.resize(n + 1);
+        }
+        if (const auto end = scan_factors<kRecord>(seq.data(), n, sa, rank, kScanBudgetPerSymbol * n,
+                                                   ws.short_boundaries()))
+            return {*end, ws.short_boundaries()};
+    }
     build_previous_smaller_starts(ws.first.data(), n, ws.previous_smaller_starts());
-    return walk_factors<kRecord>(seq.data(), n, ws.successor_links(), ws.previous_smaller_starts());
+    return {walk_factors<kRecord>(seq.data(), n, ws.successor_links(), ws.previous_smaller_starts()),
+            ws.boundaries()};
 }
 
 double epsilon_of(const Sequence& seq, const AnalysisOptions& options) {
@@ -156,18 +276,18 @@ FactorizationResult factorize(const Sequence& seq, const AnalysisOptions& option
                               FactorizationWorkspace& workspace) {
     const std::size_t n = seq.size();
     if (n == 0) return {};
-    const WalkEnd end = run_factorization<true>(seq, workspace);
-    return result_from(end, workspace.boundaries(), n, epsilon_of(seq, options));
+    const Walked walked = run_factorization<true>(seq, workspace);
+    return result_from(walked.end, walked.recorded, n, epsilon_of(seq, options));
 }
 
 FactorizationResult factorize(const Sequence& seq, const AnalysisOptions& options) {
     const std::size_t n = seq.size();
     if (n == 0) return {};
     FactorizationWorkspace workspace;
-    const WalkEnd end = run_factorization<true>(seq, workspace);
+    const Walked walked = run_factorization<true>(seq, workspace);
     // The list is no longer needed: release it before the boundaries are copied.
     WorkArray().swap(workspace.first);
-    return result_from(end, workspace.boundaries(), n, epsilon_of(seq, options));
+    return result_from(walked.end, walked.recorded, n, epsilon_of(seq, options));
 }
 
 FactorizationResult constant_result(std::size_t n) {
@@ -183,7 +303,7 @@ FactorizationResult constant_result(std::size_t n) {
 
 std::uint32_t factor_count(const Sequence& seq, FactorizationWorkspace& workspace) {
     if (is_constant(seq)) return 1;
-    return count_from_end(run_factorization<false>(seq, workspace), seq.size());
+    return count_from_end(run_factorization<false>(seq, workspace).end, seq.size());
 }
 
 std::uint32_t factor_count(const Sequence& seq) {

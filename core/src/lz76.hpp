@@ -28,9 +28,13 @@ struct FactorizationResult {
 //   suffix sort              suffix array in [1, n + 1)     ranks (short texts)
 //   previous smaller starts  stack in the slots read so far previous smaller starts
 //   boundary walk            successor links, head at [n]   boundaries as found
+//
+// Short texts walk the suffix array instead (first: suffix array, second:
+// ranks) and put their boundaries in `third`.
 struct FactorizationWorkspace {
     WorkArray first;
     WorkArray second;
+    WorkArray third;
     // Keys and chain lengths while a short text is suffix sorted (2n
     // entries); long texts leave it empty.
     WideWorkArray wide;
@@ -40,6 +44,7 @@ struct FactorizationWorkspace {
     std::uint32_t* previous_smaller_starts() { return second.data(); }
     std::uint32_t* successor_links() { return first.data(); }
     const std::uint32_t* boundaries() const { return second.data(); }
+    std::uint32_t* short_boundaries() { return third.data(); }
 };
 
 // The factorization with no shortcut for constant input (callers apply one):

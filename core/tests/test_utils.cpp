@@ -188,7 +188,7 @@ std::string thue_morse(std::size_t n) {
 
 std::vector<std::string> input_families(std::size_t n, std::mt19937_64& rng) {
     std::vector<std::string> inputs;
-    for (unsigned sigma : {1u, 2u, 3u, 4u, 26u, 256u}) inputs.push_back(random_text(n, sigma, rng));
+    for (unsigned sigma : {1u, 2u, 3u, 4u, 16u, 17u, 26u, 256u}) inputs.push_back(random_text(n, sigma, rng));
     for (std::size_t period : {1, 2, 3, 7, 64, 101, 700}) {
         inputs.push_back(near_periodic(n, period, 2, 0, rng));
         inputs.push_back(near_periodic(n, period, 4, 3, rng));
