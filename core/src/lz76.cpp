@@ -7,6 +7,10 @@
 #include <optional>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "error.hpp"
 #include "lpf.hpp"
 #include "suffix_array.hpp"
@@ -126,23 +130,30 @@ WalkEnd walk_factors(const std::uint8_t* text, std::size_t n, std::uint32_t* suc
     return {count, b};
 }
 
-// Scans of the suffix array for the nearest start below b, a few entries
-// one by one (most scans end there), then eight at a time: a block's
-// comparisons have no branch between them and compile to vector
-// instructions.
+// Scans of the suffix array for the nearest start below b, eight entries at
+// a time: one comparison of the whole block and one branch, where an entry at
+// a time would mispredict the exit of most scans (they end within a block).
 constexpr std::size_t kScanBlock = 8;
 
+// Bit k set when block[k] < b.  Starts are below 2^31, so signed comparison
+// serves.
 inline std::uint32_t starts_below(const std::uint32_t* block, std::uint32_t b) {
+#if defined(__SSE2__)
+    const __m128i limit = _mm_set1_epi32(static_cast<int>(b));
+    const __m128i low = _mm_cmplt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block)), limit);
+    const __m128i high = _mm_cmplt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 4)), limit);
+    return static_cast<std::uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(low)) |
+                                      (_mm_movemask_ps(_mm_castsi128_ps(high)) << 4));
+#else
     std::uint32_t mask = 0;
     for (std::size_t k = 0; k < kScanBlock; ++k) mask |= std::uint32_t{block[k] < b} << k;
     return mask;
+#endif
 }
 
 // The first rank in [from, n) whose start is below b, or n.
 inline std::size_t first_start_below(const std::uint32_t* sa, std::size_t from, std::size_t n, std::uint32_t b) {
     std::size_t i = from;
-    for (const std::size_t until = std::min(n, from + 4); i < until; ++i)
-        if (sa[i] < b) return i;
     for (; i + kScanBlock <= n; i += kScanBlock)
         if (const std::uint32_t mask = starts_below(sa + i, b)) return i + static_cast<std::size_t>(std::countr_zero(mask));
     for (; i < n; ++i)
@@ -153,8 +164,6 @@ inline std::size_t first_start_below(const std::uint32_t* sa, std::size_t from, 
 // One past the last rank below `until` whose start is below b, or 0.
 inline std::size_t end_of_start_below(const std::uint32_t* sa, std::size_t until, std::uint32_t b) {
     std::size_t i = until;
-    for (const std::size_t from = until > 4 ? until - 4 : 0; i > from; --i)
-        if (sa[i - 1] < b) return i;
     for (; i >= kScanBlock; i -= kScanBlock)
         if (const std::uint32_t mask = starts_below(sa + i - kScanBlock, b))
             return i - kScanBlock + static_cast<std::size_t>(std::bit_width(mask));
