@@ -28,6 +28,23 @@ std::size_t key_budget(std::size_t n) {
 }
 constexpr std::size_t kUnbounded = SIZE_MAX;
 
+// Adds to count[0, 256) how often each byte byte_of(i), i < m, occurs.
+// Long ranges count in four tables, so that runs of equal bytes (common in
+// repetitive text) do not wait on one counter.
+template <class ByteOf>
+void count_bytes(std::size_t m, ByteOf byte_of, std::uint32_t* count) {
+    std::size_t i = 0;
+    if (m >= kFourTablesFrom) {
+        std::array<std::array<std::uint32_t, 256>, 3> more{};
+        for (; i + 4 <= m; i += 4) {
+            ++count[byte_of(i)];
+            for (std::size_t u = 1; u < 4; ++u) ++more[u - 1][byte_of(i + u)];
+        }
+        for (std::size_t d = 0; d < 256; ++d) count[d] += more[0][d] + more[1][d] + more[2][d];
+    }
+    for (; i < m; ++i) ++count[byte_of(i)];
+}
+
 void insertion_sort(Word* a, std::size_t m) {
     for (std::size_t i = 1; i < m; ++i) {
         const Word v = a[i];
@@ -61,21 +78,8 @@ bool radix_sort(Word* a, Word* b, std::size_t m, unsigned shift, unsigned low, s
             if (budget < m + kPassOverhead) return false;
             budget -= m + kPassOverhead;
         }
-        // Long ranges count in four tables, so that runs of equal bytes
-        // (common in repetitive text) do not wait on one counter.
         std::array<std::uint32_t, 256> end{};
-        if (m < kFourTablesFrom) {
-            for (std::size_t i = 0; i < m; ++i) ++end[(a[i] >> shift) & 0xFF];
-        } else {
-            std::array<std::array<std::uint32_t, 256>, 3> other_counts{};
-            std::size_t i = 0;
-            for (; i + 4 <= m; i += 4) {
-                ++end[(a[i] >> shift) & 0xFF];
-                for (std::size_t u = 1; u < 4; ++u) ++other_counts[u - 1][(a[i + u] >> shift) & 0xFF];
-            }
-            for (; i < m; ++i) ++end[(a[i] >> shift) & 0xFF];
-            for (std::size_t d = 0; d < 256; ++d) end[d] += other_counts[0][d] + other_counts[1][d] + other_counts[2][d];
-        }
+        count_bytes(m, [&](std::size_t i) { return (a[i] >> shift) & 0xFF; }, end.data());
         const bool more = shift > low;
         const unsigned next = shift >= 8 ? shift - 8 : 0;
         // A first byte shared by most suffixes (long runs, short periods):
@@ -443,7 +447,11 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
     Index lo = 0, hi = k;  // the symbols that occur lie in [lo, hi)
     auto count_symbols = [&] {
         std::fill(count, count + k, 0);
-        for (std::size_t i = 0; i < n; ++i) ++count[s[i]];
+        if constexpr (sizeof(Symbol) == 1) {
+            count_bytes(n, [&](std::size_t i) { return s[i]; }, count);
+        } else {
+            for (std::size_t i = 0; i < n; ++i) ++count[s[i]];
+        }
         while (count[lo] == 0) ++lo;
         while (count[hi - 1] == 0) --hi;
     };
