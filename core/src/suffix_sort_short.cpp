@@ -540,27 +540,28 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
 // periodic, near-periodic and run-length text many do, and those are the
 // texts whose prefix keys tie for long.  One place is drawn in each 32nd of
 // the text, at a hashed offset: places a fixed step apart would all fall on
-// distinct phases of a period prime to the step.  Costs a few hundred
-// cycles.
+// distinct phases of a period prime to the step.  Costs a hundred or two
+// cycles, without a branch.
 bool sampled_windows_repeat(const std::uint8_t* text, std::size_t n) {
-    constexpr std::size_t kWindow = 16, kSamples = 32, kSlots = 64, kRepeats = kSamples / 8;
+    constexpr std::size_t kWindow = 16, kSamples = 32, kRepeats = kSamples / 8;
     static_assert(kSampleFrom >= kWindow + kSamples);
-    // Open addressing over hashes of the windows (0 being a free slot).
-    std::array<Word, kSlots> slot{};
+    // Hashes of the windows by their top bits; two different windows meeting
+    // in a slot (rare with four slots a window) only hide a repeat.
+    constexpr unsigned kSlotBits = 7;
+    std::array<Word, std::size_t{1} << kSlotBits> slot{};
     const Word stride = (n - kWindow + 1) / kSamples;
     std::size_t repeats = 0;
     for (Word t = 0; t < kSamples; ++t) {
         Word offset = (t + 1) * 0x9E3779B97F4A7C15u;
-        offset = (offset ^ (offset >> 31)) * 0xBF58476D1CE4E5B9u;
-        const auto i = static_cast<std::size_t>(t * stride + (((offset >> 32) * stride) >> 32));
+        offset ^= offset >> 29;
+        const auto i = static_cast<std::size_t>(t * stride + (((offset & 0xFFFFFFFFu) * stride) >> 32));
         Word low, high;
         std::memcpy(&low, text + i, 8);
         std::memcpy(&high, text + i + 8, 8);
-        const Word hash = ((low * 0x9E3779B97F4A7C15u) ^ high) * 0xBF58476D1CE4E5B9u | 1;
-        std::size_t at = hash >> 58;
-        while (slot[at] != 0 && slot[at] != hash) at = (at + 1) % kSlots;
-        repeats += slot[at] == hash;
-        slot[at] = hash;
+        const Word hash = ((low * 0x9E3779B97F4A7C15u) ^ high) * 0xBF58476D1CE4E5B9u;
+        Word& at = slot[hash >> (64 - kSlotBits)];
+        repeats += at == hash;
+        at = hash;
     }
     return repeats >= kRepeats;
 }
@@ -570,9 +571,6 @@ bool sampled_windows_repeat(const std::uint8_t* text, std::size_t n) {
 bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
                          WideWorkArray& wide, bool bounded) {
     if (n == 0) return true;
-    // Keys that would tie for long are not tried.  On shorter texts they
-    // still beat induced sorting's fixed cost when their period is long.
-    if (bounded && n >= kSampleFrom && sampled_windows_repeat(text, n)) return false;
 
     // Symbols renumbered 0 .. k - 1 in order, b bits each.
     const Alphabet alphabet(text, n);
@@ -582,6 +580,10 @@ bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t*
         for (std::size_t r = 0; r < n; ++r) sa[r] = static_cast<std::uint32_t>(n - 1 - r);
         return true;
     }
+    // Keys that would tie for long are not tried (the text is in cache by
+    // now).  On shorter texts they still beat induced sorting's fixed cost
+    // when their period is long.
+    if (bounded && n >= kSampleFrom && sampled_windows_repeat(text, n)) return false;
 
     // Entries: the first h symbols of a suffix in the top h * b bits (zeros
     // past the end), its position in the low pos_bits bits.
