@@ -11,7 +11,18 @@
 #include <bit>
 
 #if defined(__x86_64__)
+// GCC 12.2's AVX-512 intrinsics start from a deliberately undefined vector,
+// which its own (maybe-)uninitialized warnings then report wherever they
+// are inlined.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 #define PARSIMETRICS_CHACHA_X86 1
 #endif
 
@@ -21,6 +32,12 @@ namespace {
 constexpr int kDoubleRounds = 4;  // ChaCha8: eight rounds
 
 constexpr std::uint32_t kSigma[4] = {0x61707865u, 0x3320646eu, 0x79622d32u, 0x6b206574u};
+
+// The 128-bit and AVX2 versions compute four blocks at a time, and a refill
+// runs them over its four groups of four.
+constexpr std::size_t kGroupBlocks = 4;
+constexpr std::size_t kGroupWords = kGroupBlocks * kChachaBlockWords;
+constexpr std::size_t kGroups = kChachaBlocksPerRefill / kGroupBlocks;
 
 constexpr std::uint32_t low_word(std::uint64_t x) { return static_cast<std::uint32_t>(x); }
 constexpr std::uint32_t high_word(std::uint64_t x) { return static_cast<std::uint32_t>(x >> 32); }
@@ -63,6 +80,21 @@ void refill_scalar(const std::uint32_t key[8], std::uint64_t counter, std::uint6
     }
 }
 
+// Every draw is written and the count grows only for the accepted ones, so
+// rejections (close to half of all draws for some ranges) cost no branch.
+std::uint32_t draws_below_scalar(const std::uint32_t words[kChachaBufferWords], std::uint64_t range,
+                                 std::uint64_t values[kChachaDrawsRoom]) {
+    const std::uint64_t zone = (range << std::countl_zero(range)) - 1;
+    std::uint32_t count = 0;
+    for (std::size_t w = 0; w < kChachaBufferWords; w += 2) {
+        const std::uint64_t x = words[w] | (std::uint64_t{words[w + 1]} << 32);
+        const unsigned __int128 product = static_cast<unsigned __int128>(x) * range;
+        values[count] = static_cast<std::uint64_t>(product >> 64);
+        count += static_cast<std::uint64_t>(product) <= zone;
+    }
+    return count;
+}
+
 #if PARSIMETRICS_CHACHA_X86
 
 #define PM_INLINE inline __attribute__((always_inline))
@@ -94,7 +126,7 @@ PM_INLINE void x4_init(const std::uint32_t key[8], std::uint64_t counter, std::u
 // input is rebuilt here rather than kept through the rounds: sixteen state
 // vectors already fill the sixteen vector registers.
 PM_INLINE void x4_finish(const std::uint32_t key[8], std::uint64_t counter, std::uint64_t stream,
-                         __m128i v[16], std::uint32_t out[kChachaBufferWords]) {
+                         __m128i v[16], std::uint32_t out[kGroupWords]) {
     __m128i input[16];
     x4_init(key, counter, stream, input);
     for (int i = 0; i < 16; ++i) v[i] = _mm_add_epi32(v[i], input[i]);
@@ -146,10 +178,13 @@ PM_INLINE void rounds_sse2(__m128i v[16]) {
 
 void refill_sse2(const std::uint32_t key[8], std::uint64_t counter, std::uint64_t stream,
                  std::uint32_t out[kChachaBufferWords]) {
-    __m128i v[16];
-    x4_init(key, counter, stream, v);
-    rounds_sse2(v);
-    x4_finish(key, counter, stream, v, out);
+    for (std::size_t g = 0; g < kGroups; ++g) {
+        const std::uint64_t c = counter + g * kGroupBlocks;
+        __m128i v[16];
+        x4_init(key, c, stream, v);
+        rounds_sse2(v);
+        x4_finish(key, c, stream, v, out + g * kGroupWords);
+    }
 }
 
 // SSSE3 rounds: the byte-aligned rotations (16 and 8) become one byte
@@ -174,9 +209,9 @@ __attribute__((target("ssse3"))) PM_INLINE void qr_ssse3(__m128i& a, __m128i& b,
     c = _mm_add_epi32(c, d); b = _mm_xor_si128(b, c); b = rotl_shift<7>(b);
 }
 
-__attribute__((target("ssse3"))) PM_INLINE void refill_x4_ssse3(
+__attribute__((target("ssse3"))) PM_INLINE void group_ssse3(
     const std::uint32_t key[8], std::uint64_t counter, std::uint64_t stream,
-    std::uint32_t out[kChachaBufferWords]) {
+    std::uint32_t out[kGroupWords]) {
     __m128i v[16];
     x4_init(key, counter, stream, v);
 #pragma GCC unroll 4
@@ -191,6 +226,13 @@ __attribute__((target("ssse3"))) PM_INLINE void refill_x4_ssse3(
         qr_ssse3(v[3], v[4], v[9], v[14]);
     }
     x4_finish(key, counter, stream, v, out);
+}
+
+__attribute__((target("ssse3"))) PM_INLINE void refill_x4_ssse3(
+    const std::uint32_t key[8], std::uint64_t counter, std::uint64_t stream,
+    std::uint32_t out[kChachaBufferWords]) {
+    for (std::size_t g = 0; g < kGroups; ++g)
+        group_ssse3(key, counter + g * kGroupBlocks, stream, out + g * kGroupWords);
 }
 
 __attribute__((target("ssse3"))) void refill_ssse3(const std::uint32_t key[8], std::uint64_t counter,
@@ -273,9 +315,9 @@ __attribute__((target("avx2"))) PM_INLINE void store_pair(__m256i a, __m256i b, 
     _mm256_storeu_si256(p + 3, _mm256_permute2x128_si256(c, d, 0x31));  // high block, words 8-15
 }
 
-__attribute__((target("avx2"))) void refill_avx2(const std::uint32_t key[8], std::uint64_t counter,
-                                                 std::uint64_t stream,
-                                                 std::uint32_t out[kChachaBufferWords]) {
+__attribute__((target("avx2"))) PM_INLINE void group_avx2(const std::uint32_t key[8], std::uint64_t counter,
+                                                           std::uint64_t stream,
+                                                           std::uint32_t out[kGroupWords]) {
     const __m256i row_a = _mm256_broadcastsi128_si256(
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(kSigma)));
     const __m256i row_b = _mm256_broadcastsi128_si256(
@@ -303,15 +345,123 @@ __attribute__((target("avx2"))) void refill_avx2(const std::uint32_t key[8], std
                _mm256_add_epi32(d1, row_d1), out + 2 * kChachaBlockWords);
 }
 
+__attribute__((target("avx2"))) void refill_avx2(const std::uint32_t key[8], std::uint64_t counter,
+                                                 std::uint64_t stream,
+                                                 std::uint32_t out[kChachaBufferWords]) {
+    for (std::size_t g = 0; g < kGroups; ++g)
+        group_avx2(key, counter + g * kGroupBlocks, stream, out + g * kGroupWords);
+}
+
+// ---------------------------------------------------------------------------
+// AVX-512: all sixteen blocks at once, one per 32-bit lane.  Vector v[i]
+// holds state word i of every block, so the rounds are lane-wise arithmetic
+// with single-instruction rotations, and a 16 x 16 transpose at the end puts
+// the words in block order.
+
+__attribute__((target("avx512f"))) PM_INLINE void qr_avx512(__m512i& a, __m512i& b, __m512i& c, __m512i& d) {
+    a = _mm512_add_epi32(a, b); d = _mm512_xor_si512(d, a); d = _mm512_rol_epi32(d, 16);
+    c = _mm512_add_epi32(c, d); b = _mm512_xor_si512(b, c); b = _mm512_rol_epi32(b, 12);
+    a = _mm512_add_epi32(a, b); d = _mm512_xor_si512(d, a); d = _mm512_rol_epi32(d, 8);
+    c = _mm512_add_epi32(c, d); b = _mm512_xor_si512(b, c); b = _mm512_rol_epi32(b, 7);
+}
+
+__attribute__((target("avx512f"))) void refill_avx512(const std::uint32_t key[8], std::uint64_t counter,
+                                                     std::uint64_t stream,
+                                                     std::uint32_t out[kChachaBufferWords]) {
+    __m512i input[16];
+    for (int i = 0; i < 4; ++i) input[i] = _mm512_set1_epi32(static_cast<int>(kSigma[i]));
+    for (int i = 0; i < 8; ++i) input[4 + i] = _mm512_set1_epi32(static_cast<int>(key[i]));
+    // The 64-bit counters of blocks 0-7 and 8-15, split into their low and
+    // high words by gathering the even and the odd 32-bit halves.
+    const __m512i first = _mm512_add_epi64(_mm512_set1_epi64(static_cast<long long>(counter)),
+                                           _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0));
+    const __m512i second = _mm512_add_epi64(first, _mm512_set1_epi64(8));
+    input[12] = _mm512_permutex2var_epi32(
+        first, _mm512_set_epi32(30, 28, 26, 24, 22, 20, 18, 16, 14, 12, 10, 8, 6, 4, 2, 0), second);
+    input[13] = _mm512_permutex2var_epi32(
+        first, _mm512_set_epi32(31, 29, 27, 25, 23, 21, 19, 17, 15, 13, 11, 9, 7, 5, 3, 1), second);
+    input[14] = _mm512_set1_epi32(static_cast<int>(low_word(stream)));
+    input[15] = _mm512_set1_epi32(static_cast<int>(high_word(stream)));
+
+    __m512i v[16];
+    for (int i = 0; i < 16; ++i) v[i] = input[i];
+    for (int r = 0; r < kDoubleRounds; ++r) {
+        qr_avx512(v[0], v[4], v[8], v[12]);
+        qr_avx512(v[1], v[5], v[9], v[13]);
+        qr_avx512(v[2], v[6], v[10], v[14]);
+        qr_avx512(v[3], v[7], v[11], v[15]);
+        qr_avx512(v[0], v[5], v[10], v[15]);
+        qr_avx512(v[1], v[6], v[11], v[12]);
+        qr_avx512(v[2], v[7], v[8], v[13]);
+        qr_avx512(v[3], v[4], v[9], v[14]);
+    }
+    for (int i = 0; i < 16; ++i) v[i] = _mm512_add_epi32(v[i], input[i]);
+
+    // Within each 128-bit lane L (blocks 4L .. 4L + 3), interleave words
+    // i .. i + 3 so that u[i + q] holds words i .. i + 3 of block 4L + q.
+    __m512i t[16], u[16];
+    for (int i = 0; i < 16; i += 2) {
+        t[i] = _mm512_unpacklo_epi32(v[i], v[i + 1]);      // blocks 4L, 4L + 1
+        t[i + 1] = _mm512_unpackhi_epi32(v[i], v[i + 1]);  // blocks 4L + 2, 4L + 3
+    }
+    for (int i = 0; i < 16; i += 4) {
+        u[i] = _mm512_unpacklo_epi64(t[i], t[i + 2]);
+        u[i + 1] = _mm512_unpackhi_epi64(t[i], t[i + 2]);
+        u[i + 2] = _mm512_unpacklo_epi64(t[i + 1], t[i + 3]);
+        u[i + 3] = _mm512_unpackhi_epi64(t[i + 1], t[i + 3]);
+    }
+    // Block 4L + q is lane L of u[q], u[4 + q], u[8 + q], u[12 + q].
+    for (int q = 0; q < 4; ++q) {
+        const __m512i ab02 = _mm512_shuffle_i32x4(u[q], u[4 + q], _MM_SHUFFLE(2, 0, 2, 0));
+        const __m512i ab13 = _mm512_shuffle_i32x4(u[q], u[4 + q], _MM_SHUFFLE(3, 1, 3, 1));
+        const __m512i cd02 = _mm512_shuffle_i32x4(u[8 + q], u[12 + q], _MM_SHUFFLE(2, 0, 2, 0));
+        const __m512i cd13 = _mm512_shuffle_i32x4(u[8 + q], u[12 + q], _MM_SHUFFLE(3, 1, 3, 1));
+        std::uint32_t* block = out + q * kChachaBlockWords;
+        _mm512_storeu_si512(block + 0 * kGroupWords, _mm512_shuffle_i32x4(ab02, cd02, _MM_SHUFFLE(2, 0, 2, 0)));
+        _mm512_storeu_si512(block + 1 * kGroupWords, _mm512_shuffle_i32x4(ab13, cd13, _MM_SHUFFLE(2, 0, 2, 0)));
+        _mm512_storeu_si512(block + 2 * kGroupWords, _mm512_shuffle_i32x4(ab02, cd02, _MM_SHUFFLE(3, 1, 3, 1)));
+        _mm512_storeu_si512(block + 3 * kGroupWords, _mm512_shuffle_i32x4(ab13, cd13, _MM_SHUFFLE(3, 1, 3, 1)));
+    }
+}
+
+// Draws below `range` from a whole refill, eight at a time.  With range
+// below 2^32 the 64 x 64-bit product splits into two 32 x 32-bit ones,
+// x * range = hi * range * 2^32 + lo * range, whose sum gives the low half
+// and, with its carry, the high half; the accepted high halves are
+// compressed to the front of a vector and stored at the end of the list.
+__attribute__((target("avx512f"))) std::uint32_t draws_below_avx512(
+    const std::uint32_t words[kChachaBufferWords], std::uint64_t range,
+    std::uint64_t values[kChachaDrawsRoom]) {
+    const __m512i r = _mm512_set1_epi64(static_cast<long long>(range));
+    const __m512i zone = _mm512_set1_epi64(static_cast<long long>((range << std::countl_zero(range)) - 1));
+    const __m512i one = _mm512_set1_epi64(1);
+    std::uint32_t count = 0;
+    for (std::size_t w = 0; w < kChachaBufferWords; w += 16) {
+        const __m512i x = _mm512_loadu_si512(words + w);
+        const __m512i low_product = _mm512_mul_epu32(x, r);
+        const __m512i high_product = _mm512_mul_epu32(_mm512_srli_epi64(x, 32), r);
+        const __m512i low = _mm512_add_epi64(low_product, _mm512_slli_epi64(high_product, 32));
+        const __mmask8 carry = _mm512_cmplt_epu64_mask(low, low_product);
+        const __m512i high_base = _mm512_srli_epi64(high_product, 32);
+        const __m512i high = _mm512_mask_add_epi64(high_base, carry, high_base, one);
+        const __mmask8 accepted = _mm512_cmple_epu64_mask(low, zone);
+        _mm512_storeu_si512(values + count, _mm512_maskz_compress_epi64(accepted, high));
+        count += static_cast<std::uint32_t>(std::popcount(static_cast<unsigned>(accepted)));
+    }
+    return count;
+}
+
 #undef PM_INLINE
 
 #endif  // PARSIMETRICS_CHACHA_X86
 
 struct Available {
-    std::array<ChachaImpl, 6> impls{};
+    std::array<ChachaImpl, 7> impls{};
     std::size_t count = 0;
 
-    void add(const char* name, ChachaRefill refill) { impls[count++] = ChachaImpl{name, refill}; }
+    void add(const char* name, ChachaRefill refill, ChachaDraws draws_below = draws_below_scalar) {
+        impls[count++] = ChachaImpl{name, refill, draws_below};
+    }
 };
 
 Available detect() {
@@ -325,6 +475,7 @@ Available detect() {
     if (__builtin_cpu_supports("sse4.1")) found.add("sse4.1", refill_sse41);
     if (__builtin_cpu_supports("avx")) found.add("avx", refill_avx);
     if (__builtin_cpu_supports("avx2")) found.add("avx2", refill_avx2);
+    if (__builtin_cpu_supports("avx512f")) found.add("avx512", refill_avx512, draws_below_avx512);
 #endif
     return found;
 }

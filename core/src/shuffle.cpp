@@ -48,7 +48,7 @@ void SurrogateRng::refill() {
 
 Sequence shuffled_surrogate(const Sequence& seq, std::uint32_t l, std::uint32_t swaps,
                             std::uint64_t seed) {
-    return shuffled_surrogate(seq, l, swaps, seed, selected_chacha().refill);
+    return shuffled_surrogate(seq, l, swaps, seed, selected_chacha());
 }
 
 namespace {
@@ -89,125 +89,84 @@ inline void exchange_long(std::uint8_t* a, std::uint8_t* b, std::size_t len) {
     std::memcpy(b + len - C, a_tail, C);
 }
 
-// The values of rng.uniform_inclusive(0, high), in the order it would return
-// them, worked out a whole generator buffer at a time.  With a range of
-// blocks a little above a power of two, nearly half of all draws are
-// rejected, at random, and a branch per draw then mispredicts about every
-// other time; here each draw is instead appended to the list of values and
-// the list grows by one only when the draw is accepted.
-class UniformDraws {
-public:
-    UniformDraws(SurrogateRng& rng, std::uint64_t high)
-        : rng_(rng), range_(high + 1), zone_((range_ << std::countl_zero(range_)) - 1) {}
-
-    std::uint64_t next() {
-        if (next_ == count_) fill();
-        return values_[next_++];
-    }
-
-private:
-    void fill() {
-        next_ = count_ = 0;
-        do {
-            if (rng_.index >= kChachaBufferWords) rng_.refill();
-            for (std::uint32_t w = rng_.index; w < kChachaBufferWords; w += 2) {
-                const std::uint64_t x = rng_.buffer[w] | (std::uint64_t{rng_.buffer[w + 1]} << 32);
-                const unsigned __int128 product = static_cast<unsigned __int128>(x) * range_;
-                values_[count_] = static_cast<std::uint64_t>(product >> 64);
-                count_ += static_cast<std::uint64_t>(product) <= zone_;
-            }
-            rng_.index = kChachaBufferWords;
-        } while (count_ == 0);
-    }
-
-    SurrogateRng& rng_;
-    const std::uint64_t range_;  // never 0: high is a block index
-    const std::uint64_t zone_;
-    std::array<std::uint64_t, kChachaBufferWords / 2> values_;
-    std::uint32_t next_ = 0, count_ = 0;
-};
-
-// The swaps of swap_random_blocks in batches: the block pairs of a batch are
-// drawn first, then exchanged in order.  The draws come out of the generator
-// in the same order as before and the exchanges happen in the same order, so
-// the result is the same; but the draws no longer wait on the exchanges, and
-// the blocks of a swap a few places ahead are already on their way into the
-// cache when it comes to them.
+// The swaps of swap_random_blocks on a fresh generator, with its draws
+// reduced a whole refill at a time.  All draws share one range, so the values
+// uniform_inclusive would return are simply the accepted draws in order:
+// each swap takes the next two, except that a second block equal to the
+// first is dropped and the one after it taken instead.  A first block left
+// over at the end of a refill is carried to the front of the next.
 template <class Exchange>
-void swap_in_batches(std::uint8_t* symbols, std::uint64_t len, std::uint64_t last_block,
-                     std::uint32_t swaps, SurrogateRng& rng, Exchange exchange) {
-    constexpr std::uint32_t kBatch = 256;
-    constexpr std::uint32_t kAhead = 8;
-    std::array<std::uint64_t, 2 * kBatch> offsets;
-    UniformDraws draws(rng, last_block);
-    for (std::uint32_t done = 0; done < swaps;) {
-        const std::uint32_t count = std::min(kBatch, swaps - done);
-        for (std::uint32_t k = 0; k < count; ++k) {
-            const std::uint64_t i = draws.next();
-            std::uint64_t j;
-            do {
-                j = draws.next();
-            } while (j == i);
-            offsets[2 * k] = i * len;
-            offsets[2 * k + 1] = j * len;
+void swap_drawn_pairs(std::uint8_t* symbols, std::uint64_t len, std::uint64_t range, std::uint32_t swaps,
+                      SurrogateRng& rng, ChachaDraws draws_below, Exchange exchange) {
+    std::array<std::uint64_t, 1 + kChachaDrawsRoom> values;
+    std::uint32_t carried = 0;
+    while (swaps > 0) {
+        rng.refill();
+        const std::uint32_t count = carried + draws_below(rng.buffer.data(), range, values.data() + carried);
+        std::uint32_t p = 0;
+        for (; p + 1 < count && swaps > 0; ++p) {
+            const std::uint64_t i = values[p];
+            const std::uint64_t j = values[p + 1];
+            // Equal blocks: values[p + 1] is the first block again.
+            if (i == j) continue;
+            exchange(symbols + i * len, symbols + j * len, len);
+            ++p;
+            --swaps;
         }
-        for (std::uint32_t k = 0; k < count; ++k) {
-            if (k + kAhead < count) {
-                for (int side = 0; side < 2; ++side) {
-                    const std::uint8_t* p = symbols + offsets[2 * (k + kAhead) + side];
-                    __builtin_prefetch(p, 1);
-                    __builtin_prefetch(p + len - 1, 1);
-                }
-            }
-            exchange(symbols + offsets[2 * k], symbols + offsets[2 * k + 1], len);
-        }
-        done += count;
+        carried = p < count ? 1 : 0;
+        if (carried) values[0] = values[p];
     }
 }
 
+// A lambda rather than the function's address, so that the exchange inlines.
 template <std::size_t C>
-void swap_in_batches_by(std::uint8_t* symbols, std::uint64_t len, std::uint64_t last_block,
-                        std::uint32_t swaps, SurrogateRng& rng) {
-    swap_in_batches(symbols, len, last_block, swaps, rng, exchange_two_chunks<C>);
+void swap_drawn_pairs_by(std::uint8_t* symbols, std::uint64_t len, std::uint64_t range, std::uint32_t swaps,
+                         SurrogateRng& rng, ChachaDraws draws_below) {
+    swap_drawn_pairs(symbols, len, range, swaps, rng, draws_below,
+                     [](std::uint8_t* a, std::uint8_t* b, std::size_t n) { exchange_two_chunks<C>(a, b, n); });
 }
 
 }  // namespace
 
 void shuffle_blocks(Sequence& seq, std::uint32_t l, std::uint32_t swaps, std::uint64_t seed,
-                    ChachaRefill kernel) {
-    SurrogateRng rng = SurrogateRng::from_seed(seed, kernel);
+                    const ChachaImpl& impl) {
+    SurrogateRng rng = SurrogateRng::from_seed(seed, impl.refill);
     const std::uint64_t n = seq.size();
     const std::uint64_t len = l;
-    // What swap_random_blocks leaves alone, or only draws for, it handles itself.
-    if (n < 11 || len == 0 || n <= len + 1 || (n - len - 1) / len == 0) {
+    // What swap_random_blocks leaves alone or only draws for (one candidate
+    // block among them), and ranges of blocks too wide for the draw
+    // reduction, it handles itself.
+    const std::uint64_t range = n < 11 || len == 0 || n <= len + 1 ? 0 : (n - len - 1) / len + 1;
+    if (range <= 1 || range >= (std::uint64_t{1} << 32)) {
         swap_random_blocks(seq, l, rng, swaps);
         return;
     }
-    const std::uint64_t last_block = (n - len - 1) / len;
     std::uint8_t* symbols = seq.symbols.data();
+    const ChachaDraws draws = impl.draws_below;
     // One exchange routine per range of lengths, chosen once per surrogate.
     if (len == 1) {
-        swap_in_batches(symbols, len, last_block, swaps, rng,
-                        [](std::uint8_t* a, std::uint8_t* b, std::size_t) { std::swap(*a, *b); });
+        swap_drawn_pairs(symbols, len, range, swaps, rng, draws,
+                         [](std::uint8_t* a, std::uint8_t* b, std::size_t) { std::swap(*a, *b); });
     } else if (len < 4) {
-        swap_in_batches_by<2>(symbols, len, last_block, swaps, rng);
+        swap_drawn_pairs_by<2>(symbols, len, range, swaps, rng, draws);
     } else if (len < 8) {
-        swap_in_batches_by<4>(symbols, len, last_block, swaps, rng);
+        swap_drawn_pairs_by<4>(symbols, len, range, swaps, rng, draws);
     } else if (len < 16) {
-        swap_in_batches_by<8>(symbols, len, last_block, swaps, rng);
+        swap_drawn_pairs_by<8>(symbols, len, range, swaps, rng, draws);
     } else if (len < 32) {
-        swap_in_batches_by<16>(symbols, len, last_block, swaps, rng);
+        swap_drawn_pairs_by<16>(symbols, len, range, swaps, rng, draws);
     } else if (len <= 64) {
-        swap_in_batches_by<32>(symbols, len, last_block, swaps, rng);
+        swap_drawn_pairs_by<32>(symbols, len, range, swaps, rng, draws);
     } else {
-        swap_in_batches(symbols, len, last_block, swaps, rng, exchange_long);
+        swap_drawn_pairs(symbols, len, range, swaps, rng, draws,
+                         [](std::uint8_t* a, std::uint8_t* b, std::size_t n) { exchange_long(a, b, n); });
     }
 }
 
 Sequence shuffled_surrogate(const Sequence& seq, std::uint32_t l, std::uint32_t swaps,
-                            std::uint64_t seed, ChachaRefill kernel) {
+                            std::uint64_t seed, const ChachaImpl& impl) {
     Sequence copy = seq;
-    shuffle_blocks(copy, l, swaps, seed, kernel);
+    shuffle_blocks(copy, l, swaps, seed, impl);
     return copy;
 }
 

@@ -72,23 +72,23 @@ struct SurrogateRng {
         }
     }
 
-    // Computes the next four blocks into the buffer and rewinds the index.
+    // Computes the next refill's blocks into the buffer and rewinds the index.
     void refill();
 };
 
 // In place, what swap_random_blocks(seq, l, rng, swaps) does with a generator
 // rng seeded by `seed`, byte for byte, but faster.
 void shuffle_blocks(Sequence& seq, std::uint32_t l, std::uint32_t swaps, std::uint64_t seed,
-                    ChachaRefill kernel = selected_chacha().refill);
+                    const ChachaImpl& impl = selected_chacha());
 
 // A copy of seq (its alphabet size carried over, not detected again) on which
 // swap_random_blocks has run `swaps` times with one generator seeded by
 // `seed`.  The input is left untouched.
 Sequence shuffled_surrogate(const Sequence& seq, std::uint32_t l, std::uint32_t swaps,
                             std::uint64_t seed);
-// The same with a specific block-function implementation.
+// The same with a specific implementation of the generator.
 Sequence shuffled_surrogate(const Sequence& seq, std::uint32_t l, std::uint32_t swaps,
-                            std::uint64_t seed, ChachaRefill kernel);
+                            std::uint64_t seed, const ChachaImpl& impl);
 
 // ---------------------------------------------------------------------------
 // Surrogate stage and effective measure complexity

@@ -120,7 +120,7 @@ TEST_P(PerImplementation, KnownSurrogates) {
         const Sequence seq = from_bytes(c.symbols);
         const auto swaps = static_cast<std::uint32_t>(seq.size() / 2);
         const std::uint64_t seed = block_seed(content_hash(seq), c.l);
-        EXPECT_EQ(text_of(shuffled_surrogate(seq, c.l, swaps, seed, GetParam().refill)), c.expected)
+        EXPECT_EQ(text_of(shuffled_surrogate(seq, c.l, swaps, seed, GetParam())), c.expected)
             << "n = " << seq.size() << ", l = " << c.l;
         // The default entry point runs the implementation selected here.
         if (selected) {
@@ -159,18 +159,18 @@ TEST_P(PerImplementation, MatchesScalarWordForWord) {
 TEST_P(PerImplementation, BlocksFollowTheCounter) {
     const Key key = {1, 2, 3, 4, 5, 6, 7, 0xffffffffu};
     for (std::uint64_t counter : {0ull, (1ull << 32) - 3, ~0ull - 1}) {
-        const Words four = refill_with(GetParam(), key, counter);
+        const Words first = refill_with(GetParam(), key, counter);
         for (std::uint64_t b = 1; b < kChachaBlocksPerRefill; ++b) {
             const Words later = refill_with(GetParam(), key, counter + b);
             EXPECT_TRUE(std::equal(later.begin(), later.begin() + kChachaBlockWords,
-                                   four.begin() + b * kChachaBlockWords))
+                                   first.begin() + b * kChachaBlockWords))
                 << "counter = " << counter << ", block " << b;
         }
     }
 }
 
 // Draws pair consecutive keystream words across refills: the counter must
-// advance by four blocks per refill and no word may be skipped or repeated.
+// advance by a whole refill of blocks and no word may be skipped or repeated.
 TEST(SurrogateRng, DrawsWalkTheKeystreamInPairs) {
     auto rng = SurrogateRng::from_seed(0x1234abcd);
     const ChachaImpl& scalar = chacha_implementations().front();
@@ -235,11 +235,33 @@ TEST(ShuffledSurrogate, MovesWholeBlocksAndKeepsTheTail) {
     }
 }
 
-// The batched shuffle against the plain one step by step, for every block
+// A refill's draws reduced at once, against uniform_inclusive one at a time,
+// for ranges from 1 to 2^32 - 1, with the rejection zone at both extremes.
+TEST_P(PerImplementation, DrawsBelowMatchUniformInclusive) {
+    std::mt19937_64 random(5);
+    std::vector<std::uint64_t> ranges = {1, 2, 3, 5, 1000, 38461, 999999, (1ull << 31) + 1, 0xffffffffull};
+    for (int k = 0; k < 20; ++k) ranges.push_back(1 + random() % 0xffffffffull);
+    for (std::uint64_t range : ranges) {
+        auto rng = SurrogateRng::from_seed(random(), GetParam().refill);
+        auto one_by_one = rng;
+        std::vector<std::uint64_t> got;
+        while (got.size() < 200) {
+            rng.refill();
+            std::array<std::uint64_t, kChachaDrawsRoom> values;
+            const std::uint32_t count = GetParam().draws_below(rng.buffer.data(), range, values.data());
+            got.insert(got.end(), values.begin(), values.begin() + count);
+        }
+        std::vector<std::uint64_t> want;
+        while (want.size() < got.size()) want.push_back(one_by_one.uniform_inclusive(0, range - 1));
+        ASSERT_EQ(got, want) << "range = " << range;
+    }
+}
+
+// The fast shuffle against the plain one step by step, for every block
 // length with its own exchange routine (and the edges between them), lengths
-// with and without a tail, swap counts around the batch size, and the inputs
-// the plain one leaves alone or only draws for.
-TEST(ShuffleBlocks, MatchesSwapRandomBlocks) {
+// with and without a tail, swap counts across refills, and the inputs the
+// plain one leaves alone or only draws for.
+TEST_P(PerImplementation, ShuffleBlocksMatchesSwapRandomBlocks) {
     std::mt19937_64 random(12);
     std::vector<std::uint32_t> lengths;
     for (std::uint32_t l = 1; l <= 66; ++l) lengths.push_back(l);
@@ -251,10 +273,10 @@ TEST(ShuffleBlocks, MatchesSwapRandomBlocks) {
                 const Sequence original = from_bytes(seeded_text(n, 256, random()));
                 const std::uint64_t seed = random();
                 Sequence want = original;
-                auto rng = SurrogateRng::from_seed(seed);
+                auto rng = SurrogateRng::from_seed(seed, GetParam().refill);
                 swap_random_blocks(want, l, rng, swaps);
                 Sequence got = original;
-                shuffle_blocks(got, l, swaps, seed);
+                shuffle_blocks(got, l, swaps, seed, GetParam());
                 ASSERT_EQ(got.symbols, want.symbols) << "n = " << n << ", l = " << l << ", swaps = " << swaps;
             }
         }
