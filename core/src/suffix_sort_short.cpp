@@ -366,14 +366,13 @@ private:
 namespace induction {
 
 using Index = std::uint32_t;
-// Entries placed by the first pass over the L-type suffixes with a
-// complement (negative as signed) are skipped by it; the entries it scans
-// it complements, so that the pass over the S-type suffixes induces from
-// exactly those it skipped.
-constexpr Index kSign = Index{1} << 31;
 // LMS suffixes found while sorting the LMS substrings, kept for compacting.
 constexpr Index kLms = Index{1} << 30;
 
+// Entries placed by the first pass over the L-type suffixes complemented
+// (negative as signed) are skipped by it; the entries it scans it
+// complements, so that the pass over the S-type suffixes induces from
+// exactly those it skipped.
 bool is_positive(Index v) { return static_cast<std::int32_t>(v) > 0; }
 
 // Calls f(p) for every LMS position p, from the last to the first.
@@ -397,15 +396,36 @@ void tails(const Index* count, Index* bucket, Index lo, Index hi) {
     for (Index c = lo; c < hi; ++c) sum += count[c], bucket[c] = sum;
 }
 
+// The next free place of each bucket while inducing, that of the bucket
+// last placed into kept out of memory: runs of placements into one bucket
+// (long in repetitive text) then wait on no store.
+class BucketCursor {
+public:
+    BucketCursor(Index* bucket, Index first) : bucket_(bucket), current_(first), place_(bucket[first]) {}
+    Index& of(Index c) {
+        if (c != current_) {
+            bucket_[current_] = place_;
+            current_ = c;
+            place_ = bucket_[c];
+        }
+        return place_;
+    }
+
+private:
+    Index* bucket_;
+    Index current_, place_;
+};
+
 // The L-type suffixes, left to right, from the LMS suffixes placed in sa
 // (the sentinel's predecessor n - 1 first).  Entry j whose predecessor is
 // S-type is placed complemented.
 template <class Symbol>
 void induce_large(const Symbol* s, Index* sa, std::size_t n, Index* bucket) {
+    BucketCursor cursor(bucket, s[n - 1]);
     auto place = [&](Index j) {
         const Symbol c = s[j];
         const Index before = j > 0 ? j - 1 : 0;  // j = 0 compares with itself: not smaller
-        sa[bucket[c]++] = s[before] < c ? ~j : j;
+        sa[cursor.of(c)++] = s[before] < c ? ~j : j;
     };
     place(static_cast<Index>(n - 1));
     for (std::size_t r = 0; r < n; ++r) {
@@ -422,6 +442,7 @@ void induce_large(const Symbol* s, Index* sa, std::size_t n, Index* bucket) {
 // its position.
 template <bool kFinal, class Symbol>
 void induce_small(const Symbol* s, Index* sa, std::size_t n, Index* bucket) {
+    BucketCursor cursor(bucket, s[n - 1]);
     for (std::size_t r = n; r-- > 0;) {
         const Index v = sa[r];
         if (kFinal ? is_positive(v) : v - 1 < kLms - 1) {
@@ -430,7 +451,7 @@ void induce_small(const Symbol* s, Index* sa, std::size_t n, Index* bucket) {
             // j = 0 compares with itself: not LMS, though nothing precedes
             // it either, which the final pass marks as it marks LMS ones.
             const bool lms = (kFinal && j == 0) || s[j - (j > 0)] > c;
-            sa[--bucket[c]] = lms ? (kFinal ? ~j : (j | kLms)) : j;
+            sa[--cursor.of(c)] = lms ? (kFinal ? ~j : (j | kLms)) : j;
         } else if (kFinal) {
             sa[r] = ~v;
         }
