@@ -425,7 +425,7 @@ void induce_large(const Symbol* s, Index* sa, std::size_t n, Index* bucket) {
     auto place = [&](Index j) {
         const Symbol c = s[j];
         const Index before = j > 0 ? j - 1 : 0;  // j = 0 compares with itself: not smaller
-        sa[cursor.of(c)++] = s[before] < c ? ~j : j;
+        sa[cursor.of(c)++] = j ^ (0u - Index{s[before] < c});  // arithmetic: the compare is unpredictable
     };
     place(static_cast<Index>(n - 1));
     for (std::size_t r = 0; r < n; ++r) {
@@ -450,8 +450,8 @@ void induce_small(const Symbol* s, Index* sa, std::size_t n, Index* bucket) {
             const Symbol c = s[j];
             // j = 0 compares with itself: not LMS, though nothing precedes
             // it either, which the final pass marks as it marks LMS ones.
-            const bool lms = (kFinal && j == 0) || s[j - (j > 0)] > c;
-            sa[--cursor.of(c)] = lms ? (kFinal ? ~j : (j | kLms)) : j;
+            const Index lms = 0u - Index{(kFinal && j == 0) || s[j - (j > 0)] > c};  // all ones or none
+            sa[--cursor.of(c)] = kFinal ? j ^ lms : j | (lms & kLms);
         } else if (kFinal) {
             sa[r] = ~v;
         }
@@ -524,8 +524,13 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
         }
         // The reduced text: the names in text order, at the end of sa.
         Index* reduced = sa + n - m;
-        for (std::size_t i = n, t = n; i-- > m;)
-            if (sa[i] != 0) sa[--t] = sa[i] - 1;
+        // Written whether a name or not (t - 1 >= i is a place already
+        // read), so that no branch follows the irregular LMS positions.
+        for (std::size_t i = n, t = n; i-- > m;) {
+            const Index name = sa[i];
+            sa[t - 1] = name - 1;
+            t -= name != 0;
+        }
 
         // The order of its suffixes is the order of the LMS suffixes.
         if (names < m) {
