@@ -458,6 +458,22 @@ void induce_small(const Symbol* s, Index* sa, std::size_t n, Index* bucket) {
     }
 }
 
+// Whether s[a, a + length) equals s[b, b + length), both inside s[0, n).
+// Substrings to name are mostly a few symbols long: on a little-endian
+// machine those that fit in a word compare as one, masked, when a word can
+// be read at both.
+template <class Symbol>
+bool same_symbols(const Symbol* s, std::size_t n, Index a, Index b, Index length) {
+    constexpr std::size_t kFit = sizeof(Word) / sizeof(Symbol);
+    if (std::endian::native == std::endian::little && length < kFit && std::max(a, b) + kFit <= n) {
+        Word x, y;
+        std::memcpy(&x, s + a, sizeof x);
+        std::memcpy(&y, s + b, sizeof y);
+        return ((x ^ y) & ((Word{1} << (length * sizeof(Symbol) * 8)) - 1)) == 0;
+    }
+    return std::equal(s + a, s + a + length, s + b);
+}
+
 // Sorts the suffixes of s[0, n) into sa[0, n); `count` and `bucket` hold k
 // counters each and `scratch` at least n for the levels below (which reuse
 // it for theirs, so after one returns this level counts again when its
@@ -479,13 +495,27 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
     };
     count_symbols();
 
-    // LMS suffixes at the ends of their buckets, counted.
+    // LMS suffixes at the ends of their buckets, counted.  The length of
+    // the substring from each to the next LMS position (or to the end: a
+    // length no other can have, as the substring that runs into the
+    // sentinel equals no other) is wanted for naming.  Where scratch is free
+    // (the top level), the lengths go at p / 2 and the positions in order
+    // at its end, saving two scans for LMS positions; otherwise they are
+    // scanned for again.
+    Index* const spare = counters_in_scratch ? nullptr : scratch;
     std::fill(sa, sa + n, 0);
     tails(count, bucket, lo, hi);
     std::size_t m = 0;
+    Index next = 0;
+    auto length_at = [&](Index p) { return next == 0 ? static_cast<Index>(n) : next - p + 1; };
     for_each_lms_descending(s, n, [&](Index p) {
         sa[--bucket[s[p]]] = p;
         ++m;
+        if (spare != nullptr) {
+            spare[p / 2] = length_at(p);
+            spare[n - m] = p;  // m <= n / 2, so above every p / 2
+        }
+        next = p;
     });
 
     if (m > 0) {
@@ -503,21 +533,22 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
         }
 
         // Name the substrings by rank, equal ones alike.  Positions are at
-        // least two apart, so the length of the substring at p, then its
-        // name, fits at m + p / 2; the last substring runs into the
-        // sentinel and equals no other, which a length no other can have
-        // says.
+        // least two apart, so the name of the substring at p (and without
+        // spare room its length before it) fits at m + p / 2.
         std::fill(sa + m, sa + n, 0);
-        Index next = 0;
-        for_each_lms_descending(s, n, [&](Index p) {
-            sa[m + p / 2] = next == 0 ? static_cast<Index>(n) : next - p + 1;
-            next = p;
-        });
+        Index* const lengths = spare != nullptr ? spare : sa + m;
+        if (spare == nullptr) {
+            next = 0;
+            for_each_lms_descending(s, n, [&](Index p) {
+                sa[m + p / 2] = length_at(p);
+                next = p;
+            });
+        }
         Index names = 0, previous = 0, previous_length = 0;
         for (std::size_t r = 0; r < m; ++r) {
             const Index p = sa[r];
-            const Index length = sa[m + p / 2];
-            if (length != previous_length || !std::equal(s + p, s + p + length, s + previous)) ++names;
+            const Index length = lengths[p / 2];
+            names += length != previous_length || !same_symbols(s, n, p, previous, length);
             previous = p;
             previous_length = length;
             sa[m + p / 2] = names;  // from 1, 0 being no LMS position
@@ -532,16 +563,25 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
             t -= name != 0;
         }
 
-        // The order of its suffixes is the order of the LMS suffixes.
+        // The order of its suffixes is the order of the LMS suffixes.  The
+        // levels below keep their counters within scratch[0, max(2 names,
+        // m)), which leaves the positions kept at its end alone when 2 names
+        // <= n - m (so on repetitive text, where names are few).
+        const bool positions_kept = spare != nullptr && (names == m || 2 * std::size_t{names} <= n - m);
         if (names < m) {
             sort_level(reduced, sa, m, names, scratch, scratch + names, scratch, true);
             if (counters_in_scratch) count_symbols();
         } else {
             for (std::size_t i = 0; i < m; ++i) sa[reduced[i]] = static_cast<Index>(i);
         }
-        std::size_t t = n;
-        for_each_lms_descending(s, n, [&](Index p) { sa[--t] = p; });
-        for (std::size_t r = 0; r < m; ++r) sa[r] = reduced[sa[r]];
+        const Index* positions = reduced;
+        if (positions_kept) {
+            positions = spare + (n - m);
+        } else {
+            std::size_t t = n;
+            for_each_lms_descending(s, n, [&](Index p) { sa[--t] = p; });
+        }
+        for (std::size_t r = 0; r < m; ++r) sa[r] = positions[sa[r]];
 
         // Sorted LMS suffixes at the ends of their buckets (each one's place
         // is at or after its rank among them, so none is overwritten).
