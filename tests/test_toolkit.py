@@ -204,7 +204,7 @@ def test_kaspar_schuster_equals_antropy():
 
 @pytest.mark.parametrize("call", [
     lambda seqs: many("h", seqs * 4),
-    lambda seqs: profile(b"".join(seqs), 2000, 400),
+    lambda seqs: profile(b"".join(seqs), 2000, 100),
     lambda seqs: nid_matrix(seqs[:6]),
 ])
 def test_other_threads_run_while_native_code_computes(call):
