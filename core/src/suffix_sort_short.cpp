@@ -29,19 +29,20 @@ std::size_t key_budget(std::size_t n) {
 }
 constexpr std::size_t kUnbounded = SIZE_MAX;
 
-// Adds to count[0, 256) how often each byte byte_of(i), i < m, occurs.
-// Long ranges count in four tables, so that runs of equal bytes (common in
-// repetitive text) do not wait on one counter.
+// Adds to count[0, k) how often each byte byte_of(i) < k, i < m, occurs.
+// From `four_tables_from` bytes on they count in four tables, so that runs
+// of equal bytes (common in repetitive text) do not wait on one counter.
 template <class ByteOf>
-void count_bytes(std::size_t m, ByteOf byte_of, std::uint32_t* count) {
+void count_bytes(std::size_t m, ByteOf byte_of, std::uint32_t* count, std::size_t k, std::size_t four_tables_from) {
     std::size_t i = 0;
-    if (m >= kFourTablesFrom) {
-        std::array<std::array<std::uint32_t, 256>, 3> more{};
+    if (m >= four_tables_from) {
+        std::array<std::array<std::uint32_t, 256>, 3> more;
+        for (auto& table : more) std::fill(table.begin(), table.begin() + k, 0);
         for (; i + 4 <= m; i += 4) {
             ++count[byte_of(i)];
             for (std::size_t u = 1; u < 4; ++u) ++more[u - 1][byte_of(i + u)];
         }
-        for (std::size_t d = 0; d < 256; ++d) count[d] += more[0][d] + more[1][d] + more[2][d];
+        for (std::size_t d = 0; d < k; ++d) count[d] += more[0][d] + more[1][d] + more[2][d];
     }
     for (; i < m; ++i) ++count[byte_of(i)];
 }
@@ -80,7 +81,7 @@ bool radix_sort(Word* a, Word* b, std::size_t m, unsigned shift, unsigned low, s
             budget -= m + kPassOverhead;
         }
         std::array<std::uint32_t, 256> end{};
-        count_bytes(m, [&](std::size_t i) { return (a[i] >> shift) & 0xFF; }, end.data());
+        count_bytes(m, [&](std::size_t i) { return (a[i] >> shift) & 0xFF; }, end.data(), 256, kFourTablesFrom);
         const bool more = shift > low;
         const unsigned next = shift >= 8 ? shift - 8 : 0;
         // A first byte shared by most suffixes (long runs, short periods):
@@ -486,7 +487,9 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
     auto count_symbols = [&] {
         std::fill(count, count + k, 0);
         if constexpr (sizeof(Symbol) == 1) {
-            count_bytes(n, [&](std::size_t i) { return s[i]; }, count);
+            // Texts of a few symbols are the usual case here: four tables
+            // pay off from short lengths on.
+            count_bytes(n, [&](std::size_t i) { return s[i]; }, count, k, 64);
         } else {
             for (std::size_t i = 0; i < n; ++i) ++count[s[i]];
         }
@@ -568,7 +571,15 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
         // m)), which leaves the positions kept at its end alone when 2 names
         // <= n - m (so on repetitive text, where names are few).
         const bool positions_kept = spare != nullptr && (names == m || 2 * std::size_t{names} <= n - m);
-        if (names < m) {
+        if (names <= 256 && names < m) {
+            // Few names (repetitive text) fit in bytes, rewritten in place
+            // (byte i over entry i / 4, already read), which the byte
+            // level's counting and comparing handle faster.
+            auto* bytes = reinterpret_cast<std::uint8_t*>(reduced);
+            for (std::size_t i = 0; i < m; ++i) bytes[i] = static_cast<std::uint8_t>(reduced[i]);
+            sort_level(static_cast<const std::uint8_t*>(bytes), sa, m, names, scratch, scratch + names, scratch, true);
+            if (counters_in_scratch) count_symbols();
+        } else if (names < m) {
             sort_level(reduced, sa, m, names, scratch, scratch + names, scratch, true);
             if (counters_in_scratch) count_symbols();
         } else {
