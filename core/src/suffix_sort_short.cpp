@@ -20,7 +20,8 @@ using Word = std::uint64_t;
 constexpr std::size_t kSmall = 48;
 constexpr std::size_t kPassOverhead = 32;
 constexpr std::size_t kTiedCheckFrom = 512;
-constexpr std::size_t kSampleFrom = 256;
+constexpr std::size_t kSampleFrom = 64;
+constexpr std::size_t kSampleInCacheFrom = 512;
 constexpr std::size_t kFourTablesFrom = 1024;
 std::size_t key_budget(std::size_t n) {
     std::size_t passes = 1;
@@ -648,6 +649,12 @@ bool sampled_windows_repeat(const std::uint8_t* text, std::size_t n) {
 bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
                          WideWorkArray& wide, bool bounded) {
     if (n == 0) return true;
+    // Keys that would tie for long are not tried; shorter texts have too
+    // few places to sample.  A text of a few cache lines is sampled at once,
+    // so that a repetitive one does not pay for the alphabet; a longer one
+    // once the alphabet pass has brought it into cache.
+    const bool sampled = bounded && n >= kSampleFrom;
+    if (sampled && n < kSampleInCacheFrom && sampled_windows_repeat(text, n)) return false;
 
     // Symbols renumbered 0 .. k - 1 in order, b bits each.
     const Alphabet alphabet(text, n);
@@ -657,10 +664,7 @@ bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t*
         for (std::size_t r = 0; r < n; ++r) sa[r] = static_cast<std::uint32_t>(n - 1 - r);
         return true;
     }
-    // Keys that would tie for long are not tried (the text is in cache by
-    // now).  On shorter texts they still beat induced sorting's fixed cost
-    // when their period is long.
-    if (bounded && n >= kSampleFrom && sampled_windows_repeat(text, n)) return false;
+    if (sampled && n >= kSampleInCacheFrom && sampled_windows_repeat(text, n)) return false;
 
     // Entries: the first h symbols of a suffix in the top h * b bits (zeros
     // past the end), its position in the low pos_bits bits.
