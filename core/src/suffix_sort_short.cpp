@@ -129,8 +129,16 @@ struct Alphabet {
     Alphabet(const std::uint8_t* text, std::size_t n) {
         std::array<bool, 256> seen{};
         for (std::size_t i = 0; i < n; ++i) seen[text[i]] = true;
-        for (unsigned c = 0; c < 256; ++c)
-            if (seen[c]) code[c] = static_cast<std::uint8_t>(size++);
+        // Numbered without a branch, and counted in a local: a member
+        // counter would go through memory on every step, since the byte
+        // stores into `code` may alias it.  Absent symbols get a number too,
+        // which nothing reads.
+        unsigned count = 0;
+        for (unsigned c = 0; c < 256; ++c) {
+            code[c] = static_cast<std::uint8_t>(count);
+            count += seen[c] ? 1u : 0u;
+        }
+        size = count;
     }
 };
 
@@ -685,8 +693,12 @@ bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t*
     // Random text is told apart within two or three bytes of key; a text
     // whose keys tie much longer is left to induced sorting, which has no
     // use for them.
+    // A handful of entries sort faster whole than through 256-entry tables.
     std::size_t budget = bounded ? key_budget(n) : kUnbounded;
-    if (!sort_by_two_bytes_first(entries, entries + n, n, budget)) return false;
+    if (n <= kSmall)
+        insertion_sort(entries, n);
+    else if (!sort_by_two_bytes_first(entries, entries + n, n, budget))
+        return false;
 
     // Runs of equal keys, found within each run of equal first 16 bits once
     // radix_sort has sorted it on (one pass over the entries for both).  A
