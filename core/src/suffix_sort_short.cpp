@@ -30,20 +30,22 @@ std::size_t key_budget(std::size_t n) {
 }
 constexpr std::size_t kUnbounded = SIZE_MAX;
 
-// Adds to count[0, k) how often each byte byte_of(i) < k, i < m, occurs.
-// From `four_tables_from` bytes on they count in four tables, so that runs
-// of equal bytes (common in repetitive text) do not wait on one counter.
+// Adds to count[lo, hi) how often each byte byte_of(i), i < m, occurs
+// (all of them in [lo, hi)).  From `four_tables_from` bytes on they count in
+// four tables, so that runs of equal bytes (common in repetitive text) do
+// not wait on one counter.
 template <class ByteOf>
-void count_bytes(std::size_t m, ByteOf byte_of, std::uint32_t* count, std::size_t k, std::size_t four_tables_from) {
+void count_bytes(std::size_t m, ByteOf byte_of, std::uint32_t* count, std::size_t lo, std::size_t hi,
+                 std::size_t four_tables_from) {
     std::size_t i = 0;
     if (m >= four_tables_from) {
         std::array<std::array<std::uint32_t, 256>, 3> more;
-        for (auto& table : more) std::fill(table.begin(), table.begin() + k, 0);
+        for (auto& table : more) std::fill(table.begin() + lo, table.begin() + hi, 0);
         for (; i + 4 <= m; i += 4) {
             ++count[byte_of(i)];
             for (std::size_t u = 1; u < 4; ++u) ++more[u - 1][byte_of(i + u)];
         }
-        for (std::size_t d = 0; d < k; ++d) count[d] += more[0][d] + more[1][d] + more[2][d];
+        for (std::size_t d = lo; d < hi; ++d) count[d] += more[0][d] + more[1][d] + more[2][d];
     }
     for (; i < m; ++i) ++count[byte_of(i)];
 }
@@ -82,7 +84,7 @@ bool radix_sort(Word* a, Word* b, std::size_t m, unsigned shift, unsigned low, s
             budget -= m + kPassOverhead;
         }
         std::array<std::uint32_t, 256> end{};
-        count_bytes(m, [&](std::size_t i) { return (a[i] >> shift) & 0xFF; }, end.data(), 256, kFourTablesFrom);
+        count_bytes(m, [&](std::size_t i) { return (a[i] >> shift) & 0xFF; }, end.data(), 0, 256, kFourTablesFrom);
         const bool more = shift > low;
         const unsigned next = shift >= 8 ? shift - 8 : 0;
         // A first byte shared by most suffixes (long runs, short periods):
@@ -494,16 +496,26 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
     if (n == 0) return;
     Index lo = 0, hi = k;  // the symbols that occur lie in [lo, hi)
     auto count_symbols = [&] {
-        std::fill(count, count + k, 0);
         if constexpr (sizeof(Symbol) == 1) {
-            // Texts of a few symbols are the usual case here: four tables
-            // pay off from short lengths on.
-            count_bytes(n, [&](std::size_t i) { return s[i]; }, count, k, 64);
+            // The range of the bytes first (a vectorized pass), so that
+            // only its counters are cleared and summed.  Texts of a few
+            // symbols are the usual case here: four tables pay off from
+            // short lengths on.
+            Symbol smallest = s[0], largest = s[0];
+            for (std::size_t i = 1; i < n; ++i) {
+                smallest = std::min(smallest, s[i]);
+                largest = std::max(largest, s[i]);
+            }
+            lo = smallest;
+            hi = Index{largest} + 1;
+            std::fill(count + lo, count + hi, 0);
+            count_bytes(n, [&](std::size_t i) { return s[i]; }, count, lo, hi, 64);
         } else {
+            std::fill(count, count + k, 0);
             for (std::size_t i = 0; i < n; ++i) ++count[s[i]];
+            while (count[lo] == 0) ++lo;
+            while (count[hi - 1] == 0) --hi;
         }
-        while (count[lo] == 0) ++lo;
-        while (count[hi - 1] == 0) --hi;
     };
     count_symbols();
 
