@@ -2,15 +2,36 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <utility>
 
 namespace parsimetrics {
 
+namespace {
+
+// Inputs shorter than this are scanned into a register bit set.
+constexpr std::size_t kBitmapAlphabetBelow = 64;
+
+}  // namespace
+
 std::uint32_t detect_alphabet(const std::uint8_t* symbols, std::size_t n) {
-    std::array<bool, 256> seen{};
-    for (std::size_t i = 0; i < n; ++i) seen[symbols[i]] = true;
     std::uint32_t count = 0;
-    for (bool s : seen) count += s ? 1u : 0u;
+    if (n < kBitmapAlphabetBelow) {
+        // A 256-bit set in four registers: short inputs are called for in
+        // their thousands, and the byte table below would cost more to
+        // clear and count than they take to read.
+        std::uint64_t words[4] = {0, 0, 0, 0};
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::uint64_t bit = std::uint64_t{1} << (symbols[i] & 63);
+            const unsigned word = symbols[i] >> 6;
+            for (unsigned w = 0; w < 4; ++w) words[w] |= word == w ? bit : 0;
+        }
+        for (const std::uint64_t w : words) count += static_cast<std::uint32_t>(std::popcount(w));
+    } else {
+        std::array<bool, 256> seen{};
+        for (std::size_t i = 0; i < n; ++i) seen[symbols[i]] = true;
+        for (bool s : seen) count += s ? 1u : 0u;
+    }
     return count < 3 ? 2u : count;
 }
 

@@ -15,6 +15,7 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -111,9 +112,14 @@ const Function kFunctions[] = {
      kLz76Doc, compute_lz76},
 };
 
+// The longest parameter list and the most sequences of any function (a
+// call's slots live on the stack; create_module checks the table).
+constexpr std::size_t kMostParameters = 6;
+constexpr std::size_t kMostSequences = 2;
+
 // Binds positional and keyword arguments to the parameter slots.
 void bind_arguments(const Function& f, PyObject* args, PyObject* kwargs,
-                    std::vector<PyObject*>& slots) {
+                    std::array<PyObject*, kMostParameters>& slots) {
     const std::string fname = std::string(f.name) + "()";  // short: no heap allocation
     const auto total = static_cast<Py_ssize_t>(f.params.size());
     const Py_ssize_t given = PyTuple_Size(args);
@@ -204,30 +210,35 @@ PyObject* call_frame(const Function& f, PyObject* args, PyObject* kwargs) {
     // Before anything here may throw (see thread_storage.hpp).
     if (!pm::reserve_thread_storage()) return PyErr_NoMemory();
     try {
-        std::vector<PyObject*> slots(f.params.size(), nullptr);  // borrowed
+        std::array<PyObject*, kMostParameters> slots{};  // borrowed; null when omitted
         bind_arguments(f, args, kwargs, slots);
-        // The argument bound to a parameter, or null when it was omitted or
-        // the function has no such parameter.
-        auto slot = [&](const char* name) -> PyObject* {
-            for (std::size_t i = 0; i < f.params.size(); ++i)
-                if (std::strcmp(f.params[i], name) == 0) return slots[i];
-            return nullptr;
-        };
 
         // Numeric arguments in parameter order, all before any sequence.
+        // Only those given are looked at, so a call with none compares no
+        // names.
         pm::AnalysisOptions options;
-        if (PyObject* o = slot("partitions")) extract_integer(o, "partitions", kI32Min, kI32Max);
-        options.alphabet = optional_u32(slot("alphabet"), "alphabet");
-        options.log_base = optional_u32(slot("log_base"), "log_base");
-        if (PyObject* o = slot("max_block_size"))
-            options.max_block_size = static_cast<std::int32_t>(extract_integer(o, "max_block_size", kI32Min, kI32Max));
-        if (PyObject* o = slot("jobs")) extract_integer(o, "jobs", 0, kU32Max);
+        for (std::size_t i = static_cast<std::size_t>(f.sequences); i < f.params.size(); ++i) {
+            PyObject* o = slots[i];
+            if (o == nullptr) continue;
+            const std::string_view name = f.params[i];
+            if (name == "partitions") {
+                extract_integer(o, "partitions", kI32Min, kI32Max);
+            } else if (name == "alphabet") {
+                options.alphabet = optional_u32(o, "alphabet");
+            } else if (name == "log_base") {
+                options.log_base = optional_u32(o, "log_base");
+            } else if (name == "max_block_size") {
+                options.max_block_size =
+                    static_cast<std::int32_t>(extract_integer(o, "max_block_size", kI32Min, kI32Max));
+            } else if (name == "jobs") {
+                extract_integer(o, "jobs", 0, kU32Max);
+            }
+        }
         options.want_summands = f.want_summands;
 
-        std::vector<pm::Sequence> seqs;
-        seqs.reserve(static_cast<std::size_t>(f.sequences));
-        for (int i = 0; i < f.sequences; ++i)
-            seqs.push_back(sequence_from_python(slots[static_cast<std::size_t>(i)]));
+        std::array<pm::Sequence, kMostSequences> seqs;
+        for (std::size_t i = 0; i < static_cast<std::size_t>(f.sequences); ++i)
+            seqs[i] = sequence_from_python(slots[i]);
 
         return f.compute(seqs.data(), options);
     } catch (abi::__forced_unwind&) {
@@ -271,6 +282,12 @@ std::atomic<std::int64_t> g_interpreter_id{-1};
 PyObject* g_module = nullptr;
 
 PyObject* create_module() {
+    for (const Function& f : kFunctions) {
+        if (f.params.size() > kMostParameters || static_cast<std::size_t>(f.sequences) > kMostSequences) {
+            PyErr_Format(PyExc_SystemError, "%s() has more parameters than a call frame holds", f.name);
+            return nullptr;
+        }
+    }
     PyRef module(PyModule_Create(&g_module_def));  // adds the functions
     if (!module) return nullptr;
     if (PyModule_AddStringConstant(module.get(), "__version__", PARSIMETRICS_VERSION) < 0) return nullptr;
