@@ -2,8 +2,11 @@
 // swap.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <numeric>
+#include <random>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -65,6 +68,21 @@ TEST(Sequence, AlphabetAndDerivedSequences) {
     EXPECT_EQ(pm::detect_alphabet(pm::bytes_of(all), all.size()), 256u);
     for (const auto& [text, constant] : {std::pair{"", true}, {"a", true}, {"aaa", true}, {"ab", false}, {"baa", false}})
         EXPECT_EQ(pm::is_constant(pm::from_bytes(text)), constant) << text;
+}
+
+// Short and long inputs count their symbols differently; both against a
+// plain set, with symbols from every quarter of the byte range.
+TEST(Sequence, AlphabetCountedAlikeAtEveryLength) {
+    std::mt19937_64 rng(7);
+    for (std::size_t n = 0; n <= 130; ++n)
+        for (unsigned sigma : {1u, 3u, 70u, 256u}) {
+            std::vector<std::uint8_t> t(n);
+            const unsigned base = static_cast<unsigned>(rng() % (257 - sigma));
+            for (auto& c : t) c = static_cast<std::uint8_t>(base + rng() % sigma);
+            const std::set<std::uint8_t> distinct(t.begin(), t.end());
+            const auto want = std::max<std::uint32_t>(2, static_cast<std::uint32_t>(distinct.size()));
+            EXPECT_EQ(pm::detect_alphabet(t.data(), n), want) << "n " << n << " sigma " << sigma;
+        }
 }
 
 // How far one swap advances the generator shapes every later surrogate, so
