@@ -20,8 +20,9 @@ using WideWorkArray = std::vector<std::uint64_t, WorkAllocator<std::uint64_t>>;
 // A 64-bit word per suffix holding its first symbols (as many as fit
 // beside its position), radix sorted, ties refined by doubling, with
 // rank[0, n) and `wide` (grown to 2n entries) as working space.  Bounded,
-// it gives up (false, sa unspecified) once sorting the words has cost a few
-// passes over them, as on repetitive text; unbounded it always sorts.
+// it gives up (false, sa unspecified) on repetitive text: when windows
+// sampled from the text repeat, before any word is built, or once sorting
+// the words has cost a few passes over them; unbounded it always sorts.
 bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
                          WideWorkArray& wide, bool bounded);
 
