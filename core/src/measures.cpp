@@ -43,9 +43,11 @@ double normalized_information_distance(const Sequence& x, const Sequence& y) {
     // short one: a second worker steals the other half whole, and neither
     // waits while the other still has a long count to do.  The
     // concatenations live only inside the tasks that count them.
+    const Work half{(x.size() + y.size()) * 3 / 2};
     const auto [with_x, with_y] = join(
-        [&] { return join([&] { return count(concat(x, y)); }, [&] { return count(x); }); },
-        [&] { return join([&] { return count(concat(y, x)); }, [&] { return count(y); }); });
+        Work{half.symbols * 2},
+        [&] { return join(half, [&] { return count(concat(x, y)); }, [&] { return count(x); }); },
+        [&] { return join(half, [&] { return count(concat(y, x)); }, [&] { return count(y); }); });
     const double cxy = with_x.first, cx = with_x.second;
     const double cyx = with_y.first, cy = with_y.second;
     const double den = std::max(cx, cy);
@@ -71,7 +73,7 @@ ExtraMeasures extra_measures(const Sequence& seq, double complexity) {
     // The last half is counted by this thread, the first half is offered to others.
     PerWorker<FactorizationWorkspace> scratch;
     const auto [c_last, c_first] =
-        join([&] { return factor_count(suffix(seq, split), scratch.local()); },
+        join(Work{seq.size()}, [&] { return factor_count(suffix(seq, split), scratch.local()); },
              [&] { return factor_count(prefix(seq, split), scratch.local()); });
     return extra_measures_from_counts(complexity, static_cast<double>(c_first), static_cast<double>(c_last));
 }

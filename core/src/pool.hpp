@@ -35,6 +35,16 @@ namespace parsimetrics {
 // The number of worker threads of the live pool, creating it if needed.
 std::size_t pool_thread_count();
 
+// How much an operation does, in symbols factor counted.  A thread outside
+// the pool hands an operation in and sleeps until a worker has run it: two
+// thread wake-ups, some 10 to 20 microseconds (bench_pool), as long as the
+// factor counts of a few thousand symbols take.  An operation smaller than
+// kPoolWorkFrom started outside the pool runs on the calling thread.
+struct Work {
+    std::size_t symbols;
+};
+inline constexpr std::size_t kPoolWorkFrom = std::size_t{1} << 12;
+
 // ---------------------------------------------------------------------------
 // Scheduler internals used by the templates below.
 namespace detail {
@@ -236,11 +246,29 @@ auto join(A&& a, B&& b) -> std::pair<detail::task_result_t<A>, detail::task_resu
     return detail::run_outside([&] { return join(std::forward<A>(a), std::forward<B>(b)); });
 }
 
+// join for an operation of `work` symbols: below kPoolWorkFrom, on a thread
+// outside the pool, a() and then b() run on the calling thread, failures
+// traveling as above.
+template <class A, class B>
+auto join(Work work, A&& a, B&& b) -> std::pair<detail::task_result_t<A>, detail::task_result_t<B>> {
+    if (work.symbols >= kPoolWorkFrom || detail::current_worker() != nullptr)
+        return join(std::forward<A>(a), std::forward<B>(b));
+    detail::Slot<A> slot_a;
+    slot_a.run(a);
+    detail::Slot<B> slot_b;
+    slot_b.run(b);
+    if (slot_a.error) std::rethrow_exception(slot_a.error);
+    if (slot_b.error) std::rethrow_exception(slot_b.error);
+    return {std::move(*slot_a.value), std::move(*slot_b.value)};
+}
+
 // Returns [f(first), f(first + 1), ..., f(last)], each f(i) computed exactly
 // once, possibly in parallel, and stored by index; empty when last < first.
-// Results must be default-constructible.  Failures travel as with join.
+// Results must be default-constructible.  Failures travel as with join.  With
+// `work` below kPoolWorkFrom, on a thread outside the pool, the indices run
+// in order on the calling thread, as on a pool of one thread.
 template <class F>
-auto parallel_map(std::int64_t first, std::int64_t last, F&& f)
+auto parallel_map(Work work, std::int64_t first, std::int64_t last, F&& f)
     -> std::vector<std::remove_cvref_t<std::invoke_result_t<F&, std::int64_t>>> {
     using R = std::remove_cvref_t<std::invoke_result_t<F&, std::int64_t>>;
     static_assert(!std::is_void_v<R>, "parallel_map needs a result per index");
@@ -259,13 +287,21 @@ auto parallel_map(std::int64_t first, std::int64_t last, F&& f)
             out[i] = static_cast<Cell>(std::invoke(f, first + static_cast<std::int64_t>(i)));
         }
     };
-    detail::parallel_for(count, detail::RangeBody(body));
+    if (work.symbols < kPoolWorkFrom && detail::current_worker() == nullptr)
+        body(0, count);
+    else
+        detail::parallel_for(count, detail::RangeBody(body));
 
     if constexpr (std::is_same_v<R, bool>) {
         return std::vector<bool>(cells.begin(), cells.end());
     } else {
         return cells;
     }
+}
+
+template <class F>
+auto parallel_map(std::int64_t first, std::int64_t last, F&& f) {
+    return parallel_map(Work{kPoolWorkFrom}, first, last, std::forward<F>(f));
 }
 
 // Scratch space reused by the tasks of one operation: one T per pool worker,

@@ -224,7 +224,7 @@ SurrogateComplexities surrogate_complexities(const Sequence& seq, const Analysis
     };
     PerWorker<Scratch> scratch;
     const std::vector<std::uint32_t> counts =
-        parallel_map(1, static_cast<std::int64_t>(m), [&](std::int64_t index) -> std::uint32_t {
+        parallel_map(Work{n * m}, 1, static_cast<std::int64_t>(m), [&](std::int64_t index) -> std::uint32_t {
             const auto l = static_cast<std::uint64_t>(index);
             // No swap moves a symbol: the surrogate is the input itself.
             if (n <= 2 * l || n <= 10) return input_count;

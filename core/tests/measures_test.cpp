@@ -2,10 +2,14 @@
 // information distance.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
 #include <tuple>
 
+#include "lz76.hpp"
 #include "measures.hpp"
+#include "test_utils.hpp"
 
 namespace parsimetrics {
 namespace {
@@ -55,6 +59,27 @@ TEST(NormalizedInformationDistance, Examples) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.x) + " / " + c.y);
         EXPECT_EQ(normalized_information_distance(from_bytes(c.x), from_bytes(c.y)), c.want);
+    }
+}
+
+// Short operations are counted on the calling thread, long ones on the pool;
+// both must give what the counts give directly.
+TEST(Measures, SameOnThePoolAndOnTheCallingThread) {
+    std::mt19937_64 rng(11);
+    for (std::size_t n : {std::size_t{40}, std::size_t{5000}}) {
+        SCOPED_TRACE(n);
+        const Sequence x = from_bytes(random_text(n, 2, rng));
+        Sequence y = x;
+        for (std::size_t k = 0; k < n / 20; ++k) y.symbols[rng() % n] ^= 1;
+        const double cx = factor_count(x), cy = factor_count(y);
+        const double cxy = factor_count(concat(x, y)), cyx = factor_count(concat(y, x));
+        EXPECT_EQ(normalized_information_distance(x, y), std::max(cxy - cx, cyx - cy) / std::max(cx, cy));
+
+        const ExtraMeasures got = extra_measures(x, cx);
+        const ExtraMeasures want = extra_measures_from_counts(cx, factor_count(prefix(x, n / 2)),
+                                                              factor_count(suffix(x, n / 2)));
+        EXPECT_EQ(std::tie(got.rajski_distance, got.redundancy, got.pearson_coefficient),
+                  std::tie(want.rajski_distance, want.redundancy, want.pearson_coefficient));
     }
 }
 

@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -220,6 +221,34 @@ TEST(Join, SecondTaskRunsConcurrentlyWhenThreadsAllow) {
         };
         ASSERT_TRUE(pm::join(wait_for_b, [&] { b_started = true; }).first) << "round " << round;
     }
+}
+
+// Small operations from outside the pool stay on the calling thread, with
+// the failure rules of the pool; large ones, and any from inside it, go to
+// the workers.
+TEST(Join, SmallWorkStaysOnTheCallingThread) {
+    const auto caller = std::this_thread::get_id();
+    auto here = [&] { return std::this_thread::get_id() == caller; };
+    EXPECT_EQ(pm::join(pm::Work{pm::kPoolWorkFrom - 1}, here, here), std::make_pair(true, true));
+    EXPECT_EQ(pm::join(pm::Work{pm::kPoolWorkFrom}, here, here).first, false);
+    auto inner = [] { return pm::join(pm::Work{0}, [] { return pm::detail::current_worker() != nullptr; }, [] { return 0; }); };
+    EXPECT_TRUE(pm::join(inner, [] { return 0; }).first.first);
+
+    auto mapped = pm::parallel_map(pm::Work{1}, 0, 99, [&](std::int64_t i) { return here() ? i : -1; });
+    ASSERT_EQ(mapped.size(), 100u);
+    for (std::int64_t i = 0; i < 100; ++i) ASSERT_EQ(mapped[static_cast<std::size_t>(i)], i);
+
+    bool b_ran = false;
+    try {
+        pm::join(pm::Work{1}, [] { throw std::runtime_error("a"); }, [&] {
+            b_ran = true;
+            throw std::logic_error("b");
+        });
+        ADD_FAILURE() << "no exception";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "a");
+    }
+    EXPECT_TRUE(b_ran);
 }
 
 // ---------------------------------------------------------------------------
