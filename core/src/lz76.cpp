@@ -69,6 +69,16 @@ constexpr std::size_t kScanWalkBelow = std::size_t{1} << 17;
 constexpr std::uint32_t kScanWalkLargestAlphabet = 16;
 constexpr std::size_t kScanBudgetPerSymbol = 16;
 
+// The length of the factor starting at b whose nearest earlier starts in
+// suffix order are p and q (n or more: none): its longest previous factor,
+// the longer of the two matches, and one new symbol.
+inline std::size_t factor_length(const std::uint8_t* text, std::size_t n, std::size_t b, std::size_t p,
+                                 std::size_t q) {
+    const std::size_t lp = p < n ? match_length(text, n, b, p) : 0;
+    const std::size_t lq = q < n ? match_length(text, n, b, q) : 0;
+    return std::max(lp, lq) + 1;
+}
+
 struct WalkEnd {
     std::size_t boundaries;  // m, counting the leading 0 and 1
     std::size_t last;        // the last boundary, n or n + 1
@@ -118,10 +128,7 @@ WalkEnd walk_factors(const std::uint8_t* text, std::size_t n, std::uint32_t* suc
         succ[left] = static_cast<std::uint32_t>(x);
         if (x != b) continue;
 
-        // A factor start: its longest previous factor is the longer match.
-        const std::size_t lp = p < n ? match_length(text, n, b, p) : 0;
-        const std::size_t lq = q < n ? match_length(text, n, b, q) : 0;
-        b += std::max(lp, lq) + 1;
+        b += factor_length(text, n, b, p, q);
         if constexpr (kRecord) psv[count - 1] = static_cast<std::uint32_t>(b);
         ++count;
         if (b >= n) break;
@@ -215,9 +222,7 @@ std::optional<WalkEnd> scan_factors(const std::uint8_t* text, std::size_t n, con
             if (lo > 0) p = sa[lo - 1];
             if (hi < n) q = sa[hi];
         }
-        const std::size_t lp = p < n ? match_length(text, n, b, p) : 0;
-        const std::size_t lq = q < n ? match_length(text, n, b, q) : 0;
-        b += std::max(lp, lq) + 1;
+        b += factor_length(text, n, b, p, q);
         if constexpr (kRecord) out[count - 1] = static_cast<std::uint32_t>(b);
         ++count;
         if (b >= n) break;
