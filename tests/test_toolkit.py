@@ -209,21 +209,26 @@ def test_kaspar_schuster_equals_antropy():
 ])
 def test_other_threads_run_while_native_code_computes(call):
     rng = np.random.default_rng(8)
-    seqs = [random_bytes(rng, 50_000, 2) for _ in range(12)]
-    ticks, done = [], threading.Event()
+    # Longer inputs until the call lasts long enough to watch, however fast
+    # the machine.
+    for length in (50_000, 200_000, 800_000):
+        seqs = [random_bytes(rng, length, 2) for _ in range(12)]
+        ticks, done = [], threading.Event()
 
-    def other():
-        while not done.is_set():
-            ticks.append(time.perf_counter())
+        def other():
+            while not done.is_set():
+                ticks.append(time.perf_counter())
 
-    thread = threading.Thread(target=other)
-    thread.start()
-    time.sleep(0.01)
-    start = time.perf_counter()
-    call(seqs)
-    end = time.perf_counter()
-    done.set()
-    thread.join()
+        thread = threading.Thread(target=other)
+        thread.start()
+        time.sleep(0.01)
+        start = time.perf_counter()
+        call(seqs)
+        end = time.perf_counter()
+        done.set()
+        thread.join()
+        if end - start > 0.05:
+            break
     # Holding the lock, the call would let the other thread in only near its ends.
     middle = [t for t in ticks if start + (end - start) / 3 < t < end - (end - start) / 3]
     assert end - start > 0.05 and len(middle) > 100
