@@ -208,21 +208,3 @@ TEST(FastFactorize, ExhaustiveBinaryTexts) {
         }
     }
 }
-
-namespace {
-
-// Large working arrays are allocated apart from small ones (on huge-page
-// boundaries); growing, shrinking and releasing must pair every
-// allocation with its own release (the sanitizer build checks).
-TEST(WorkArray, LargeArraysOnHugePageBoundaries) {
-    pm::WorkArray a(pm::kHugePagesFrom / sizeof(std::uint32_t) + 1);
-    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(a.data()) % pm::kHugePage, 0u);
-    a.back() = 7;
-    a.resize(a.size() * 2);  // moves to a new large array
-    EXPECT_EQ(a[pm::kHugePagesFrom / sizeof(std::uint32_t)], 7u);
-    a.resize(16);
-    a.shrink_to_fit();  // back to a small one
-    EXPECT_EQ(a.size(), 16u);
-}
-
-}  // namespace
