@@ -144,7 +144,9 @@ struct Slot {
         } catch (...) {
             // Everything travels, std::bad_alloc included: the waiting thread
             // decides what becomes of it.  (No forced unwind, which must go
-            // on, gets here: tasks run on pool workers, which nothing ends.)
+            // on, gets here: tasks run on pool workers, which nothing ends,
+            // or, when small, on the calling thread, which only the
+            // interpreter ends, and tasks never call the interpreter.)
             error = std::current_exception();
         }
     }

@@ -10,7 +10,6 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <cstring>
 #include <cxxabi.h>
 #include <exception>
 #include <new>
