@@ -12,6 +12,13 @@ namespace {
 
 std::int64_t last_index(std::size_t count) { return static_cast<std::int64_t>(count) - 1; }
 
+// The symbols of all the sequences: what a batch counts at least once.
+std::size_t total_symbols(const std::vector<Sequence>& seqs) {
+    std::size_t total = 0;
+    for (const Sequence& s : seqs) total += s.size();
+    return total;
+}
+
 using ItemValue = decltype(BatchItem::value);
 
 // One sequence's measure, as the module's function of that name computes it,
@@ -42,7 +49,7 @@ std::vector<BatchItem> measure_each(BatchMeasure measure, const std::vector<Sequ
     // up another item: only the factorization measures hold scratch.
     const bool scratch_safe = measure == BatchMeasure::factorization || measure == BatchMeasure::h;
     PerWorker<FactorizationWorkspace> scratch;
-    return parallel_map(0, last_index(seqs.size()), [&](std::int64_t i) {
+    return parallel_map(Work{total_symbols(seqs)}, 0, last_index(seqs.size()), [&](std::int64_t i) {
         BatchItem item;
         try {
             item.value = measure_one(measure, seqs[static_cast<std::size_t>(i)], options,
@@ -64,7 +71,8 @@ std::vector<double> window_values(const Sequence& seq, std::size_t window, std::
     AnalysisOptions common = options;
     if (common.log_base == kAbsent) common.log_base = seq.alphabet_size;
     PerWorker<FactorizationWorkspace> scratch;
-    return parallel_map(0, last_index(window_count(seq.size(), window, step)), [&](std::int64_t i) {
+    const std::size_t windows = window_count(seq.size(), window, step);
+    return parallel_map(Work{windows * window}, 0, last_index(windows), [&](std::int64_t i) {
         const Sequence part =
             from_bytes(seq.data() + static_cast<std::size_t>(i) * step, window);
         switch (measure) {
@@ -86,8 +94,9 @@ std::vector<double> nid_matrix(const std::vector<Sequence>& seqs) {
     const auto count = [&](const Sequence& s) {
         return static_cast<double>(factor_count(s, scratch.local()));
     };
-    const std::vector<double> singles =
-        parallel_map(0, last_index(m), [&](std::int64_t i) { return count(seqs[static_cast<std::size_t>(i)]); });
+    const std::size_t total = total_symbols(seqs);
+    const std::vector<double> singles = parallel_map(
+        Work{total}, 0, last_index(m), [&](std::int64_t i) { return count(seqs[static_cast<std::size_t>(i)]); });
 
     // The upper triangle, diagonal included, row by row.
     std::vector<std::pair<std::size_t, std::size_t>> pairs;
@@ -95,7 +104,8 @@ std::vector<double> nid_matrix(const std::vector<Sequence>& seqs) {
     for (std::size_t i = 0; i < m; ++i)
         for (std::size_t j = i; j < m; ++j) pairs.emplace_back(i, j);
     // The concatenations live only inside the tasks that count them.
-    const auto both = parallel_map(0, last_index(pairs.size()), [&](std::int64_t k) {
+    // Each sequence goes into 2m concatenations.
+    const auto both = parallel_map(Work{2 * m * total}, 0, last_index(pairs.size()), [&](std::int64_t k) {
         const auto [i, j] = pairs[static_cast<std::size_t>(k)];
         const double xy = count(concat(seqs[i], seqs[j]));
         return std::pair<double, double>(xy, i == j ? xy : count(concat(seqs[j], seqs[i])));
