@@ -79,6 +79,15 @@ inline std::size_t factor_length(const std::uint8_t* text, std::size_t n, std::s
     return std::max(lp, lq) + 1;
 }
 
+// Texts shorter than kCompareWalkBelow whose sampled windows repeat at
+// least kCompareWalkRepeats times are first walked by direct comparison
+// (compare_factors), which gives up after kCompareBudgetPerSymbol
+// comparisons per symbol: near-periodic text needs 1.5 to 3, run-length
+// text 2 to 5 (benchmarks/bench_sort).
+constexpr std::size_t kCompareWalkBelow = 512;
+constexpr std::size_t kCompareWalkRepeats = 2;
+constexpr std::size_t kCompareBudgetPerSymbol = 6;
+
 struct WalkEnd {
     std::size_t boundaries;  // m, counting the leading 0 and 1
     std::size_t last;        // the last boundary, n or n + 1
@@ -230,6 +239,29 @@ std::optional<WalkEnd> scan_factors(const std::uint8_t* text, std::size_t n, con
     return WalkEnd{count, b};
 }
 
+// The walk with no index at all, for short repetitive texts: at each factor
+// start b every earlier start is compared with b directly.  That reads about
+// b starts per factor, so it pays only where factors are few and long
+// (periodic, near-periodic, run-length text), where it beats building a
+// suffix array many times over.  Past `budget` starts compared in all it
+// gives up (nullopt).  With kRecord boundary b(k+1) goes to out[k].
+template <bool kRecord>
+std::optional<WalkEnd> compare_factors(const std::uint8_t* text, std::size_t n, std::size_t budget,
+                                       std::uint32_t* out) {
+    if constexpr (kRecord) out[0] = 1;
+    std::size_t b = 1, count = 2;
+    while (b < n) {
+        if (budget < b) return std::nullopt;
+        budget -= b;
+        std::size_t longest = 0;
+        for (std::size_t p = 0; p < b; ++p) longest = std::max(longest, match_length(text, n, b, p));
+        b += longest + 1;
+        if constexpr (kRecord) out[count - 1] = static_cast<std::uint32_t>(b);
+        ++count;
+    }
+    return WalkEnd{count, b};
+}
+
 std::uint32_t count_from_end(const WalkEnd& end, std::size_t n) {
     return counted_factors(end.boundaries, end.last, n);
 }
@@ -245,6 +277,13 @@ template <bool kRecord>
 Walked run_factorization(const Sequence& seq, FactorizationWorkspace& ws) {
     const std::size_t n = seq.size();
     check_text_length(n);
+    if (n < kCompareWalkBelow && sampled_window_repeats(seq.data(), n) >= kCompareWalkRepeats) {
+        ws.third.clear();
+        ws.third.resize(n + 1);
+        if (const auto end = compare_factors<kRecord>(seq.data(), n, kCompareBudgetPerSymbol * n,
+                                                      ws.short_boundaries()))
+            return {*end, ws.short_boundaries()};
+    }
     // Cleared first: growing a workspace copies nothing stale.
     ws.first.clear();
     ws.first.resize(n + 1);

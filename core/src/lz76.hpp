@@ -30,7 +30,8 @@ struct FactorizationResult {
 //   boundary walk            successor links, head at [n]   boundaries as found
 //
 // Short texts walk the suffix array instead (first: suffix array, second:
-// ranks) and put their boundaries in `third`.
+// ranks), or, when short and repetitive, compare starts directly with no
+// index; both put their boundaries in `third`.
 struct FactorizationWorkspace {
     WorkArray first;
     WorkArray second;

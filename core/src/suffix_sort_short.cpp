@@ -633,18 +633,21 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
 
 }  // namespace induction
 
-// Whether windows of 16 bytes at 32 places scattered over the text repeat
-// among themselves: on random text of any alphabet they almost never do
-// (two random binary windows agree once in 65,536), so two repeats tell;
-// on periodic, near-periodic and run-length text many do (a period of 37
-// gives two or more in 19 texts of 20 from 100 symbols on), and those are
-// the texts whose prefix keys tie for long.  One place is drawn in each 32nd of
-// the text, at a hashed offset: places a fixed step apart would all fall on
+}  // namespace
+
+// Windows of 16 bytes at 32 places scattered over the text, and how many
+// repeat one before them: on random text of any alphabet almost none (two
+// random binary windows agree once in 65,536), so two repeats tell; on
+// periodic, near-periodic and run-length text many do (a period of 37 gives
+// two or more in 19 texts of 20 from 100 symbols on), and those are the texts
+// whose prefix keys tie for long.  One place is drawn in each 32nd of the
+// text, at a hashed offset: places a fixed step apart would all fall on
 // distinct phases of a period prime to the step.  Costs a hundred or two
 // cycles, without a branch.
-bool sampled_windows_repeat(const std::uint8_t* text, std::size_t n) {
-    constexpr std::size_t kWindow = 16, kSamples = 32;
-    static_assert(kSampleFrom >= kWindow + kSamples);
+std::size_t sampled_window_repeats(const std::uint8_t* text, std::size_t n) {
+    if (n < kSampleFrom) return 0;
+    static_assert(kSampleFrom >= kSampledWindow + kSampledWindows);
+    constexpr std::size_t kWindow = kSampledWindow, kSamples = kSampledWindows;
     // Hashes of the windows by their top bits; two different windows meeting
     // in a slot (rare with four slots a window) only hide a repeat.
     constexpr unsigned kSlotBits = 7;
@@ -663,10 +666,16 @@ bool sampled_windows_repeat(const std::uint8_t* text, std::size_t n) {
         repeats += at == hash;
         at = hash;
     }
+    return repeats;
+}
+
+namespace {
+
+bool sampled_windows_repeat(const std::uint8_t* text, std::size_t n) {
     // Below 256 symbols induced sorting mispredicts enough per symbol that
     // the keys win unless the text is heavily repetitive (a long period
     // ties few suffixes over a key of 28 symbols or more).
-    return repeats >= (n < 256 ? kSamples / 4 : 2);
+    return sampled_window_repeats(text, n) >= (n < 256 ? kSampledWindows / 4 : 2);
 }
 
 }  // namespace

@@ -26,6 +26,14 @@ using WideWorkArray = std::vector<std::uint64_t, WorkAllocator<std::uint64_t>>;
 bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
                          WideWorkArray& wide, bool bounded);
 
+// How many of kSampledWindows windows of kSampledWindow symbols, drawn over
+// text[0, n), repeat one drawn before them (0 below 64 symbols).  Random
+// text of any alphabet almost never repeats one; periodic, near-periodic and
+// run-length text repeats several.
+inline constexpr std::size_t kSampledWindow = 16;
+inline constexpr std::size_t kSampledWindows = 32;
+std::size_t sampled_window_repeats(const std::uint8_t* text, std::size_t n);
+
 // Induced sorting: linear in n whatever the text, slower than the prefix
 // keys on random text and faster on repetitive text, with work[0, n) as
 // working space.
