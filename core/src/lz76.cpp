@@ -88,6 +88,14 @@ constexpr std::size_t kCompareWalkBelow = 512;
 constexpr std::size_t kCompareWalkRepeats = 2;
 constexpr std::size_t kCompareBudgetPerSymbol = 6;
 
+// Texts shorter than this are always walked by direct comparison, to the
+// end: a factor at b costs b comparisons, which on random text of k symbols
+// comes to about n / (2 log_k n) per symbol, less than building an index
+// below some 128 binary, 64 four-letter or 32 byte symbols.
+constexpr std::size_t compare_always_below(std::uint32_t alphabet_size) {
+    return alphabet_size <= 2 ? 128 : alphabet_size <= kScanWalkLargestAlphabet ? 64 : 32;
+}
+
 struct WalkEnd {
     std::size_t boundaries;  // m, counting the leading 0 and 1
     std::size_t last;        // the last boundary, n or n + 1
@@ -277,11 +285,12 @@ template <bool kRecord>
 Walked run_factorization(const Sequence& seq, FactorizationWorkspace& ws) {
     const std::size_t n = seq.size();
     check_text_length(n);
-    if (n < kCompareWalkBelow && sampled_window_repeats(seq.data(), n) >= kCompareWalkRepeats) {
+    const bool tiny = n < compare_always_below(seq.alphabet_size);
+    if (tiny || (n < kCompareWalkBelow && sampled_window_repeats(seq.data(), n) >= kCompareWalkRepeats)) {
         ws.third.clear();
         ws.third.resize(n + 1);
-        if (const auto end = compare_factors<kRecord>(seq.data(), n, kCompareBudgetPerSymbol * n,
-                                                      ws.short_boundaries()))
+        const std::size_t budget = tiny ? n * n : kCompareBudgetPerSymbol * n;
+        if (const auto end = compare_factors<kRecord>(seq.data(), n, budget, ws.short_boundaries()))
             return {*end, ws.short_boundaries()};
     }
     // Cleared first: growing a workspace copies nothing stale.
