@@ -118,7 +118,7 @@ void sorters(std::size_t max_n) {
 }
 
 void counts(std::size_t max_n) {
-    const std::size_t sizes[] = {2, 10, 31, 32, 63, 64, 100, 127, 128, 200, 300, 400, 511, 512, 700, 1000, 2047, 2048, 4096, 10000, 30000, 65535, 65536,
+    const std::size_t sizes[] = {2, 10, 31, 32, 63, 64, 99, 100, 159, 160, 200, 300, 400, 511, 512, 700, 1000, 2047, 2048, 4096, 10000, 30000, 65535, 65536,
                                  100000, 300000, 1000000, 10000000};
     std::printf("\nfactor_count per call (fresh arrays, as h does), ns per symbol\n%-11s", "n");
     const std::size_t shown = 7;  // English-like and Fibonacci cover the sorter part only

@@ -90,10 +90,13 @@ constexpr std::size_t kCompareBudgetPerSymbol = 6;
 
 // Texts shorter than this are always walked by direct comparison, to the
 // end: a factor at b costs b comparisons, which on random text of k symbols
-// comes to about n / (2 log_k n) per symbol, less than building an index
-// below some 128 binary, 64 four-letter or 32 byte symbols.
+// comes to about n / (2 log_k n) per symbol: as much as building an index
+// at some 160 binary, 100 four-letter, 64 sixteen-letter or 32 byte
+// symbols, so the cost per symbol has no step where the walks change.
 constexpr std::size_t compare_always_below(std::uint32_t alphabet_size) {
-    return alphabet_size <= 2 ? 128 : alphabet_size <= kScanWalkLargestAlphabet ? 64 : 32;
+    if (alphabet_size <= 2) return 160;
+    if (alphabet_size <= 4) return 100;
+    return alphabet_size <= kScanWalkLargestAlphabet ? 64 : 32;
 }
 
 struct WalkEnd {
