@@ -290,8 +290,10 @@ Walked run_factorization(const Sequence& seq, FactorizationWorkspace& ws) {
     check_text_length(n);
     const bool tiny = n < compare_always_below(seq.alphabet_size);
     if (tiny || (n < kCompareWalkBelow && sampled_window_repeats(seq.data(), n) >= kCompareWalkRepeats)) {
-        ws.third.clear();
-        ws.third.resize(n + 1);
+        if constexpr (kRecord) {
+            ws.third.clear();
+            ws.third.resize(n + 1);
+        }
         const std::size_t budget = tiny ? n * n : kCompareBudgetPerSymbol * n;
         if (const auto end = compare_factors<kRecord>(seq.data(), n, budget, ws.short_boundaries()))
             return {*end, ws.short_boundaries()};
