@@ -182,7 +182,8 @@ inline std::uint32_t starts_below(const std::uint32_t* block, std::uint32_t b) {
 inline std::size_t first_start_below(const std::uint32_t* sa, std::size_t from, std::size_t n, std::uint32_t b) {
     std::size_t i = from;
     for (; i + kScanBlock <= n; i += kScanBlock)
-        if (const std::uint32_t mask = starts_below(sa + i, b)) return i + static_cast<std::size_t>(std::countr_zero(mask));
+        if (const std::uint32_t mask = starts_below(sa + i, b))
+            return i + static_cast<std::size_t>(std::countr_zero(mask));
     for (; i < n; ++i)
         if (sa[i] < b) return i;
     return n;
@@ -288,15 +289,18 @@ template <bool kRecord>
 Walked run_factorization(const Sequence& seq, FactorizationWorkspace& ws) {
     const std::size_t n = seq.size();
     check_text_length(n);
+    // Both walks of short texts record their boundaries in `third`.
+    if (kRecord && n < kScanWalkBelow) {
+        ws.third.clear();
+        ws.third.resize(n + 1);
+    }
+    std::uint32_t* const short_boundaries = ws.short_boundaries();
+
     const bool tiny = n < compare_always_below(seq.alphabet_size);
     if (tiny || (n < kCompareWalkBelow && sampled_window_repeats(seq.data(), n) >= kCompareWalkRepeats)) {
-        if constexpr (kRecord) {
-            ws.third.clear();
-            ws.third.resize(n + 1);
-        }
         const std::size_t budget = tiny ? n * n : kCompareBudgetPerSymbol * n;
-        if (const auto end = compare_factors<kRecord>(seq.data(), n, budget, ws.short_boundaries()))
-            return {*end, ws.short_boundaries()};
+        if (const auto end = compare_factors<kRecord>(seq.data(), n, budget, short_boundaries))
+            return {*end, short_boundaries};
     }
     // Cleared first: growing a workspace copies nothing stale.
     ws.first.clear();
@@ -308,13 +312,8 @@ Walked run_factorization(const Sequence& seq, FactorizationWorkspace& ws) {
         const std::uint32_t* sa = ws.suffix_array();
         std::uint32_t* rank = ws.sort_ranks();
         for (std::size_t r = 0; r < n; ++r) rank[sa[r]] = static_cast<std::uint32_t>(r);
-        if constexpr (kRecord) {
-            ws.third.clear();
-            ws.third.resize(n + 1);
-        }
-        if (const auto end = scan_factors<kRecord>(seq.data(), n, sa, rank, kScanBudgetPerSymbol * n,
-                                                   ws.short_boundaries()))
-            return {*end, ws.short_boundaries()};
+        if (const auto end = scan_factors<kRecord>(seq.data(), n, sa, rank, kScanBudgetPerSymbol * n, short_boundaries))
+            return {*end, short_boundaries};
     }
     build_previous_smaller_starts(ws.first.data(), n, ws.previous_smaller_starts());
     return {walk_factors<kRecord>(seq.data(), n, ws.successor_links(), ws.previous_smaller_starts()),

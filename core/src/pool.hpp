@@ -176,6 +176,12 @@ private:
     Latch& latch_;
 };
 
+// Whether an operation of `work` started on this thread runs right here:
+// small, and started outside the pool.
+inline bool runs_on_caller(Work work) noexcept {
+    return work.symbols < kPoolWorkFrom && current_worker() == nullptr;
+}
+
 // Runs `f` as one job on the pool and sleeps until it is done.
 template <class F>
 task_result_t<F> run_outside(F&& f) {
@@ -253,8 +259,7 @@ auto join(A&& a, B&& b) -> std::pair<detail::task_result_t<A>, detail::task_resu
 // traveling as above.
 template <class A, class B>
 auto join(Work work, A&& a, B&& b) -> std::pair<detail::task_result_t<A>, detail::task_result_t<B>> {
-    if (work.symbols >= kPoolWorkFrom || detail::current_worker() != nullptr)
-        return join(std::forward<A>(a), std::forward<B>(b));
+    if (!detail::runs_on_caller(work)) return join(std::forward<A>(a), std::forward<B>(b));
     detail::Slot<A> slot_a;
     slot_a.run(a);
     detail::Slot<B> slot_b;
@@ -289,7 +294,7 @@ auto parallel_map(Work work, std::int64_t first, std::int64_t last, F&& f)
             out[i] = static_cast<Cell>(std::invoke(f, first + static_cast<std::int64_t>(i)));
         }
     };
-    if (work.symbols < kPoolWorkFrom && detail::current_worker() == nullptr)
+    if (detail::runs_on_caller(work))
         body(0, count);
     else
         detail::parallel_for(count, detail::RangeBody(body));

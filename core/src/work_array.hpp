@@ -46,7 +46,6 @@ struct WorkAllocator {
     WorkAllocator(const WorkAllocator<U>&) noexcept {}
 
     T* allocate(std::size_t count) {
-        if (count > SIZE_MAX / sizeof(T)) throw std::bad_array_new_length();
         void* p = ::operator new(count * sizeof(T));
         advise_huge_pages(p, count * sizeof(T));
         return static_cast<T*>(p);
