@@ -22,7 +22,7 @@ from pathlib import Path
 import parsimetrics
 
 from . import measures, parallel
-from .explain import EXPLANATION
+from .explain import EXPLANATION, TOPIC_KEYS, topic_text
 from .inputs import FORMATS, InputError, ReadOptions, Record, parse_symbolizer, read_source
 from .measures import MEASURES, AnalysisError, AnalysisOptions
 from .output import Column, Table, clip_name, columns, fixed, json_line, matrix_table, write_matrix
@@ -212,8 +212,11 @@ def _add_explain(commands, inputs, run, table_or_json) -> None:
     explain = commands.add_parser(
         "explain",
         help="what every output field means, and where it comes from",
-        description="Define every field of the output, with the literature it comes from.",
+        description="Define every field of the output, with the literature it comes from; "
+        "with a TOPIC, the definitions, formulas and limits of one family of measures.",
     )
+    explain.add_argument("topic", nargs="?", choices=TOPIC_KEYS, metavar="TOPIC",
+                         help=f"one of {', '.join(TOPIC_KEYS)}")
     explain.set_defaults(run=run_explain, parser=explain)
 
 
@@ -586,7 +589,7 @@ def run_nid(args) -> int:
 
 
 def run_explain(args) -> int:
-    sys.stdout.write(EXPLANATION)
+    sys.stdout.write(topic_text(args.topic) if args.topic else EXPLANATION)
     return 0
 
 
