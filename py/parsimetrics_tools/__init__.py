@@ -9,6 +9,7 @@ from .cli import main
 from .inputs import InputError, ReadOptions, Record, read_records, read_source
 from .measures import MEASURES, AnalysisError, AnalysisOptions, analyze_record, distance
 from .scaling import dask_bag
+from .shapes import as_symbols
 from .symbolizers import Symbolizer, parse_symbolizer, symbolize
 from .toolkit import kaspar_schuster, many, multiscale, nid_matrix, profile
 
@@ -21,6 +22,7 @@ __all__ = [
     "Record",
     "Symbolizer",
     "analyze_record",
+    "as_symbols",
     "dask_bag",
     "distance",
     "kaspar_schuster",
