@@ -21,7 +21,7 @@ import parsimetrics
 import parsimetrics_tools
 from parsimetrics_tools import measures
 from parsimetrics_tools.inputs import ReadOptions, Symbolizer, read_source
-from parsimetrics_tools.output import Table, columns
+from parsimetrics_tools.cli.writers import Table, columns
 from parsimetrics_tools.symbolizers import parse_symbolizer
 
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
@@ -567,7 +567,7 @@ def test_plot_write_failures_are_one_line(tmp_path, target):
 
 def test_plot_colours_stay_distinct_past_ten():
     pytest.importorskip("matplotlib")
-    from parsimetrics_tools.plot import _colours
+    from parsimetrics_tools.cli.plot import _colours
 
     assert [len(set(map(str, _colours(n)))) for n in (3, 15, 40)] == [3, 15, 40]
 

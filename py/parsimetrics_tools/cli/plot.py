@@ -9,7 +9,8 @@ from __future__ import annotations
 from itertools import accumulate
 from pathlib import Path
 
-from .output import clip_name
+from .batch import CliError
+from .writers import clip_name
 
 INSTALL_HINT = "--plot needs matplotlib, which is not installed (pip install 'parsimetrics[plot]')"
 
@@ -46,6 +47,28 @@ def plot_format(path: str) -> str:
         what = f"suffix .{suffix}" if suffix else "no suffix"
         raise ValueError(f"{path}: {what}; the image format comes from the suffix ({known})")
     return suffix
+
+
+def check_plot_path(path: str | None) -> None:
+    """Refuse a plot path that cannot work before any work starts."""
+    if path is None:
+        return
+    try:
+        plot_format(path)
+    except ValueError as exc:
+        raise CliError(str(exc)) from None
+    folder = Path(path).parent
+    if not folder.is_dir():
+        raise CliError(f"{path}: folder {str(folder)!r} does not exist")
+
+
+def save_plot(path: str, draw, *args) -> None:
+    """Draw with ``draw(path, *args)``; a failure to write is one line naming the file."""
+    try:
+        draw(path, *args)
+    except (OSError, ValueError) as exc:
+        reason = exc.strerror if isinstance(exc, OSError) and exc.strerror else exc
+        raise CliError(f"{path}: cannot write the plot: {reason}") from None
 
 
 def _colours(count: int) -> list:

@@ -1,13 +1,30 @@
-"""Writing results: aligned tables for people, JSON lines and matrices for programs."""
+"""Writing results: aligned tables for people, JSON lines, CSV and matrices for programs."""
 
 from __future__ import annotations
 
 import csv
 import json
 import math
+import os
+import sys
 from collections.abc import Callable
 from dataclasses import dataclass
 from typing import IO, Any
+
+from .progress import isatty
+
+def output_mode(args) -> str:
+    """The --json/--table/... choice; unchosen, a table on a terminal and the command's own format otherwise."""
+    return args.output or ("table" if isatty(sys.stdout) else args.piped_output)
+
+
+def terminal_width() -> int | None:
+    try:
+        columns = os.get_terminal_size(sys.stdout.fileno()).columns if sys.stdout.isatty() else 0
+    except (OSError, ValueError, AttributeError):
+        columns = 0
+    return columns or None  # a terminal that reports no size: as for a file
+
 
 # Floats go out through json's own repr, so every digit needed to read the
 # same double back is kept.

@@ -24,10 +24,10 @@ from collections.abc import Callable, Iterator
 from multiprocessing.connection import Connection, wait
 from typing import Any
 
+from .progress import TICK_SECONDS, Progress, isatty
+
 # The extension sizes its thread pool from this variable when it first needs it.
 _POOL_THREADS_VARIABLE = "RAYON_NUM_THREADS"
-# How often a waiting parent redraws the elapsed time.
-_TICK_SECONDS = 0.25
 
 
 class WorkerDied(Exception):
@@ -38,6 +38,25 @@ def available_cpus() -> int:
     if hasattr(os, "sched_getaffinity"):
         return len(os.sched_getaffinity(0))
     return os.cpu_count() or 1
+
+
+# Below this many symbols a measure takes well under a second, so a worker
+# process (half a second to start) would cost more than it saves.
+_WORKER_SYMBOLS = 1 << 17
+
+
+def choose_workers(requested: int, longest: int) -> int | None:
+    """Worker processes to use for ``--processes requested``, or None to compute here.
+
+    ``longest`` is the length of the longest input.  On a terminal even one
+    long input is measured in a worker process: this one then stays free to
+    show the elapsed time and to stop at once on Ctrl-C.
+    """
+    if requested == 0:
+        return available_cpus()
+    if requested == 1:
+        return 1 if longest >= _WORKER_SYMBOLS and isatty(sys.stderr) else None
+    return requested
 
 
 def _context() -> multiprocessing.context.BaseContext:
@@ -91,64 +110,6 @@ def _describe_death(code: int | None) -> str:
         except ValueError:
             return f"its worker process was killed by signal {-code}"
     return f"its worker process ended with status {code}"
-
-
-class Progress:
-    """A progress display on standard error, shown only on a terminal.
-
-    ``unit`` names what is counted.  For a single item it shows the elapsed
-    time, redrawn while the item is being computed.
-    """
-
-    def __init__(self, total: int, description: str, unit: str, enabled: bool | None = None):
-        if enabled is None:
-            enabled = total >= 1 and isatty(sys.stderr)
-        self._bar = None
-        if enabled:
-            try:
-                from tqdm import tqdm
-            except ImportError:  # the display is a nicety; work on without it
-                tqdm = None
-            if tqdm is not None:
-                single = "{desc}: {elapsed} elapsed" if total == 1 else None
-                self._bar = tqdm(
-                    total=total, desc=description, unit=f" {unit}", file=sys.stderr, leave=False,
-                    bar_format=single, mininterval=_TICK_SECONDS,
-                )
-
-    @property
-    def shown(self) -> bool:
-        return self._bar is not None
-
-    def update(self) -> None:
-        if self._bar is not None:
-            self._bar.update()
-
-    def tick(self) -> None:
-        """Redraw, so the elapsed time moves while an item is being computed."""
-        if self._bar is not None:
-            self._bar.refresh()
-
-    def write(self, line: str) -> None:
-        """Write a line to standard output without tearing the display."""
-        if self._bar is not None and isatty(sys.stdout):
-            self._bar.write(line, file=sys.stdout)
-        else:
-            sys.stdout.write(line + "\n")
-            sys.stdout.flush()
-
-    def close(self) -> None:
-        if self._bar is not None:
-            self._bar.close()
-            self._bar = None
-
-
-def isatty(stream) -> bool:
-    """Whether a standard stream is a terminal; False when it is closed or missing."""
-    try:
-        return stream is not None and stream.isatty()
-    except (ValueError, OSError):
-        return False
 
 
 class _Pool:
@@ -210,7 +171,7 @@ class _Pool:
                 process, conn = self._slots[slot]
                 waitables[conn] = slot
                 waitables[process.sentinel] = slot
-            ready = {waitables[handle] for handle in wait(list(waitables), timeout=_TICK_SECONDS)}
+            ready = {waitables[handle] for handle in wait(list(waitables), timeout=TICK_SECONDS)}
             if progress:
                 progress.tick()
             for slot in sorted(ready):

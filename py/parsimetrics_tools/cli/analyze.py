@@ -1,0 +1,73 @@
+"""``parsimetrics analyze``: one result per sequence, as a table or JSON lines, and an optional plot."""
+
+from __future__ import annotations
+
+import functools
+import sys
+from contextlib import closing
+
+from .. import measures
+from ..inputs import Record
+from ..measures import AnalysisError, AnalysisOptions
+from .batch import EXIT_ERROR, Batch, CliError, Stop, failure_message, read_inputs, say, unique_labels
+from .plot import check_plot_path, save_plot, write_plot
+from .processes import choose_workers, ordered_map
+from .progress import Progress, isatty
+from .writers import Table, clip_name, columns, json_line, output_mode, terminal_width
+
+TABLE_HINT = "(what each column means: parsimetrics explain)"
+
+
+def run_analyze(args) -> int:
+    if args.max_block_size is not None and args.measure not in ("emc", "lz76"):
+        raise CliError("--max-block-size applies to --measure emc and lz76 only")
+    check_plot_path(args.plot)
+    batch = Batch(args.fail_fast)
+    options = AnalysisOptions(args.alphabet, args.log_base, args.max_block_size)
+    try:
+        records = read_inputs(args, batch)
+        work = []
+        for label, record in zip(unique_labels(records), records):
+            try:
+                measures.check_record(record, args.measure, options)
+            except AnalysisError as exc:
+                batch.fail(str(exc))
+                continue
+            work.append((label, record))
+        plotted = _analyze(args, options, work, batch)
+    except Stop:
+        return EXIT_ERROR
+
+    if args.plot is not None and plotted:
+        save_plot(args.plot, write_plot, plotted, args.log_base)
+    return batch.status
+
+
+def _analyze(args, options: AnalysisOptions, work: list[tuple[str, Record]], batch: Batch) -> list:
+    if not work:
+        return []
+    job = functools.partial(measures.analysis_job, measure=args.measure, options=options, plot=args.plot is not None)
+    table = None
+    if output_mode(args) == "table":
+        table = Table([label for label, _ in work], columns(args.measure, args.log_base), width=terminal_width())
+    plotted = []
+    description = args.measure if len(work) > 1 else f"{args.measure} {clip_name(work[0][0], 30)}"
+    progress = Progress(len(work), description, "inputs")
+    workers = choose_workers(args.processes, max(len(r.symbols) for _, r in work))
+    try:
+        if table:
+            progress.write(table.header())
+        with closing(ordered_map(job, work, workers, progress)) as outcomes:
+            for (label, _), (ok, value) in zip(work, outcomes, strict=True):
+                if not ok:
+                    batch.fail(failure_message(label, value))
+                    continue
+                result, plot_data = value
+                progress.write(table.row(label, result) if table else json_line(result))
+                if plot_data is not None:
+                    plotted.append((label, *plot_data))
+    finally:
+        progress.close()
+    if table and isatty(sys.stderr) and isatty(sys.stdout):
+        say(TABLE_HINT, prefix="")  # for the person reading the table, not for a file
+    return plotted

@@ -1,0 +1,105 @@
+"""What every command shares: reading its inputs, labelling them, and reporting failures one line each.
+
+A batch reports each failing input in one line on standard error and goes on
+with the others (or stops at the first with --fail-fast); the exit status is
+then 1.
+"""
+
+from __future__ import annotations
+
+import sys
+from collections import Counter
+
+from ..inputs import InputError, ReadOptions, Record, read_source
+from ..measures import AnalysisError
+from .processes import WorkerDied
+
+PROG = "parsimetrics"
+EXIT_ERROR = 1
+
+
+class CliError(Exception):
+    """A user-facing failure, reported as one line."""
+
+
+class Stop(Exception):
+    """--fail-fast: the first failure ends the batch."""
+
+
+def say(message: str, prefix: str = f"{PROG}: ") -> None:
+    """One line on standard error, if there is one to write to."""
+    if sys.stderr is not None:
+        try:
+            print(prefix + message, file=sys.stderr, flush=True)
+        except (OSError, ValueError):
+            pass
+
+
+class Batch:
+    """Counts failures; reports each in one line, and stops at the first with --fail-fast."""
+
+    def __init__(self, fail_fast: bool):
+        self.fail_fast = fail_fast
+        self.failed = 0
+
+    def fail(self, message: str) -> None:
+        self.failed += 1
+        say(message)
+        if self.fail_fast:
+            raise Stop
+
+    @property
+    def status(self) -> int:
+        return EXIT_ERROR if self.failed else 0
+
+
+def read_options(args) -> ReadOptions:
+    return ReadOptions(args.format, args.raw, args.column, args.symbolize, args.missing, args.keep_case)
+
+
+def read_inputs(args, batch: Batch) -> list[Record]:
+    """Every record of every input file; a file that cannot be read is one failure of the batch."""
+    paths = args.files or ["-"]
+    if not args.files and (sys.stdin is None or sys.stdin.isatty()):
+        raise CliError("no input: give FILE arguments or pipe a sequence into standard input")
+    options = read_options(args)
+    records: list[Record] = []
+    for path in paths:
+        try:
+            if path == "-" and sys.stdin is None:
+                raise InputError("<stdin>: standard input is closed")
+            read = read_source(path, options)
+            records.extend(read)
+            if args.verbose:
+                for record in read:
+                    say(record.describe())
+        except InputError as exc:
+            batch.fail(str(exc))
+        except (OSError, ValueError, ArithmeticError) as exc:
+            # Whatever reading a file may raise beyond its own errors stays a one-line report.
+            batch.fail(f"{path}: {exc}")
+    return records
+
+
+def unique_labels(records: list[Record]) -> list[str]:
+    """The records' names, with the file in front of those that repeat, and a count if they still do."""
+    repeated = {name for name, count in Counter(r.name for r in records).items() if count > 1}
+    labels = [f"{r.source}:{r.name}" if r.name in repeated and r.name != r.source else r.name for r in records]
+    seen: Counter[str] = Counter()
+    total = Counter(labels)
+    unique = []
+    for label in labels:
+        seen[label] += 1
+        unique.append(f"{label} ({seen[label]})" if total[label] > 1 else label)
+    return unique
+
+
+def failure_message(label: str, exc: BaseException) -> str:
+    """One input's failure in one line, starting with the input's name."""
+    if isinstance(exc, WorkerDied):
+        return f"{label}: no result: {exc}"
+    if isinstance(exc, MemoryError):
+        return f"{label}: out of memory"
+    text = str(exc)
+    # The measure's own errors already name the input.
+    return text if isinstance(exc, AnalysisError | InputError) else f"{label}: {text or type(exc).__name__}"

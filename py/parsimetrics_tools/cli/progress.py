@@ -1,0 +1,62 @@
+"""The progress display on standard error, and which standard streams are terminals."""
+
+from __future__ import annotations
+
+import sys
+
+# How often a waiting process redraws the elapsed time.
+TICK_SECONDS = 0.25
+
+
+def isatty(stream) -> bool:
+    """Whether a standard stream is a terminal; False when it is closed or missing."""
+    try:
+        return stream is not None and stream.isatty()
+    except (ValueError, OSError):
+        return False
+
+
+class Progress:
+    """A progress display on standard error, shown only on a terminal.
+
+    ``unit`` names what is counted.  For a single item it shows the elapsed
+    time, redrawn while the item is being computed.
+    """
+
+    def __init__(self, total: int, description: str, unit: str, enabled: bool | None = None):
+        if enabled is None:
+            enabled = total >= 1 and isatty(sys.stderr)
+        self._bar = None
+        if enabled:
+            try:
+                from tqdm import tqdm
+            except ImportError:  # the display is a nicety; work on without it
+                tqdm = None
+            if tqdm is not None:
+                single = "{desc}: {elapsed} elapsed" if total == 1 else None
+                self._bar = tqdm(
+                    total=total, desc=description, unit=f" {unit}", file=sys.stderr, leave=False,
+                    bar_format=single, mininterval=TICK_SECONDS,
+                )
+
+    def update(self) -> None:
+        if self._bar is not None:
+            self._bar.update()
+
+    def tick(self) -> None:
+        """Redraw, so the elapsed time moves while an item is being computed."""
+        if self._bar is not None:
+            self._bar.refresh()
+
+    def write(self, line: str) -> None:
+        """Write a line to standard output without tearing the display."""
+        if self._bar is not None and isatty(sys.stdout):
+            self._bar.write(line, file=sys.stdout)
+        else:
+            sys.stdout.write(line + "\n")
+            sys.stdout.flush()
+
+    def close(self) -> None:
+        if self._bar is not None:
+            self._bar.close()
+            self._bar = None
