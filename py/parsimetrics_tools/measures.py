@@ -54,10 +54,9 @@ def check_record(record: Record, measure: str, options: AnalysisOptions) -> None
 
 
 def _call(name: str, function: str, *args, **kwargs):
+    measure = getattr(parsimetrics, function)
     try:
-        return getattr(parsimetrics, function)(*args, **kwargs)
-    except AttributeError:
-        raise AnalysisError(f"this build of parsimetrics has no {function}()") from None
+        return measure(*args, **kwargs)
     except (TypeError, OverflowError, ValueError) as exc:
         raise AnalysisError(f"{name}: {exc}") from None
     except parsimetrics.PanicException as exc:
