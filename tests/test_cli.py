@@ -12,6 +12,7 @@ import struct
 import subprocess
 import sys
 import termios
+import threading
 import time
 from pathlib import Path
 
@@ -387,6 +388,58 @@ def test_module_failures_become_one_line(tmp_path, capsys, monkeypatch):
     monkeypatch.setattr(parsimetrics, "h", fail)
     status, _, err = run_main(capsys, monkeypatch, "analyze", "-m", "h", write(tmp_path, "a.txt", "01"))
     assert status == 1 and err.strip().endswith("a.txt: text too large, should not exceed 2147483646 bytes")
+
+
+def _faulty_measure(*args, **kwargs):
+    raise KeyError("a fault of ours")
+
+
+@pytest.mark.parametrize("debug", [False, True])
+@pytest.mark.parametrize("where", ["item", "command"])
+def test_debug_shows_where_a_failure_arose(tmp_path, capsys, monkeypatch, debug, where):
+    if where == "item":
+        monkeypatch.setattr(parsimetrics, "h", _faulty_measure)
+    else:
+        monkeypatch.setattr("parsimetrics_tools.cli.analyze.unique_labels", _faulty_measure)
+    args = ["analyze", "-m", "h", write(tmp_path, "a.txt", "01")]
+    status, _, err = run_main(capsys, monkeypatch, *(["--debug", *args] if debug else args))
+    first, *rest = err.splitlines()
+    assert status == 1 and "KeyError" in err and "a fault of ours" in first
+    assert bool(rest) == debug and ("_faulty_measure" in err) == debug
+    assert ("--debug" in first) == (where == "command" and not debug)
+
+
+class _Unpicklable(Exception):
+    def __init__(self, lock):
+        super().__init__("holds a lock")
+        self.lock = lock
+
+
+def _raise(exc):
+    raise exc
+
+
+@pytest.mark.parametrize(
+    "item, kind, text",
+    [
+        (ZeroDivisionError("zero"), ZeroDivisionError, "zero"),
+        (parsimetrics.PanicException("deep"), parsimetrics.PanicException, "deep"),
+        (SystemExit(3), SystemExit, "3"),
+        ("unpicklable", RuntimeError, "_Unpicklable: holds a lock"),
+    ],
+)
+def test_worker_failures_keep_their_type_and_traceback(item, kind, text):
+    from parsimetrics_tools.cli.processes import ordered_map
+
+    # A lock cannot be pickled, so neither can the exception holding it.
+    job = _raise_lock if item == "unpicklable" else _raise
+    ((ok, exc),) = list(ordered_map(job, [item], processes=1))
+    assert not ok and type(exc) is kind and str(exc) == text
+    assert "In worker process" in exc.__notes__[0] and "_raise" in exc.__notes__[0]
+
+
+def _raise_lock(_):
+    raise _Unpicklable(threading.Lock())
 
 
 @pytest.mark.parametrize("processes", ["1", "2"])

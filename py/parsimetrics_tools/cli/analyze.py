@@ -22,7 +22,7 @@ def run_analyze(args) -> int:
     if args.max_block_size is not None and args.measure not in ("emc", "lz76"):
         raise CliError("--max-block-size applies to --measure emc and lz76 only")
     check_plot_path(args.plot)
-    batch = Batch(args.fail_fast)
+    batch = Batch(args.fail_fast, args.debug)
     options = AnalysisOptions(args.alphabet, args.log_base, args.max_block_size)
     try:
         records = read_inputs(args, batch)
@@ -31,7 +31,7 @@ def run_analyze(args) -> int:
             try:
                 measures.check_record(record, args.measure, options)
             except AnalysisError as exc:
-                batch.fail(str(exc))
+                batch.fail(str(exc), exc)
                 continue
             work.append((label, record))
         plotted = _analyze(args, options, work, batch)
@@ -60,7 +60,7 @@ def _analyze(args, options: AnalysisOptions, work: list[tuple[str, Record]], bat
         with closing(ordered_map(job, work, workers, progress)) as outcomes:
             for (label, _), (ok, value) in zip(work, outcomes, strict=True):
                 if not ok:
-                    batch.fail(failure_message(label, value))
+                    batch.fail(failure_message(label, value), value)
                     continue
                 result, plot_data = value
                 progress.write(table.row(label, result) if table else json_line(result))

@@ -8,6 +8,7 @@ then 1.
 from __future__ import annotations
 
 import sys
+import traceback
 from collections import Counter
 
 from ..inputs import InputError, ReadOptions, Record, read_source
@@ -26,11 +27,14 @@ class Stop(Exception):
     """--fail-fast: the first failure ends the batch."""
 
 
-def say(message: str, prefix: str = f"{PROG}: ") -> None:
-    """One line on standard error, if there is one to write to."""
+def say(message: str, prefix: str = f"{PROG}: ", exc: BaseException | None = None) -> None:
+    """One line on standard error, if there is one to write to; then ``exc``'s traceback, if given."""
     if sys.stderr is not None:
         try:
             print(prefix + message, file=sys.stderr, flush=True)
+            if exc is not None:
+                traceback.print_exception(exc, file=sys.stderr)
+                sys.stderr.flush()
         except (OSError, ValueError):
             pass
 
@@ -38,13 +42,15 @@ def say(message: str, prefix: str = f"{PROG}: ") -> None:
 class Batch:
     """Counts failures; reports each in one line, and stops at the first with --fail-fast."""
 
-    def __init__(self, fail_fast: bool):
+    def __init__(self, fail_fast: bool, debug: bool = False):
         self.fail_fast = fail_fast
+        self.debug = debug
         self.failed = 0
 
-    def fail(self, message: str) -> None:
+    def fail(self, message: str, exc: BaseException | None = None) -> None:
+        """Report one failed input; with --debug, ``exc``'s traceback follows its line."""
         self.failed += 1
-        say(message)
+        say(message, exc=exc if self.debug else None)
         if self.fail_fast:
             raise Stop
 
@@ -74,10 +80,10 @@ def read_inputs(args, batch: Batch) -> list[Record]:
                 for record in read:
                     say(record.describe())
         except InputError as exc:
-            batch.fail(str(exc))
+            batch.fail(str(exc), exc)
         except (OSError, ValueError, ArithmeticError) as exc:
             # Whatever reading a file may raise beyond its own errors stays a one-line report.
-            batch.fail(f"{path}: {exc}")
+            batch.fail(f"{path}: {exc}", exc)
     return records
 
 
@@ -100,6 +106,7 @@ def failure_message(label: str, exc: BaseException) -> str:
         return f"{label}: no result: {exc}"
     if isinstance(exc, MemoryError):
         return f"{label}: out of memory"
-    text = str(exc)
-    # The measure's own errors already name the input.
-    return text if isinstance(exc, AnalysisError | InputError) else f"{label}: {text or type(exc).__name__}"
+    if isinstance(exc, AnalysisError | InputError):
+        return str(exc)  # the measure's and the readers' own errors already name the input
+    # Anything else is unforeseen: its type says more than its text alone.
+    return f"{label}: {': '.join(filter(None, (type(exc).__name__, str(exc))))}"

@@ -14,7 +14,7 @@ from .writers import Column, Table, fixed, json_line, matrix_table, output_mode,
 
 
 def run_distance(args) -> int:
-    batch = Batch(args.fail_fast)
+    batch = Batch(args.fail_fast, args.debug)
     try:
         records = read_inputs(args, batch)
         if len(records) < 2:
@@ -60,7 +60,7 @@ def _distances(records: list[Record], batch: Batch) -> list[list[float | None]]:
     finally:
         progress.close()
     if isinstance(outcome[0], BaseException):
-        batch.fail(failure_message("distance", outcome[0]))
+        batch.fail(failure_message("distance", outcome[0]), outcome[0])
         return [[None] * n for _ in range(n)]
     return outcome[0]
 
@@ -68,7 +68,7 @@ def _distances(records: list[Record], batch: Batch) -> list[list[float | None]]:
 def run_nid(args) -> int:
     if len(args.files) > 2:
         raise CliError(f"nid compares two sequences, but {len(args.files)} files were given (see 'distance')")
-    batch = Batch(fail_fast=True)
+    batch = Batch(True, args.debug)
     try:
         records = read_inputs(args, batch)
     except Stop:

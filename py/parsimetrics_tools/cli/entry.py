@@ -66,12 +66,16 @@ def main(argv: list[str] | None = None) -> int:
         previous = signal.signal(signal.SIGTERM, _on_sigterm)
     except ValueError:  # not the main thread: leave signals alone
         pass
+
+    def report(message: str, exc: BaseException) -> None:
+        say(message, exc=exc if args.debug else None)
+
     try:
         return args.run(args)
     except (CliError, InputError, AnalysisError, PlotUnavailable) as exc:
-        say(str(exc))
-    except KeyboardInterrupt:
-        say("interrupted")
+        report(str(exc), exc)
+    except KeyboardInterrupt as exc:
+        report("interrupted", exc)
         return EXIT_INTERRUPTED
     except _Terminated:
         # The workers have been ended on the way here; say nothing more.
@@ -79,14 +83,15 @@ def main(argv: list[str] | None = None) -> int:
         return EXIT_TERMINATED
     except BrokenPipeError:
         _silence_stdout()
-    except MemoryError:
-        say("out of memory")
+    except MemoryError as exc:
+        report("out of memory", exc)
     except OSError as exc:
         where = exc.filename if exc.filename else "standard output"
-        say(f"{where}: {exc.strerror or exc}")
+        report(f"{where}: {exc.strerror or exc}", exc)
         _silence_stdout()
-    except Exception as exc:  # a fault of ours: still one line, never a traceback
-        say(f"internal error: {type(exc).__name__}: {exc}")
+    except Exception as exc:  # a fault of ours: one line, and where it arose with --debug
+        hint = "" if args.debug else " (run again with --debug to see where)"
+        report(f"internal error: {type(exc).__name__}: {exc}{hint}", exc)
     finally:
         if previous is not None:
             signal.signal(signal.SIGTERM, previous)

@@ -89,7 +89,14 @@ def _input_options() -> argparse.ArgumentParser:
     )
     group.add_argument("--keep-case", action="store_true", help="keep FASTA letters as they are (default: upper case)")
     group.add_argument("--verbose", "-v", action="store_true", help="report how each input was read on standard error")
+    _add_debug(inputs, argparse.SUPPRESS)
     return inputs
+
+
+def _add_debug(parser: argparse.ArgumentParser, default) -> None:
+    # Before or after the command name alike; the command's own copy must not reset the first.
+    parser.add_argument("--debug", action="store_true", default=default,
+                        help="after each error's line, show where it arose (a traceback, for reporting a fault)")
 
 
 def _run_options() -> argparse.ArgumentParser:
@@ -237,6 +244,7 @@ def build_parser() -> argparse.ArgumentParser:
         epilog=f"Run '{PROG} COMMAND --help' for the options of each command; {EXPLAIN_HINT}.",
     )
     parser.add_argument("--version", action="version", version=f"{PROG} {parsimetrics.__version__}")
+    _add_debug(parser, False)
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
     shared = (_input_options(), _run_options())
     for add in SUBCOMMANDS:

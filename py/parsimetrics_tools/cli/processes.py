@@ -18,8 +18,10 @@ from __future__ import annotations
 
 import multiprocessing
 import os
+import pickle
 import signal
 import sys
+import traceback
 from collections.abc import Callable, Iterator
 from multiprocessing.connection import Connection, wait
 from typing import Any
@@ -93,14 +95,38 @@ def _worker(conn: Connection, func: Callable[[Any], Any], threads: int) -> None:
         index, item = task
         try:
             answer = (index, True, func(item))
-        except Exception as exc:  # the item's failure is the caller's to report
-            answer = (index, False, exc)
-        except BaseException as exc:  # e.g. the extension's internal failure
-            answer = (index, False, RuntimeError(f"{type(exc).__name__}: {exc}"))
-        try:
-            conn.send(answer)
-        except (BrokenPipeError, OSError):
+        except BaseException as exc:  # the item's failure, whatever it is, is the caller's to report
+            answer = (index, False, _portable(exc))
+        if not _send(conn, answer):
             return
+
+
+def _send(conn: Connection, answer: tuple) -> bool:
+    """Send an item's answer; False when the parent is gone."""
+    try:
+        conn.send(answer)
+    except OSError:  # BrokenPipeError included
+        return False
+    except Exception as exc:  # a result that cannot be pickled fails its item, not the worker
+        return _send(conn, (answer[0], False, _portable(exc)))
+    return True
+
+
+def _portable(exc: BaseException) -> BaseException:
+    """``exc`` as it can cross to the parent: its own type where pickling keeps it, else a RuntimeError naming it.
+
+    Either way the worker's traceback goes along as a note, since a traceback
+    itself cannot be pickled.
+    """
+    where = "".join(traceback.format_exception(exc))
+    try:
+        kept = type(pickle.loads(pickle.dumps(exc))) is type(exc)
+    except Exception:
+        kept = False
+    if not kept:
+        exc = RuntimeError(f"{type(exc).__name__}: {exc}")
+    exc.add_note(f"In worker process {os.getpid()}:\n{where.rstrip()}")
+    return exc
 
 
 def _describe_death(code: int | None) -> str:

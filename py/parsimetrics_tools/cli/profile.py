@@ -24,7 +24,7 @@ _COLUMNS = [
 
 def run_profile(args) -> int:
     check_plot_path(args.plot)
-    batch = Batch(fail_fast=False)
+    batch = Batch(False, args.debug)
     records = read_inputs(args, batch)
     mode = output_mode(args)
     labels = unique_labels(records)
@@ -46,7 +46,7 @@ def run_profile(args) -> int:
             measures.check_length(label, n)
             starts, values = profile(record.symbols, args.window, args.step, args.measure, log_base=log_base)
         except (AnalysisError, parsimetrics.PanicException, MemoryError) as exc:
-            batch.fail(failure_message(label, exc))
+            batch.fail(failure_message(label, exc), exc)
             continue
         for start, value in zip(starts.tolist(), values.tolist()):
             end = start + args.window
