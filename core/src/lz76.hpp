@@ -7,7 +7,7 @@
 
 #include "options.hpp"
 #include "sequence.hpp"
-#include "suffix_sort_short.hpp"
+#include "suffix_sort_keys.hpp"
 #include "work_array.hpp"
 
 namespace parsimetrics {

@@ -5,12 +5,15 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "suffix_sort_short.hpp"
+#include "suffix_sort_induced.hpp"
+#include "suffix_sort_keys.hpp"
 
 namespace parsimetrics {
 
-// Below this length suffixes are sorted by prefix keys when those soon tell
-// them apart, otherwise by induced sorting; from it on by libdivsufsort.
+// Below kLibrarySortThreshold symbols suffixes are sorted by prefix keys
+// when those soon tell them apart, otherwise by induced sorting if the text
+// is shorter than kInductionAnyAlphabetThreshold or has at most
+// kInductionLargestAlphabet symbols; the rest by libdivsufsort.
 // The lengths come from benchmarks/bench_sort: the library's fixed cost per
 // call (a table of 256 x 256 buckets) loses to the prefix keys on random
 // text up to about a million symbols (their working memory stops them
@@ -27,7 +30,8 @@ inline constexpr std::size_t kMaxTextLength = 2147483646;
 // Writes the suffix array of text[0, n) into sa[0, n): sa[r] is the start
 // of the suffix of rank r.  Suffixes compare as unsigned bytes; a suffix that
 // is a prefix of another sorts first.  rank[0, n) and `wide` are working
-// space of the prefix keys (below kLibrarySortThreshold only).
+// space of the prefix keys and induced sorting (below kLibrarySortThreshold
+// only).
 void sort_suffixes(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
                    WideWorkArray& wide);
 

@@ -1,0 +1,305 @@
+// Suffix sorting by induction (SA-IS, Nong, Zhang and Chan): linear time
+// whatever the text, in the suffix array and one more array of n entries,
+// which is what repetitive texts need: where the prefix keys
+// tie for long, induced sorting costs the same as on random text.  On
+// random text of many symbols it is slower than the keys, and beyond some
+// 2^14 symbols slower than libdivsufsort unless the alphabet is small; the
+// dispatch in suffix_array.cpp holds those crossovers, measured by
+// benchmarks/bench_sort.
+#include "suffix_sort_induced.hpp"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+#include <numeric>
+
+#include "suffix_sort_radix.hpp"
+
+namespace parsimetrics {
+
+namespace {
+
+using sorting::Word;
+
+// Induced sorting of s[0, n) over symbols 0 .. k - 1, as if followed by a
+// sentinel below every symbol.
+//
+// A suffix is S-type when it is smaller than the one after it, L-type
+// otherwise (the last one is L-type, being greater than the sentinel);
+// leftmost-small (LMS) when S-type after an L-type one.  No array of types
+// is kept: a suffix j placed while inducing is known to be L-type (or
+// S-type), and then the type of j - 1 follows from s[j - 1] against s[j]
+// alone.  That type is recorded in the entry itself when it is placed, so
+// that each pass knows without looking again which entries to induce from.
+//
+// Working memory is sa itself (the reduced problem sorts in its first m
+// entries, its text in its last m), 2k counters for the top level, and
+// scratch: the counters of the levels below (two per name) and, at the top
+// level, the lengths and positions of the LMS substrings where they fit.
+namespace induction {
+
+using Index = std::uint32_t;
+// LMS suffixes found while sorting the LMS substrings, kept for compacting.
+constexpr Index kLms = Index{1} << 30;
+
+// Entries placed by the first pass over the L-type suffixes complemented
+// (negative as signed) are skipped by it; the entries it scans it
+// complements, so that the pass over the S-type suffixes induces from
+// exactly those it skipped.
+bool is_positive(Index v) { return static_cast<std::int32_t>(v) > 0; }
+
+// Calls f(p) for every LMS position p, from the last to the first.
+template <class Symbol, class F>
+void for_each_lms_descending(const Symbol* s, std::size_t n, F&& f) {
+    bool next_small = false;  // the last suffix is L-type
+    for (std::size_t i = n - 1; i-- > 0;) {
+        const bool small = s[i] < s[i + 1] || (s[i] == s[i + 1] && next_small);
+        if (!small && next_small) f(static_cast<Index>(i + 1));
+        next_small = small;
+    }
+}
+
+// Starts (heads) or ends (tails) of the buckets of symbols lo .. hi - 1.
+void heads(const Index* count, Index* bucket, Index lo, Index hi) {
+    std::exclusive_scan(count + lo, count + hi, bucket + lo, Index{0});
+}
+void tails(const Index* count, Index* bucket, Index lo, Index hi) {
+    std::inclusive_scan(count + lo, count + hi, bucket + lo);
+}
+
+// The next free place of each bucket while inducing, that of the bucket
+// last placed into kept out of memory: runs of placements into one bucket
+// (long in repetitive text) then wait on no store.
+class BucketCursor {
+public:
+    BucketCursor(Index* bucket, Index first) : bucket_(bucket), current_(first), place_(bucket[first]) {}
+    Index& of(Index c) {
+        if (c != current_) {
+            bucket_[current_] = place_;
+            current_ = c;
+            place_ = bucket_[c];
+        }
+        return place_;
+    }
+
+private:
+    Index* bucket_;
+    Index current_, place_;
+};
+
+// The L-type suffixes, left to right, from the LMS suffixes placed in sa
+// (the sentinel's predecessor n - 1 first).  Entry j whose predecessor is
+// S-type is placed complemented.
+template <class Symbol>
+void induce_large(const Symbol* s, Index* sa, std::size_t n, Index* bucket) {
+    BucketCursor cursor(bucket, s[n - 1]);
+    auto place = [&](Index j) {
+        const Symbol c = s[j];
+        const Index before = j > 0 ? j - 1 : 0;  // j = 0 compares with itself: not smaller
+        sa[cursor.of(c)++] = j ^ (0u - Index{s[before] < c});  // arithmetic: the compare is unpredictable
+    };
+    place(static_cast<Index>(n - 1));
+    for (std::size_t r = 0; r < n; ++r) {
+        const Index v = sa[r];
+        sa[r] = ~v;
+        if (is_positive(v)) place(v - 1);
+    }
+}
+
+// The S-type suffixes, right to left, from the entries induce_large left
+// positive.  When sorting LMS substrings (kFinal false), the LMS suffixes
+// are placed marked with kLms and the entries skipped stay as they are;
+// otherwise an LMS suffix is placed complemented and every entry ends as
+// its position.
+template <bool kFinal, class Symbol>
+void induce_small(const Symbol* s, Index* sa, std::size_t n, Index* bucket) {
+    BucketCursor cursor(bucket, s[n - 1]);
+    for (std::size_t r = n; r-- > 0;) {
+        const Index v = sa[r];
+        if (kFinal ? is_positive(v) : v - 1 < kLms - 1) {
+            const Index j = v - 1;
+            const Symbol c = s[j];
+            // j = 0 compares with itself: not LMS, though nothing precedes
+            // it either, which the final pass marks as it marks LMS ones.
+            const Index lms = 0u - Index{(kFinal && j == 0) || s[j - (j > 0)] > c};  // all ones or none
+            sa[--cursor.of(c)] = kFinal ? j ^ lms : j | (lms & kLms);
+        } else if (kFinal) {
+            sa[r] = ~v;
+        }
+    }
+}
+
+// Whether s[a, a + length) equals s[b, b + length), both inside s[0, n).
+// Substrings to name are mostly a few symbols long: on a little-endian
+// machine those that fit in a word compare as one, masked, when a word can
+// be read at both.
+template <class Symbol>
+bool same_symbols(const Symbol* s, std::size_t n, Index a, Index b, Index length) {
+    constexpr std::size_t kFit = sizeof(Word) / sizeof(Symbol);
+    if (std::endian::native == std::endian::little && length < kFit && std::max(a, b) + kFit <= n) {
+        Word x, y;
+        std::memcpy(&x, s + a, sizeof x);
+        std::memcpy(&y, s + b, sizeof y);
+        return ((x ^ y) & ((Word{1} << (length * sizeof(Symbol) * 8)) - 1)) == 0;
+    }
+    return std::equal(s + a, s + a + length, s + b);
+}
+
+// Sorts the suffixes of s[0, n) into sa[0, n); `count` and `bucket` hold k
+// counters each and `scratch` at least n for the levels below (which reuse
+// it for theirs, so after one returns this level counts again when its
+// counters live there).
+template <class Symbol>
+void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count, Index* bucket, Index* scratch,
+                bool counters_in_scratch) {
+    if (n == 0) return;
+    Index lo = 0, hi = k;  // the symbols that occur lie in [lo, hi)
+    auto count_symbols = [&] {
+        if constexpr (sizeof(Symbol) == 1) {
+            // The range of the bytes first (a vectorized pass), so that
+            // only its counters are cleared and summed.  Texts of a few
+            // symbols are the usual case here: four tables pay off from
+            // short lengths on.
+            Symbol smallest = s[0], largest = s[0];
+            for (std::size_t i = 1; i < n; ++i) {
+                smallest = std::min(smallest, s[i]);
+                largest = std::max(largest, s[i]);
+            }
+            lo = smallest;
+            hi = Index{largest} + 1;
+            std::fill(count + lo, count + hi, 0);
+            sorting::count_bytes(n, [&](std::size_t i) { return s[i]; }, count, lo, hi, 64);
+        } else {
+            std::fill(count, count + k, 0);
+            for (std::size_t i = 0; i < n; ++i) ++count[s[i]];
+            while (count[lo] == 0) ++lo;
+            while (count[hi - 1] == 0) --hi;
+        }
+    };
+    count_symbols();
+
+    // LMS suffixes at the ends of their buckets, counted.  The length of
+    // the substring from each to the next LMS position (or to the end: a
+    // length no other can have, as the substring that runs into the
+    // sentinel equals no other) is wanted for naming.  Where scratch is free
+    // (the top level), the lengths go at p / 2 and the positions in order
+    // at its end, saving two scans for LMS positions; otherwise they are
+    // scanned for again.
+    Index* const spare = counters_in_scratch ? nullptr : scratch;
+    std::fill(sa, sa + n, 0);
+    tails(count, bucket, lo, hi);
+    std::size_t m = 0;
+    Index next = 0;
+    auto length_at = [&](Index p) { return next == 0 ? static_cast<Index>(n) : next - p + 1; };
+    for_each_lms_descending(s, n, [&](Index p) {
+        sa[--bucket[s[p]]] = p;
+        ++m;
+        if (spare != nullptr) {
+            spare[p / 2] = length_at(p);
+            spare[n - m] = p;  // m <= n / 2, so above every p / 2
+        }
+        next = p;
+    });
+
+    if (m > 0) {
+        // Induced from them in any order, the LMS suffixes come out sorted
+        // by their LMS substrings (from one LMS position to the next).
+        heads(count, bucket, lo, hi);
+        induce_large(s, sa, n, bucket);
+        tails(count, bucket, lo, hi);
+        induce_small<false>(s, sa, n, bucket);
+        std::size_t sorted = 0;
+        for (std::size_t r = 0; r < n; ++r) {
+            const Index v = sa[r];
+            sa[sorted] = v & (kLms - 1);
+            sorted += v >> 30 == 1;
+        }
+
+        // Name the substrings by rank, equal ones alike.  Positions are at
+        // least two apart, so the name of the substring at p (and without
+        // spare room its length before it) fits at m + p / 2.
+        std::fill(sa + m, sa + n, 0);
+        Index* const lengths = spare != nullptr ? spare : sa + m;
+        if (spare == nullptr) {
+            next = 0;
+            for_each_lms_descending(s, n, [&](Index p) {
+                sa[m + p / 2] = length_at(p);
+                next = p;
+            });
+        }
+        Index names = 0, previous = 0, previous_length = 0;
+        for (std::size_t r = 0; r < m; ++r) {
+            const Index p = sa[r];
+            const Index length = lengths[p / 2];
+            names += length != previous_length || !same_symbols(s, n, p, previous, length);
+            previous = p;
+            previous_length = length;
+            sa[m + p / 2] = names;  // from 1, 0 being no LMS position
+        }
+        // The reduced text: the names in text order, at the end of sa.
+        Index* reduced = sa + n - m;
+        // Written whether a name or not (t - 1 >= i is a place already
+        // read), so that no branch follows the irregular LMS positions.
+        for (std::size_t i = n, t = n; i-- > m;) {
+            const Index name = sa[i];
+            sa[t - 1] = name - 1;
+            t -= name != 0;
+        }
+
+        // The order of its suffixes is the order of the LMS suffixes.  The
+        // levels below keep their counters within scratch[0, max(2 names,
+        // m)), which leaves the positions kept at its end alone when 2 names
+        // <= n - m (so on repetitive text, where names are few).
+        const bool positions_kept = spare != nullptr && (names == m || 2 * std::size_t{names} <= n - m);
+        if (names <= 256 && names < m) {
+            // Few names (repetitive text) fit in bytes, rewritten in place
+            // (byte i over entry i / 4, already read), which the byte
+            // level's counting and comparing handle faster.
+            auto* bytes = reinterpret_cast<std::uint8_t*>(reduced);
+            for (std::size_t i = 0; i < m; ++i) bytes[i] = static_cast<std::uint8_t>(reduced[i]);
+            sort_level(static_cast<const std::uint8_t*>(bytes), sa, m, names, scratch, scratch + names, scratch, true);
+            if (counters_in_scratch) count_symbols();
+        } else if (names < m) {
+            sort_level(reduced, sa, m, names, scratch, scratch + names, scratch, true);
+            if (counters_in_scratch) count_symbols();
+        } else {
+            for (std::size_t i = 0; i < m; ++i) sa[reduced[i]] = static_cast<Index>(i);
+        }
+        const Index* positions = reduced;
+        if (positions_kept) {
+            positions = spare + (n - m);
+        } else {
+            std::size_t t = n;
+            for_each_lms_descending(s, n, [&](Index p) { sa[--t] = p; });
+        }
+        for (std::size_t r = 0; r < m; ++r) sa[r] = positions[sa[r]];
+
+        // Sorted LMS suffixes at the ends of their buckets (each one's place
+        // is at or after its rank among them, so none is overwritten).
+        std::fill(sa + m, sa + n, 0);
+        tails(count, bucket, lo, hi);
+        for (std::size_t r = m; r-- > 0;) {
+            const Index j = sa[r];
+            sa[r] = 0;
+            sa[--bucket[s[j]]] = j;
+        }
+    }
+    heads(count, bucket, lo, hi);
+    induce_large(s, sa, n, bucket);
+    tails(count, bucket, lo, hi);
+    induce_small<true>(s, sa, n, bucket);
+}
+
+}  // namespace induction
+
+}  // namespace
+
+void sort_by_induction(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* work) {
+    // Bytes as they are: the buckets of the symbols that do not occur cost
+    // nothing beyond their counters.
+    std::array<std::uint32_t, 256> count, bucket;
+    induction::sort_level(text, sa, n, 256, count.data(), bucket.data(), work, false);
+}
+
+}  // namespace parsimetrics
