@@ -11,13 +11,13 @@ void check_text_length(std::size_t n) {
     if (n > kMaxTextLength) throw InternalFailure("text too large, should not exceed 2147483646 bytes");
 }
 
-void sort_suffixes(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
-                   WideWorkArray& wide) {
+SuffixSorter sort_suffixes(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
+                           WideWorkArray& wide) {
     if (n < kLibrarySortThreshold) {
-        if (sort_by_prefix_keys(text, n, sa, rank, wide, true)) return;
+        if (sort_by_prefix_keys(text, n, sa, rank, wide, true)) return SuffixSorter::kPrefixKeys;
         if (n < kInductionAnyAlphabetThreshold || detect_alphabet(text, n) <= kInductionLargestAlphabet) {
             sort_by_induction(text, n, sa, rank);
-            return;
+            return SuffixSorter::kInduction;
         }
     }
     check_text_length(n);
@@ -25,6 +25,7 @@ void sort_suffixes(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, s
     static_assert(sizeof(saidx_t) == sizeof(std::uint32_t));
     const saint_t rc = divsufsort(text, reinterpret_cast<saidx_t*>(sa), static_cast<saidx_t>(n));
     require(rc == 0, "assertion failed: divsufsort returned a non-zero status");
+    return SuffixSorter::kLibrary;
 }
 
 }  // namespace parsimetrics

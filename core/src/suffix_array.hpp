@@ -27,13 +27,16 @@ inline constexpr std::uint32_t kInductionLargestAlphabet = 16;
 // The largest text the library's signed 32-bit indices can hold.
 inline constexpr std::size_t kMaxTextLength = 2147483646;
 
+// The sorters that sort_suffixes chooses from.
+enum class SuffixSorter { kPrefixKeys, kInduction, kLibrary };
+
 // Writes the suffix array of text[0, n) into sa[0, n): sa[r] is the start
 // of the suffix of rank r.  Suffixes compare as unsigned bytes; a suffix that
 // is a prefix of another sorts first.  rank[0, n) and `wide` are working
 // space of the prefix keys and induced sorting (below kLibrarySortThreshold
-// only).
-void sort_suffixes(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
-                   WideWorkArray& wide);
+// only).  Returns the sorter that wrote sa.
+SuffixSorter sort_suffixes(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
+                           WideWorkArray& wide);
 
 // The size guard of the library path, separate so that it can be tested
 // without allocating gigabytes.

@@ -86,6 +86,37 @@ TEST(SuffixSorters, AgreeWithTheLibrary) {
             check(pm::random_text(n, static_cast<unsigned>(sigma), rng));
 }
 
+// Which sorter the dispatch picks on each side of each of its thresholds:
+// random text goes to the keys, repetitive text to induction while it is
+// short or has few symbols, the rest to the library.
+TEST(SuffixSorters, DispatchPerLengthClass) {
+    using S = pm::SuffixSorter;
+    std::mt19937_64 rng(5);
+    std::string forty_symbols;
+    for (char c = '0'; c < '0' + 40; ++c) forty_symbols += c;
+    constexpr std::size_t kAny = pm::kInductionAnyAlphabetThreshold, kLib = pm::kLibrarySortThreshold;
+    const struct {
+        std::string text;
+        S want;
+    } cases[] = {
+        {pm::random_text(100, 256, rng), S::kPrefixKeys},
+        {pm::random_text(kLib - 1, 4, rng), S::kPrefixKeys},
+        {pm::random_text(kLib, 4, rng), S::kLibrary},
+        {pm::repeat("ab", 1000), S::kInduction},
+        {pm::repeat(forty_symbols, kAny - 1), S::kInduction},
+        {pm::repeat(forty_symbols, kAny), S::kLibrary},
+        {pm::repeat("abcd", kLib - 1), S::kInduction},
+        {pm::repeat("abcd", kLib), S::kLibrary},
+    };
+    pm::WideWorkArray wide;
+    for (const auto& c : cases) {
+        const std::size_t n = c.text.size();
+        U32s sa(n), rank(n);
+        EXPECT_EQ(pm::sort_suffixes(pm::bytes_of(c.text), n, sa.data(), rank.data(), wide), c.want)
+            << pm::show(c.text);
+    }
+}
+
 TEST(SuffixArray, TextLengthLimit) {
     try {
         pm::check_text_length(2147483647);
