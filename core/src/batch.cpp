@@ -21,10 +21,23 @@ std::size_t total_symbols(const std::vector<Sequence>& seqs) {
 
 using ItemValue = decltype(BatchItem::value);
 
+// Kaspar and Schuster's count, in this worker's arrays when it has any.
+std::uint32_t ks_count(const Sequence& seq, FactorizationWorkspace* workspace) {
+    if (workspace) return phrase_count(seq, *workspace);
+    FactorizationWorkspace own;
+    return phrase_count(seq, own);
+}
+
+// That count scaled as the entropy density scales the LZ76 count (0.0 below
+// two symbols).
+double ks_normalized(const Sequence& seq, const AnalysisOptions& options, FactorizationWorkspace* workspace) {
+    return entropy_density(seq.size(), ks_count(seq, workspace), options, seq.alphabet_size);
+}
+
 // One sequence's measure, as the module's function of that name computes it,
 // with this worker's arrays for the factorization when it has any.
 ItemValue measure_one(BatchMeasure measure, const Sequence& seq, const AnalysisOptions& options,
-                      FactorizationWorkspace* workspace) {
+                      bool normalize, FactorizationWorkspace* workspace) {
     switch (measure) {
         case BatchMeasure::factorization:
             if (is_constant(seq)) return constant_result(seq.size());
@@ -37,6 +50,9 @@ ItemValue measure_one(BatchMeasure measure, const Sequence& seq, const AnalysisO
             return effective_measure_complexity(seq, options);
         case BatchMeasure::lz76:
             return full_analysis(seq, options);
+        case BatchMeasure::kaspar_schuster:
+            if (normalize) return ks_normalized(seq, options, workspace);
+            return ks_count(seq, workspace);
     }
     return {};
 }
@@ -44,15 +60,15 @@ ItemValue measure_one(BatchMeasure measure, const Sequence& seq, const AnalysisO
 }  // namespace
 
 std::vector<BatchItem> measure_each(BatchMeasure measure, const std::vector<Sequence>& seqs,
-                                    const AnalysisOptions& options) {
+                                    const AnalysisOptions& options, bool normalize) {
     // emc and lz76 run tasks of their own, during which this worker may pick
     // up another item: only the factorization measures hold scratch.
-    const bool scratch_safe = measure == BatchMeasure::factorization || measure == BatchMeasure::h;
+    const bool scratch_safe = measure != BatchMeasure::emc && measure != BatchMeasure::lz76;
     PerWorker<FactorizationWorkspace> scratch;
     return parallel_map(Work{total_symbols(seqs)}, 0, last_index(seqs.size()), [&](std::int64_t i) {
         BatchItem item;
         try {
-            item.value = measure_one(measure, seqs[static_cast<std::size_t>(i)], options,
+            item.value = measure_one(measure, seqs[static_cast<std::size_t>(i)], options, normalize,
                                      scratch_safe ? scratch.local() : nullptr);
         } catch (...) {
             item.error = std::current_exception();
@@ -67,7 +83,7 @@ std::size_t window_count(std::size_t n, std::size_t window, std::size_t step) {
 }
 
 std::vector<double> window_values(const Sequence& seq, std::size_t window, std::size_t step,
-                                  WindowMeasure measure, const AnalysisOptions& options) {
+                                  WindowMeasure measure, const AnalysisOptions& options, bool normalize) {
     AnalysisOptions common = options;
     if (common.log_base == kAbsent) common.log_base = seq.alphabet_size;
     PerWorker<FactorizationWorkspace> scratch;
@@ -83,6 +99,9 @@ std::vector<double> window_values(const Sequence& seq, std::size_t window, std::
                                        part.alphabet_size);
             case WindowMeasure::emc:
                 return effective_measure_complexity(part, common).value;
+            case WindowMeasure::kaspar_schuster:
+                if (normalize) return ks_normalized(part, common, scratch.local());
+                return static_cast<double>(ks_count(part, scratch.local()));
         }
         return 0.0;
     });

@@ -372,6 +372,13 @@ std::uint32_t factor_count(const Sequence& seq, FactorizationWorkspace& workspac
     return count_from_end(run_factorization<false>(seq, workspace).end, seq.size());
 }
 
+std::uint32_t phrase_count(const Sequence& seq, FactorizationWorkspace& workspace) {
+    const std::size_t n = seq.size();
+    if (n < 2) return static_cast<std::uint32_t>(n);
+    if (is_constant(seq)) return 2;
+    return static_cast<std::uint32_t>(run_factorization<false>(seq, workspace).end.boundaries - 1);
+}
+
 std::uint32_t factor_count(const Sequence& seq) {
     FactorizationWorkspace workspace;
     return factor_count(seq, workspace);

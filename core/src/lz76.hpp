@@ -69,6 +69,12 @@ inline std::uint32_t factor_count(const Sequence& seq, FactorizationWorkspace* w
     return workspace ? factor_count(seq, *workspace) : factor_count(seq);
 }
 
+// Every factor, a final one that ends in a copy included: the count of
+// Kaspar and Schuster's procedure.  0 for the empty sequence, 1 for one
+// symbol and 2 for a constant sequence of two or more (a symbol, then its
+// copy); otherwise the boundaries of `factorize` less one.
+std::uint32_t phrase_count(const Sequence& seq, FactorizationWorkspace& workspace);
+
 // 2 * (log_B(log_B(K n)) + 1) / log_B(n), in this exact order of operations.
 double correction_term(std::size_t n, std::uint32_t alphabet_k, std::uint32_t base_b);
 

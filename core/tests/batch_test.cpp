@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -16,6 +18,33 @@ Sequence random_sequence(std::size_t n, int sigma, std::uint64_t seed) {
     std::string s(n, '\0');
     for (char& ch : s) ch = static_cast<char>('a' + pick(rng));
     return from_bytes(s);
+}
+
+// Kaspar and Schuster's count by its definition: each phrase is the longest
+// stretch that also starts earlier (overlaps allowed) plus one symbol, or
+// what is left of the sequence.
+std::uint32_t reference_ks(const Sequence& s) {
+    const std::size_t n = s.size();
+    std::size_t b = 0;
+    std::uint32_t count = 0;
+    while (b < n) {
+        std::size_t longest = 0;
+        for (std::size_t p = 0; p < b; ++p) {
+            std::size_t l = 0;
+            while (b + l < n && s.symbols[p + l] == s.symbols[b + l]) ++l;
+            longest = std::max(longest, l);
+        }
+        b += longest + 1;
+        ++count;
+    }
+    return count;
+}
+
+// c / (n / log_k n) written out, k at least 2.
+double reference_ks_normalized(const Sequence& s, std::uint32_t k) {
+    const double n = static_cast<double>(s.size());
+    if (s.size() < 2) return 0.0;
+    return reference_ks(s) / (n / (std::log(n) / std::log(static_cast<double>(std::max(k, 2u)))));
 }
 
 std::vector<Sequence> corpus() {
@@ -57,6 +86,40 @@ TEST(WindowValues, EachWindowWithTheWholeAlphabetAsBase) {
         const Sequence part = from_bytes(seq.data() + i * step, window);
         EXPECT_EQ(h[i], entropy_density(part, base)) << i;
         EXPECT_EQ(c[i], factor_count(part)) << i;
+    }
+}
+
+TEST(MeasureEach, KasparSchusterCountsEveryPhrase) {
+    auto seqs = corpus();
+    seqs.push_back(from_bytes("ab"));
+    seqs.push_back(from_bytes("aab"));    // ends with a new symbol
+    seqs.push_back(from_bytes("abab"));   // ends in a copy
+    const auto counts = measure_each(BatchMeasure::kaspar_schuster, seqs, {});
+    const auto scaled = measure_each(BatchMeasure::kaspar_schuster, seqs, {}, true);
+    for (std::size_t i = 0; i < seqs.size(); ++i) {
+        EXPECT_EQ(std::get<std::uint32_t>(counts[i].value), reference_ks(seqs[i])) << i;
+        EXPECT_DOUBLE_EQ(std::get<double>(scaled[i].value), reference_ks_normalized(seqs[i], seqs[i].alphabet_size)) << i;
+    }
+    EXPECT_EQ(std::get<std::uint32_t>(counts[0].value), 0u);  // the empty sequence has no phrase
+    EXPECT_EQ(std::get<std::uint32_t>(counts[2].value), 2u);  // "aaaa": a, then its copy
+
+    // Past the short-text walks: every boundary of the factorization, less the leading 0.
+    const std::vector<Sequence> long_ones = {random_sequence(140000, 2, 99), random_sequence(140001, 3, 98)};
+    const auto long_counts = measure_each(BatchMeasure::kaspar_schuster, long_ones, {});
+    for (std::size_t i = 0; i < long_ones.size(); ++i)
+        EXPECT_EQ(std::get<std::uint32_t>(long_counts[i].value), factorize(long_ones[i], {}).factors.size() - 1) << i;
+}
+
+TEST(WindowValues, KasparSchusterWithTheWholeAlphabetAsBase) {
+    const Sequence seq = random_sequence(2000, 4, 3);
+    for (const bool normalize : {false, true}) {
+        const auto values = window_values(seq, 300, 170, WindowMeasure::kaspar_schuster, {}, normalize);
+        ASSERT_EQ(values.size(), window_count(seq.size(), 300, 170));
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            const Sequence part = from_bytes(seq.data() + i * 170, 300);
+            const double expected = normalize ? reference_ks_normalized(part, seq.alphabet_size) : reference_ks(part);
+            EXPECT_DOUBLE_EQ(values[i], expected) << i;
+        }
     }
 }
 

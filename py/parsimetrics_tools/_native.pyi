@@ -3,8 +3,19 @@
 # for the first item that failed.
 from typing import Any
 
-def many(measure: int, items: list[Any], alphabet: int, log_base: int, max_block_size: int, /) -> tuple[Any, Any]: ...
+# The measures' names, the absent-option marker and the longest sequence,
+# defined once in the core for both languages.
+MANY_MEASURES: tuple[str, ...]
+WINDOW_MEASURES: tuple[str, ...]
+ABSENT: int
+MAX_SYMBOLS: int
+
+def many(
+    measure: str, items: list[Any], alphabet: int, log_base: int, max_block_size: int, normalize: bool, /
+) -> tuple[Any, Any]: ...
 def profile(
-    sequence: Any, window: int, step: int, measure: int, alphabet: int, log_base: int, max_block_size: int, /
+    sequence: Any, window: int, step: int, measure: str, alphabet: int, log_base: int, max_block_size: int,
+    normalize: bool, /
 ) -> tuple[int, bytearray]: ...
 def nid_matrix(items: list[Any], alphabet: int, log_base: int, /) -> tuple[Any, Any]: ...
+def effective_base(value: int | None, alphabet_size: int, /) -> int: ...

@@ -10,12 +10,17 @@ from dataclasses import dataclass
 
 import parsimetrics
 
+from . import _native
 from .inputs import Record
-from .toolkit import ks_count
+from .toolkit import MANY_MEASURES, kaspar_schuster, ks_count
 
-MEASURES = ("factorization", "h", "emc", "lz76")
-# The suffix sorter indexes with signed 32-bit integers.
-MAX_SYMBOLS = 2_147_483_646
+# The measures a record can be analysed with: the module's functions and
+# kaspar_schuster, as the native part names them.
+MEASURES = MANY_MEASURES
+# The longest sequence the suffix sorter indexes (signed 32-bit integers).
+MAX_SYMBOLS: int = _native.MAX_SYMBOLS
+# What analyze_record calls that is not a function of the module.
+_TOOLKIT_MEASURES = {"kaspar_schuster": kaspar_schuster}
 
 
 class AnalysisError(Exception):
@@ -30,7 +35,7 @@ class AnalysisOptions:
 
     def kwargs(self, measure: str) -> dict[str, int]:
         args = {}
-        if self.alphabet is not None:
+        if self.alphabet is not None and measure != "kaspar_schuster":
             args["alphabet"] = self.alphabet
         if self.log_base is not None:
             args["log_base"] = self.log_base
@@ -54,7 +59,7 @@ def check_record(record: Record, measure: str, options: AnalysisOptions) -> None
 
 
 def _call(name: str, function: str, *args, **kwargs):
-    measure = getattr(parsimetrics, function)
+    measure = _TOOLKIT_MEASURES[function] if function in _TOOLKIT_MEASURES else getattr(parsimetrics, function)
     try:
         return measure(*args, **kwargs)
     except (TypeError, OverflowError, ValueError) as exc:
@@ -97,7 +102,10 @@ def analyze_record(
         "options": kwargs,
         "parsimetrics_version": parsimetrics.__version__,
     }
-    if measure == "factorization":
+    if measure == "kaspar_schuster":
+        result["ks_complexity"] = value
+        result["ks_normalized"] = _call(record.name, measure, record.symbols, normalize=True, **kwargs)
+    elif measure == "factorization":
         result["complexity"], result["factors"] = value
     elif measure == "h":
         result["h"] = value

@@ -18,13 +18,13 @@ import numpy as np
 import parsimetrics
 
 from . import _native
-from .symbolizers import symbolize
+from .symbolizers import parse_symbolizer, symbolize
 
-MANY_MEASURES = ("factorization", "h", "emc", "lz76")
-WINDOW_MEASURES = ("complexity", "h", "emc")
-
-# The native part's encoding of an absent alphabet or log base.
-_ABSENT = 0xFFFFFFFF
+# The names and the absent-option marker come from the native part, which
+# defines them once for both languages.
+MANY_MEASURES: tuple[str, ...] = _native.MANY_MEASURES
+WINDOW_MEASURES: tuple[str, ...] = _native.WINDOW_MEASURES
+_ABSENT: int = _native.ABSENT
 
 
 def _choice(name: str, value: Any, choices: tuple[str, ...]) -> int:
@@ -83,10 +83,11 @@ def many(measure: str, sequences: Iterable[Any], **options: Any) -> list:
     """One measure of every sequence, computed in parallel.
 
     Returns exactly ``[getattr(parsimetrics, measure)(s, **options) for s in
-    sequences]``: the same values and types, and for the first sequence that
-    fails, the same exception with its position added (``sequences[3]: ...``).
-    A 2-D array counts as its rows.  Options are checked before any sequence,
-    also when there are none.
+    sequences]`` (for ``"kaspar_schuster"``, this package's ``kaspar_schuster``
+    with its ``normalize`` and ``log_base``): the same values and types, and
+    for the first sequence that fails, the same exception with its position
+    added (``sequences[3]: ...``).  A 2-D array counts as its rows.  Options
+    are checked before any sequence, also when there are none.
 
     Examples
     --------
@@ -94,11 +95,17 @@ def many(measure: str, sequences: Iterable[Any], **options: Any) -> list:
     [1.0, 1.5]
     >>> many("factorization", np.array([[0, 1, 1], [1, 1, 1]]))
     [(2, [0, 1, 2, 4]), (1, [0, 1, 3])]
+    >>> many("kaspar_schuster", [b"", b"0000", b"0101"])
+    [0, 2, 3]
     """
-    index = _choice("measure", measure, MANY_MEASURES)
-    alphabet, log_base, max_block = _options(measure, options)
+    _choice("measure", measure, MANY_MEASURES)
+    normalize = False
+    if measure == "kaspar_schuster":
+        alphabet, log_base, max_block, normalize = _ks_options(options)
+    else:
+        alphabet, log_base, max_block = _options(measure, options)
     items = _items("sequences", sequences)
-    results, failure = _native.many(index, items, alphabet, log_base, max_block)
+    results, failure = _native.many(measure, items, alphabet, log_base, max_block, normalize)
     if failure is not None:
         _raise_at(failure, "sequences")
     return results
@@ -112,10 +119,12 @@ def profile(
     The windows are ``[s, s + window)`` for ``s = 0, step, 2 step, ...`` while
     ``s + window <= n`` (``step`` defaults to ``window``), over the symbols as
     the module reads ``sequence`` (use ``symbolize`` for numbers).  ``measure``
-    is ``"h"`` (float64), ``"complexity"`` (the factor count, int64) or
-    ``"emc"`` (its value, float64); each equals the module's result on the
-    window's symbols, except that without ``log_base=`` every window takes the
-    whole sequence's alphabet size as its base, so that windows compare.
+    is ``"h"`` (float64), ``"complexity"`` (the factor count, int64), ``"emc"``
+    (its value, float64) or ``"kaspar_schuster"`` (int64, or float64 with
+    ``normalize=True``); each equals the module's (or ``kaspar_schuster``'s)
+    result on the window's symbols, except that without ``log_base=`` every
+    window takes the whole sequence's alphabet size as its base, so that
+    windows compare.
 
     Examples
     --------
@@ -124,17 +133,21 @@ def profile(
     >>> profile(b"aaaabbbb", 4, measure="complexity")[1]
     array([1, 1])
     """
-    kind = _choice("measure", measure, WINDOW_MEASURES)
-    alphabet, log_base, max_block = _options("emc" if measure == "emc" else "h", options)
+    _choice("measure", measure, WINDOW_MEASURES)
+    normalize = False
+    if measure == "kaspar_schuster":
+        alphabet, log_base, max_block, normalize = _ks_options(options)
+    else:
+        alphabet, log_base, max_block = _options("emc" if measure == "emc" else "h", options)
     if getattr(sequence, "ndim", 1) != 1:
         raise ValueError(f"sequence: expected one sequence (1-D), got a {sequence.ndim}-D array")
     window = _positive("window", window)
     step = window if step is None else _positive("step", step)
-    n, raw = _native.profile(sequence, window, step, kind, alphabet, log_base, max_block)
+    n, raw = _native.profile(sequence, window, step, measure, alphabet, log_base, max_block, normalize)
     if window > n:
         raise ValueError(f"window: {window} exceeds the sequence length {n}")
     values = np.frombuffer(raw, dtype=np.float64)
-    if measure == "complexity":
+    if measure == "complexity" or (measure == "kaspar_schuster" and not normalize):
         values = values.astype(np.int64)
     return np.arange(len(values), dtype=np.int64) * step, values
 
@@ -169,18 +182,21 @@ def nid_matrix(sequences: Iterable[Any], **options: Any) -> np.ndarray:
     return np.frombuffer(matrix, dtype=np.float64).reshape(len(items), len(items))
 
 
-def kaspar_schuster(sequence: Any, normalize: bool = False) -> int | float:
+def kaspar_schuster(sequence: Any, normalize: bool = False, *, log_base: int | None = None) -> int | float:
     """The Lempel-Ziv count of Kaspar and Schuster (1987), as the literature reports it.
 
-    It differs from ``factorization`` in two places: a last factor that copies
-    earlier symbols up to the end is counted, and a constant sequence of two
-    or more symbols counts 2.  With ``normalize=True`` the count is scaled to
-    ``c * log_k(n) / n`` with k the number of distinct symbols (at least 2).
+    Every phrase is counted: the sequence is cut from the left into phrases,
+    each the longest stretch that also starts earlier (overlaps allowed) plus
+    one new symbol, the last one possibly a copy up to the end.  It differs
+    from ``factorization`` in two places: that last copy is counted, and a
+    constant sequence of two or more symbols counts 2.  With
+    ``normalize=True`` the count is scaled to ``c * log_k(n) / n`` with k
+    ``log_base``, by default the number of distinct symbols (at least 2).
 
     ``sequence`` is a str or bytes (one symbol per character or byte), or an
     array-like of numbers, bools or strings, each element one symbol.  An
-    empty sequence counts 1, as in the published procedure; the normalized
-    count is 0.0 below two symbols.
+    empty sequence counts 0 (it has no phrase); the normalized count is 0.0
+    below two symbols.
 
     Examples
     --------
@@ -188,23 +204,31 @@ def kaspar_schuster(sequence: Any, normalize: bool = False) -> int | float:
     6
     >>> kaspar_schuster(np.array([0, 1, 10, 1, 0]))  # five symbols, not digits
     4
+    >>> kaspar_schuster("")
+    0
     """
-    symbols = _symbol_bytes(sequence)
-    n = len(symbols)
-    count = ks_count(symbols, *parsimetrics.factorization(symbols))
-    if not normalize:
-        return count
-    if n < 2:
-        return 0.0
-    k = max(2, len(set(symbols)))
-    # In the order of operations of the published definition: c / (n / log_k n).
-    return count / (n / math.log(n, k))
+    alphabet, base, max_block, scaled = _ks_options({"normalize": normalize, "log_base": log_base})
+    (value,), _ = _native.many("kaspar_schuster", [_symbol_bytes(sequence)], alphabet, base, max_block, scaled)
+    return value
+
+
+def _ks_options(options: dict[str, Any]) -> tuple[int, int, int, bool]:
+    """The native arguments of the kaspar_schuster measure: (alphabet, log_base, max_block_size, normalize)."""
+    unknown = sorted(set(options) - {"normalize", "log_base"})
+    if unknown:
+        raise TypeError(f"kaspar_schuster() got an unexpected keyword argument {unknown[0]!r}")
+    # The log base as h checks it, so that the same mistakes raise the same errors.
+    base = {} if options.get("log_base") is None else {"log_base": options["log_base"]}
+    alphabet, log_base, max_block = _options("h", base)
+    return alphabet, log_base, max_block, bool(options.get("normalize", False))
 
 
 def ks_count(symbols: bytes, complexity: int, factors: list[int]) -> int:
     """The Kaspar-Schuster count from the module's factorization of the same symbols."""
     n = len(symbols)
-    if n >= 2 and symbols.count(symbols[:1]) == n:
+    if n < 2:
+        return n
+    if symbols.count(symbols[:1]) == n:
         return 2  # the module counts a constant sequence as one factor
     return complexity + 1 if factors[-1] == n + 1 else complexity
 
@@ -226,23 +250,37 @@ def _symbol_bytes(sequence: Any) -> bytes:
 
 
 def multiscale(
-    x: Any, scales: Iterable[int], measure: str = "h", method: str = "median"
+    x: Any, scales: Iterable[int], measure: str = "h", method: str = "median", *, normalize: bool = False
 ) -> np.ndarray:
     """A measure of ``x`` coarse-grained at several scales: one value per scale.
 
     At scale s, consecutive non-overlapping blocks of s values are replaced by
     their mean (a remainder shorter than s is dropped), the result is
     symbolized with ``method`` (as ``symbolize``) and measured: ``"h"``,
-    ``"complexity"`` (factor count) or ``"emc"``.  A 2-D ``x`` gives one row
-    of values per row of ``x``.
+    ``"complexity"`` (factor count), ``"emc"`` or ``"kaspar_schuster"``.  A
+    2-D ``x`` gives one row of values per row of ``x``.
+
+    ``normalize=True`` (``kaspar_schuster`` only) scales each count c of n
+    symbols to ``c * log_k(n) / n`` with k the number of symbols ``method``
+    can give: 2 for ``median``, ``mean`` and ``zero``, K for
+    ``quantiles:K``, D! for ``ordinal:D`` (the base of permutation LZC), the
+    cut points plus one for ``threshold``, and the distinct values seen for
+    ``values``.  With ``method="mean"`` this is the multiscale LZC of Borowska
+    (2021); with ``method="ordinal:D"``, multiscale permutation LZC.
 
     Examples
     --------
     >>> rng = np.random.default_rng(0)
     >>> multiscale(rng.normal(size=4000), [1, 2, 4, 8]).shape
     (4,)
+    >>> multiscale(np.sin(np.arange(400) / 5), [1, 2], "kaspar_schuster", "ordinal:3").tolist()
+    [13, 15]
     """
     _choice("measure", measure, WINDOW_MEASURES)
+    if normalize and measure != "kaspar_schuster":
+        raise ValueError(f"normalize: applies to measure='kaspar_schuster' only, not {measure!r}")
+    symbolizer = parse_symbolizer(method) if isinstance(method, str) else method
+    base = None if symbolizer.method == "values" or not normalize else symbolizer.classes
     data = np.asarray(x, dtype=np.float64)
     if data.ndim not in (1, 2):
         raise ValueError(f"x: expected a 1-D or 2-D array, got {data.ndim}-D")
@@ -259,8 +297,11 @@ def multiscale(
         symbols = symbolize(coarse, method)
         if measure == "h":
             columns.append(many("h", symbols))
+        elif measure == "kaspar_schuster":
+            columns.append(many("kaspar_schuster", symbols, normalize=normalize, log_base=base))
         else:
             results = many("factorization" if measure == "complexity" else "emc", symbols)
             columns.append([value for value, _ in results])
-    values = np.array(columns, dtype=np.int64 if measure == "complexity" else np.float64).T
+    counts = measure == "complexity" or (measure == "kaspar_schuster" and not normalize)
+    values = np.array(columns, dtype=np.int64 if counts else np.float64).T
     return values[0] if data.ndim == 1 else values

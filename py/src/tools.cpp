@@ -16,12 +16,15 @@
 #include <exception>
 #include <new>
 #include <optional>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "batch.hpp"
 #include "convert.hpp"
+#include "options.hpp"
 #include "results.hpp"
+#include "suffix_array.hpp"
 #include "thread_storage.hpp"
 
 namespace parsimetrics::boundary {
@@ -159,24 +162,48 @@ PyObject* result_object(pm::BatchMeasure measure, const pm::BatchItem& item) {
             return pm::boundary::emc_object(std::get<pm::EmcResult>(item.value));
         case pm::BatchMeasure::lz76:
             return pm::boundary::analysis_object(std::get<pm::FullAnalysisResult>(item.value));
+        case pm::BatchMeasure::kaspar_schuster:
+            if (const auto* count = std::get_if<std::uint32_t>(&item.value)) return PyLong_FromUnsignedLong(*count);
+            return pm::boundary::float_object(std::get<double>(item.value));
     }
     return nullptr;
 }
 
-// many(measure, items, alphabet, log_base, max_block_size) -> (results, None) or (None, (index, exc))
+// The measure named `name` in `table`, or nullopt with ValueError set.
+template <class Measure, std::size_t N>
+std::optional<Measure> named(const pm::NamedMeasure<Measure> (&table)[N], const char* name) {
+    for (const auto& entry : table)
+        if (entry.name == name) return entry.measure;
+    PyErr_Format(PyExc_ValueError, "measure: unknown measure %s", name);
+    return std::nullopt;
+}
+
+// The names of `table` in order, as a tuple of str.
+template <class Measure, std::size_t N>
+PyObject* names_of(const pm::NamedMeasure<Measure> (&table)[N]) {
+    PyRef names(PyTuple_New(static_cast<Py_ssize_t>(N)));
+    if (!names) return nullptr;
+    for (std::size_t i = 0; i < N; ++i) {
+        PyObject* name = PyUnicode_FromStringAndSize(table[i].name.data(), static_cast<Py_ssize_t>(table[i].name.size()));
+        if (!name) return nullptr;
+        PyTuple_SetItem(names.get(), static_cast<Py_ssize_t>(i), name);
+    }
+    return names.release();
+}
+
+// many(measure, items, alphabet, log_base, max_block_size, normalize) -> (results, None) or (None, (index, exc))
 PyObject* many(PyObject*, PyObject* args) {
-    int measure_index, max_block_size;
+    const char* measure_name;
+    int max_block_size, normalize;
     unsigned alphabet, log_base;
     PyObject* list;
-    if (!PyArg_ParseTuple(args, "iO!IIi", &measure_index, &PyList_Type, &list, &alphabet, &log_base,
-                          &max_block_size))
+    if (!PyArg_ParseTuple(args, "sO!IIip", &measure_name, &PyList_Type, &list, &alphabet, &log_base,
+                          &max_block_size, &normalize))
         return nullptr;
-    if (measure_index < 0 || measure_index > 3) {
-        PyErr_SetString(PyExc_ValueError, "measure: unknown measure index");
-        return nullptr;
-    }
+    const auto chosen = named(pm::kBatchMeasures, measure_name);
+    if (!chosen) return nullptr;
     return guarded([&]() -> PyObject* {
-        const auto measure = static_cast<pm::BatchMeasure>(measure_index);
+        const auto measure = *chosen;
         pm::AnalysisOptions options = options_from(alphabet, log_base, max_block_size);
         options.want_summands = measure == pm::BatchMeasure::emc || measure == pm::BatchMeasure::lz76;
 
@@ -186,7 +213,8 @@ PyObject* many(PyObject*, PyObject* args) {
         if (conversion_failed) conversion_error.take();
         // The items before a bad one are still computed: one of them may fail
         // first, as it would in a loop.
-        const std::vector<pm::BatchItem> items = unlocked([&] { return pm::measure_each(measure, seqs, options); });
+        const std::vector<pm::BatchItem> items =
+            unlocked([&] { return pm::measure_each(measure, seqs, options, normalize != 0); });
         for (std::size_t i = 0; i < items.size(); ++i) {
             if (items[i].error) {
                 set_failure(items[i].error);
@@ -210,18 +238,21 @@ PyObject* doubles_object(const std::vector<double>& values) {
                                          static_cast<Py_ssize_t>(values.size() * sizeof(double)));
 }
 
-// profile(seq, window, step, measure, alphabet, log_base, max_block_size)
+// profile(seq, window, step, measure, alphabet, log_base, max_block_size, normalize)
 //   -> (n, bytearray of float64 values)
 PyObject* profile(PyObject*, PyObject* args) {
     PyObject* obj;
     Py_ssize_t window, step;
-    int measure_index, max_block_size;
+    const char* measure_name;
+    int max_block_size, normalize;
     unsigned alphabet, log_base;
-    if (!PyArg_ParseTuple(args, "OnniIIi", &obj, &window, &step, &measure_index, &alphabet, &log_base,
-                          &max_block_size))
+    if (!PyArg_ParseTuple(args, "OnnsIIip", &obj, &window, &step, &measure_name, &alphabet, &log_base,
+                          &max_block_size, &normalize))
         return nullptr;
-    if (window < 1 || step < 1 || measure_index < 0 || measure_index > 2) {
-        PyErr_SetString(PyExc_ValueError, "profile: window, step and measure out of range");
+    const auto measure = named(pm::kWindowMeasures, measure_name);
+    if (!measure) return nullptr;
+    if (window < 1 || step < 1) {
+        PyErr_SetString(PyExc_ValueError, "profile: window and step out of range");
         return nullptr;
     }
     return guarded([&]() -> PyObject* {
@@ -229,7 +260,7 @@ PyObject* profile(PyObject*, PyObject* args) {
         const pm::Sequence seq = pm::boundary::sequence_from_python(obj);
         const std::vector<double> values = unlocked([&] {
             return pm::window_values(seq, static_cast<std::size_t>(window), static_cast<std::size_t>(step),
-                                     static_cast<pm::WindowMeasure>(measure_index), options);
+                                     *measure, options, normalize != 0);
         });
         return Py_BuildValue("(nN)", static_cast<Py_ssize_t>(seq.size()), doubles_object(values));
     });
@@ -251,10 +282,25 @@ PyObject* nid_matrix(PyObject*, PyObject* args) {
     });
 }
 
+// effective_base(value, alphabet_size) -> int: the log base (or alphabet) a
+// measure uses for an option given as `value` (None when absent).
+PyObject* effective_base(PyObject*, PyObject* args) {
+    PyObject* value;
+    unsigned alphabet_size;
+    if (!PyArg_ParseTuple(args, "OI", &value, &alphabet_size)) return nullptr;
+    std::uint32_t given = pm::kAbsent;
+    if (value != Py_None) {
+        given = static_cast<std::uint32_t>(PyLong_AsUnsignedLong(value));
+        if (PyErr_Occurred()) return nullptr;
+    }
+    return PyLong_FromUnsignedLong(pm::effective_base(given, alphabet_size));
+}
+
 PyMethodDef kMethods[] = {
-    {"many", many, METH_VARARGS, "many(measure, items, alphabet, log_base, max_block_size)"},
+    {"many", many, METH_VARARGS, "many(measure, items, alphabet, log_base, max_block_size, normalize)"},
     {"profile", profile, METH_VARARGS,
-     "profile(sequence, window, step, measure, alphabet, log_base, max_block_size)"},
+     "profile(sequence, window, step, measure, alphabet, log_base, max_block_size, normalize)"},
+    {"effective_base", effective_base, METH_VARARGS, "effective_base(value, alphabet_size)"},
     {"nid_matrix", nid_matrix, METH_VARARGS, "nid_matrix(items, alphabet, log_base)"},
     {nullptr, nullptr, 0, nullptr},
 };
@@ -271,6 +317,24 @@ PyModuleDef g_module_def = {
     nullptr,
 };
 
+// The constants Python shares with the core, read from here so that each
+// has one source: the measure names, the absent-option marker and the
+// longest sequence.
+bool add_constants(PyObject* module) {
+    const auto add = [module](const char* name, PyObject* value) {
+        PyRef owned(value);
+        return owned && PyModule_AddObjectRef(module, name, owned.get()) == 0;
+    };
+    return add("MANY_MEASURES", names_of(pm::kBatchMeasures)) &&
+           add("WINDOW_MEASURES", names_of(pm::kWindowMeasures)) &&
+           add("ABSENT", PyLong_FromUnsignedLong(pm::kAbsent)) &&
+           add("MAX_SYMBOLS", PyLong_FromSize_t(pm::kMaxTextLength));
+}
+
 }  // namespace
 
-PyMODINIT_FUNC PyInit__native(void) { return PyModule_Create(&g_module_def); }
+PyMODINIT_FUNC PyInit__native(void) {
+    PyRef module(PyModule_Create(&g_module_def));
+    if (!module || !add_constants(module.get())) return nullptr;
+    return module.release();
+}

@@ -69,6 +69,7 @@ def columns(measure: str, log_base: int | None = None) -> list[Column]:
         "factorization": [k, length, complexity, ks],
         "h": [k, length, h],
         "emc": [k, length, emc, blocks],
+        "kaspar_schuster": [k, length, ks, Column("ks_normalized", 13, lambda r: fixed(r["ks_normalized"]), 1)],
         "lz76": [
             k,
             length,
