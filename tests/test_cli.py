@@ -16,6 +16,7 @@ import threading
 import time
 from pathlib import Path
 
+import numpy as np
 import pytest
 
 import parsimetrics
@@ -66,17 +67,17 @@ def write(tmp_path, name, content):
         ("a.txt", "héllo wörld", {}, [("a.txt", "héllo wörld".encode())]),
         ("a.fa", ">one first\nACGT\nAC\n\n>two\nGG TT\n", {}, [("one", b"ACGTAC"), ("two", b"GGTT")]),
         ("a.txt", ";comment\n>x\nAB\n", {}, [("x", b"AB")]),
-        # Integers: one symbol per distinct value, never their digits joined.
-        ("a.txt", "3 17 5\n17 3\n", {}, [("a.txt", b"02120")]),
-        ("a.txt", "1, 23\n", {}, [("a.txt", b"01")]),
-        ("a.txt", "12, 3\n", {}, [("a.txt", b"10")]),
-        ("a.txt", "1,2,1,2", {}, [("a.txt", b"1212")]),
-        ("a.txt", "12\n7\n133\n7\n", {}, [("a.txt", b"1020")]),
-        ("a.txt", "0.5\n-1e-3\n2.25\n7\n", {}, [("a.txt", b"0011")]),
-        ("a.csv", "t,x\n0,5\n1,-3\n2,8\n", {"column": "x"}, [("a.csv", b"102")]),
-        ("a.csv", "0\t5\n1\t-3\n2\t8\n3\t5\n", {"column": "2"}, [("a.csv", b"1021")]),
-        ("a.csv", "x\n4\n1\n", {}, [("a.csv", b"41")]),
-        ("a.dat", "t;x\n0;0.5\n1;0.1\n", {"column": "x", "symbolize": Symbolizer("zero")}, [("a.dat", b"11")]),
+        # Numbers: the codes symbolize gives (integers: one per distinct value, in order), never their digits.
+        ("a.txt", "3 17 5\n17 3\n", {}, [("a.txt", bytes([0, 2, 1, 2, 0]))]),
+        ("a.txt", "1, 23\n", {}, [("a.txt", bytes([0, 1]))]),
+        ("a.txt", "12, 3\n", {}, [("a.txt", bytes([1, 0]))]),
+        ("a.txt", "1,2,1,2", {}, [("a.txt", bytes([0, 1, 0, 1]))]),
+        ("a.txt", "12\n7\n133\n7\n", {}, [("a.txt", bytes([1, 0, 2, 0]))]),
+        ("a.txt", "0.5\n-1e-3\n2.25\n7\n", {}, [("a.txt", bytes([0, 0, 1, 1]))]),
+        ("a.csv", "t,x\n0,5\n1,-3\n2,8\n", {"column": "x"}, [("a.csv", bytes([1, 0, 2]))]),
+        ("a.csv", "0\t5\n1\t-3\n2\t8\n3\t5\n", {"column": "2"}, [("a.csv", bytes([1, 0, 2, 1]))]),
+        ("a.csv", "x\n4\n1\n", {}, [("a.csv", bytes([1, 0]))]),
+        ("a.dat", "t;x\n0;0.5\n1;0.1\n", {"column": "x", "symbolize": Symbolizer("zero")}, [("a.dat", bytes([1, 1]))]),
         # Digit lines wrapped at one width are symbol text, not numbers.
         ("a.txt", "1234567890" * 2 + "\n" + "1234567890" * 2 + "\n12\n", {}, [("a.txt", b"1234567890" * 4 + b"12")]),
         ("a.txt", "100\n011\n", {}, [("a.txt", b"100011")]),
@@ -140,6 +141,23 @@ def test_lz76_is_the_default_measure(capsys, monkeypatch):
     (row,) = json_lines(out)
     assert row["name"] == "<stdin>" and row["length"] == 6
     assert {k: row[k] for k in parsimetrics.lz76("banana")} == parsimetrics.lz76("banana")
+
+
+@pytest.mark.parametrize("method", ["median", "mean", "zero", "threshold:-0.5,0.5", "quantiles:5", "values",
+                                    "ordinal:3", "ordinal:5:2"])
+def test_symbolized_numbers_are_the_bytes_python_gives(tmp_path, capsys, monkeypatch, method):
+    # EMC seeds its surrogates from the bytes themselves: any other coding of the same classes differs.
+    x = np.round(np.random.default_rng(7).normal(size=1500), 1)
+    path = write(tmp_path, "x.txt", "\n".join(map(repr, x.tolist())))
+    symbols = parsimetrics_tools.symbolize(x, method)
+    status, out, _ = run_main(capsys, monkeypatch, "analyze", "--json", "--symbolize", method, path)
+    (row,) = json_lines(out)
+    expected = parsimetrics.lz76(symbols)
+    assert status == 0 and {key: row[key] for key in expected} == expected
+    status, out, _ = run_main(capsys, monkeypatch, "profile", "--json", "-m", "emc", "-w", 500,
+                              "--symbolize", method, path)
+    _, values = parsimetrics_tools.profile(symbols, 500, measure="emc", log_base=max(2, len(set(symbols))))
+    assert status == 0 and [r["emc"] for r in json_lines(out)] == values.tolist()
 
 
 def test_emc_measure_and_block_size(capsys, monkeypatch):

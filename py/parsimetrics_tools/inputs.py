@@ -56,10 +56,6 @@ _BOM = b"\xef\xbb\xbf"
 # Control characters no text file holds (tab, line and page breaks and escape excepted).
 _BINARY = re.compile(rb"[\x00-\x08\x0e-\x1a\x1c-\x1f\x7f]")
 
-# Symbols for up to 62 classes are printable; beyond that, the codes themselves.
-_PRINTABLE_SYMBOLS = b"0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-_PRINTABLE_TABLE = _PRINTABLE_SYMBOLS + bytes(range(len(_PRINTABLE_SYMBOLS), 256))
-
 _NUMBER_TOKEN = re.compile(r"[+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?\Z|[+-]?inf(?:inity)?\Z", re.IGNORECASE)
 _SEPARATORS = re.compile(r"[\s,;]+")
 # Format detection looks at this much of the input.
@@ -335,20 +331,17 @@ def _read_npy(data: bytes, source: str, options: ReadOptions) -> Numbers:
 
 
 def _symbolized(values: Numbers, source: str, fmt: str, options: ReadOptions) -> Record:
-    """One symbol per value (or per window), printable where the classes are few."""
+    """One symbol per value (or per window): the codes 0..k-1 that ``symbolize`` gives, byte for byte.
+
+    The same bytes as from Python, so that every measure (EMC, whose
+    surrogates are seeded from the bytes, included) agrees with it.
+    """
     symbolizer = options.symbolize or Symbolizer("values" if values.integral else "median")
     try:
         result = symbolize_row(values.values, symbolizer)
     except ValueError as exc:
         raise InputError(f"{source}: {exc}") from None
-    codes = result.codes
-    if symbolizer.method == "values" and values.integral and 0 <= values.values.min() <= values.values.max() <= 9:
-        # Single digits keep their own character, so "0 1 1 0" and the text "0110" are the same sequence.
-        symbols = (values.values.astype(np.uint8) + ord("0")).tobytes()
-    elif _classes(symbolizer, codes) <= len(_PRINTABLE_SYMBOLS):
-        symbols = codes.tobytes().translate(_PRINTABLE_TABLE)
-    else:
-        symbols = codes.tobytes()
+    symbols = result.codes.tobytes()
     return Record(
         source,
         source,
@@ -359,10 +352,3 @@ def _symbolized(values: Numbers, source: str, fmt: str, options: ReadOptions) ->
         cut_points=result.cuts,
         missing_dropped=values.dropped,
     )
-
-
-def _classes(symbolizer: Symbolizer, codes: np.ndarray) -> int:
-    """How many symbols the method may give: its classes, or as many as the data had where they decide."""
-    if symbolizer.method == "values" or (symbolizer.method == "ordinal" and symbolizer.order > 5):
-        return int(codes.max()) + 1
-    return symbolizer.classes
