@@ -8,6 +8,9 @@ pools, Dask): ``read_source`` turns a file into ``Record`` objects and
 from .cli import main
 from .inputs import InputError, ReadOptions, Record, read_records, read_source
 from .measures import MEASURES, AnalysisError, AnalysisOptions, analyze_record, distance
+from .multichannel import lzc_multichannel
+from .pci import pci, significance_matrix
+from .permutation import permutation_lzc
 from .scaling import dask_bag
 from .shapes import as_symbols
 from .symbolizers import Symbolizer, parse_symbolizer, symbolize
@@ -26,13 +29,17 @@ __all__ = [
     "dask_bag",
     "distance",
     "kaspar_schuster",
+    "lzc_multichannel",
     "main",
     "many",
     "multiscale",
     "nid_matrix",
     "parse_symbolizer",
+    "pci",
+    "permutation_lzc",
     "profile",
     "read_records",
     "read_source",
+    "significance_matrix",
     "symbolize",
 ]

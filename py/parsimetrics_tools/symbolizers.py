@@ -19,7 +19,7 @@ import numpy.typing as npt
 MAX_CLASSES = 256
 MAX_ORDER = 7
 MISSING = ("error", "drop")
-_SIMPLE = ("median", "mean", "zero", "values")
+_SIMPLE = ("median", "mean", "zero", "values", "hilbert")
 
 
 @dataclass(frozen=True)
@@ -76,7 +76,7 @@ def parse_symbolizer(text: str) -> Symbolizer:
         raise ValueError(f"ordinal:D[:TAU] needs D from 2 to {MAX_ORDER} and TAU of at least 1, not {arg!r}")
     raise ValueError(
         f"unknown symbolizer {text!r} (choose median, mean, zero, threshold:X[,Y,...], "
-        "quantiles:K, values or ordinal:D[:TAU])"
+        "quantiles:K, values, hilbert or ordinal:D[:TAU])"
     )
 
 
@@ -205,6 +205,10 @@ def symbolize_row(x: np.ndarray, symbolizer: Symbolizer, missing: str = "error")
         raise ValueError("x is empty")
     method = symbolizer.method
     cuts: np.ndarray | None
+    if method == "hilbert":
+        from .multichannel import envelope_bits  # SciPy is imported only when asked for
+
+        return Symbolized(envelope_bits(x.astype(np.float64)), None, dropped)
     if method == "values":
         distinct, inverse = np.unique(x, return_inverse=True)
         if len(distinct) > MAX_CLASSES:
@@ -251,6 +255,9 @@ def symbolize(
     - ``"quantiles:K"``: K classes split at the linear-interpolation quantiles
       (as ``numpy.quantile``; a value equal to a cut point goes below it);
     - ``"values"``: the rank of the value among the distinct values (at most 256);
+    - ``"hilbert"``: 1 where the amplitude envelope ``abs(scipy.signal.hilbert(x))``
+      lies above its mean, else 0 (a constant series is all 0), as
+      ``lzc_multichannel`` binarizes each channel;
     - ``"ordinal:D[:TAU]"``: each window ``x[i], x[i+TAU], …, x[i+(D−1)·TAU]``
       becomes the lexicographic index of its rank pattern (ties ranked by
       position), so a series of n values gives n − (D − 1)·TAU symbols;
