@@ -2,12 +2,13 @@
 # Installs what building and testing need, once per machine or environment:
 # the Debian packages (with sudo unless run as root), then from PyPI into the
 # current Python environment CMake, Ninja, the build backend and the
-# package's runtime and test dependencies.  The package itself is not
+# package's runtime, test and documentation dependencies.  The package itself is not
 # installed here: tools/test.sh builds it from the sources it tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages="libdivsufsort-dev libgtest-dev clang"
+# chromium: the documentation tests open the built site in a headless browser.
+packages="libdivsufsort-dev libgtest-dev clang chromium"
 if ! dpkg -s $packages >/dev/null 2>&1; then
   if [ "$(id -u)" = 0 ]; then sudo=""; else sudo="sudo"; fi
   $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq
@@ -23,7 +24,7 @@ with open("pyproject.toml", "rb") as f:
     meta = tomllib.load(f)
 project = meta["project"]
 for req in (meta["build-system"]["requires"] + project["dependencies"]
-            + project["optional-dependencies"]["test"]):
+            + project["optional-dependencies"]["test"] + project["optional-dependencies"]["docs"]):
     print(req)
 PY
 )
