@@ -1,5 +1,6 @@
 """The parsimetrics command line: formats, output modes, errors and parallel runs."""
 
+import dataclasses
 import fcntl
 import io
 import json
@@ -22,7 +23,7 @@ import pytest
 import parsimetrics
 import parsimetrics_tools
 from parsimetrics_tools import measures
-from parsimetrics_tools.inputs import ReadOptions, Symbolizer, read_source
+from parsimetrics_tools.inputs import ReadOptions, Record, Symbolizer, read_source
 from parsimetrics_tools.cli.writers import Table, columns
 from parsimetrics_tools.symbolizers import parse_symbolizer
 
@@ -105,34 +106,69 @@ def test_results_are_the_modules(tmp_path, capsys, monkeypatch, args):
         ]
 
 
+def read_again(fields):
+    """The symbols an input's JSON fields say were measured, read again from its file with them alone."""
+    column = next((str(fields[key]) for key in ("column_number", "column") if fields.get(key) is not None), None)
+    options = ReadOptions(
+        format=fields["format"],
+        raw=fields.get("raw", False),
+        column=column,
+        symbolize=fields["symbolizer"] and parse_symbolizer(fields["symbolizer"]),
+        missing="drop" if fields["missing_dropped"] else "error",
+        keep_case=not fields["case_folded"],
+    )
+    wanted = (fields["record"], fields["file"])
+    (symbols,) = [r.symbols for r in read_source(fields["file"], options) if r.name in wanted]
+    assert (len(symbols), len(set(symbols))) == (fields["length"], fields["alphabet_size"])
+    return symbols
+
+
+# Every field of a record but its symbols, under the names the JSON gives them.
+PROVENANCE = {f.name for f in dataclasses.fields(Record)} - {"symbols", "source"} | {"file", "record"}
+
+
+def recompute(command, out):
+    """Check every value of a command's JSON output against one computed from its records alone."""
+    lines = json_lines(out)
+    inputs = [i for line in lines for i in line.get("inputs", [line])]
+    assert lines and all(PROVENANCE <= set(i) for i in inputs)
+    assert all({"measure", "options", "parsimetrics_version"} <= set(line) for line in lines)
+    for line in lines:
+        if command == "analyze":
+            expected = getattr(parsimetrics, line["measure"])(read_again(line), **line["options"])
+            assert {key: line[key] for key in expected} == expected
+        elif command == "profile":
+            starts, values = parsimetrics_tools.profile(read_again(line), measure=line["measure"], **line["options"])
+            assert dict(zip(starts.tolist(), values.tolist()))[line["start"]] == line[line["measure"]]
+        else:
+            symbols = [read_again(i) for i in line["inputs"]]
+            expected = [[parsimetrics.nid(a, b) for b in symbols] for a in symbols]
+            assert line["nid"] == (expected if command == "distance" else expected[0][1])
+
+
 @pytest.mark.parametrize(
     "name, content, args",
     [
-        ("s.csv", "t,x\n0,0.2\n1,0.7\n2,0.5\n3,0.9\n4,0.1\n", ["-m", "h", "--log-base", "2", "--column", "x",
-                                                                  "--symbolize", "threshold:0.5"]),
-        ("s.fa", ">a\nacgtTGCA\n>b\nAAAAnnnC\n", ["-m", "factorization"]),
-        ("s.txt", "3 1 NaN 4 1 5 9 2 6 5 3 5", ["-m", "lz76", "--max-block-size", "2", "--missing", "drop",
-                                                "--symbolize", "quantiles:3"]),
+        ("s.csv", "t,x\n0,0.2\n1,0.7\n2,0.5\n3,0.9\n4,0.1\n", ["--column", "x", "--symbolize", "threshold:0.5"]),
+        ("s.fa", ">a\nacgtTGCAtt\n>b\nAAAAnnnCgg\n", []),
+        ("s.txt", "3 1 NaN 4 1 5 9 2 6 5 3 5", ["--missing", "drop", "--symbolize", "quantiles:3"]),
     ],
 )
-def test_a_record_says_enough_to_compute_it_again(tmp_path, name, content, args):
+@pytest.mark.parametrize(
+    "command, options",
+    [
+        ("analyze", ["-m", "lz76", "--max-block-size", "2"]),
+        ("profile", ["-m", "emc", "-w", "4", "-s", "2"]),
+        ("distance", []),
+        ("nid", []),
+    ],
+)
+def test_every_record_says_enough_to_compute_it_again(tmp_path, name, content, args, command, options):
     path = write(tmp_path, name, content)
-    for record in json_lines(cli("analyze", "--json", *args, path).stdout.decode()):
-        options = ReadOptions(
-            format=record["format"],
-            column=None if record["column"] is None else str(record["column"]),
-            symbolize=record["symbolizer"] and parse_symbolizer(record["symbolizer"]),
-            missing="drop" if record["missing_dropped"] else "error",
-            keep_case=not record["case_folded"],
-        )
-        wanted = (record["record"], record["file"])
-        (symbols,) = [r.symbols for r in read_source(record["file"], options) if r.name in wanted]
-        assert (len(symbols), len(set(symbols))) == (record["length"], record["alphabet_size"])
-        value = getattr(parsimetrics, record["measure"])(symbols, **record["options"])
-        if record["measure"] == "factorization":
-            assert list(value) == [record["complexity"], record["factors"]]
-        else:
-            assert (value["h"] if record["measure"] == "lz76" else value) == record["h"]
+    files = [path] if name.endswith(".fa") else [path, path]  # two sequences for distance and nid
+    proc = cli(command, "--json", *options, *args, *files)
+    assert proc.returncode == 0, proc.stderr
+    recompute(command, proc.stdout.decode())
 
 
 def test_lz76_is_the_default_measure(capsys, monkeypatch):
@@ -277,8 +313,9 @@ def test_nid_command(capsys, monkeypatch):
                               stdin=b"abcd")
     assert status == 0
     fib = (EXAMPLES / "fibonacci.txt").read_bytes().replace(b"\n", b"")
-    assert json_lines(out) == [{"first": str(EXAMPLES / "fibonacci.txt"), "second": "<stdin>",
-                                "nid": parsimetrics.nid(fib, b"abcd")}]
+    (row,) = json_lines(out)
+    assert (row["first"], row["second"]) == (str(EXAMPLES / "fibonacci.txt"), "<stdin>")
+    assert row["nid"] == parsimetrics.nid(fib, b"abcd")
 
 
 # --------------------------------------------------------------------------

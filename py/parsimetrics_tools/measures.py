@@ -72,11 +72,27 @@ def _call(name: str, function: str, *args, **kwargs):
 
 def reading_provenance(record: Record) -> dict:
     """How the record's symbols were read: file, record name, format, symbolizer and so on."""
-    reading = getattr(record, "provenance", None)
-    fields = dict(reading() if callable(reading) else {})
-    fields.pop("name", None)
+    fields = record.provenance()
+    del fields["name"]
     # A text or number file is one sequence named after the file; FASTA records have names of their own.
     return {"file": record.source, "record": None if record.name == record.source else record.name, **fields}
+
+
+def describe_input(record: Record, label: str | None = None) -> dict:
+    """What every command's JSON says of one input: its label, how its symbols were read, their number
+    and the number of distinct ones.  Every field of the record but its symbols is here, so that the
+    symbols can be read again the same way."""
+    return {
+        "name": record.name if label is None else label,
+        **reading_provenance(record),
+        "length": len(record.symbols),
+        "alphabet_size": len(set(record.symbols)),
+    }
+
+
+def measured(measure: str, options: dict) -> dict:
+    """The fields that say what was computed: the function, its keyword arguments and the module's version."""
+    return {"measure": measure, "options": options, "parsimetrics_version": parsimetrics.__version__}
 
 
 def analyze_record(
@@ -93,15 +109,7 @@ def analyze_record(
     check_record(record, measure, options)
     kwargs = options.kwargs(measure)
     value = _call(record.name, measure, record.symbols, **kwargs)
-    result = {
-        "name": record.name if label is None else label,
-        **reading_provenance(record),
-        "length": len(record.symbols),
-        "alphabet_size": len(set(record.symbols)),
-        "measure": measure,
-        "options": kwargs,
-        "parsimetrics_version": parsimetrics.__version__,
-    }
+    result = {**describe_input(record, label), **measured(measure, kwargs)}
     if measure == "kaspar_schuster":
         result["ks_complexity"] = value
         result["ks_normalized"] = _call(record.name, measure, record.symbols, normalize=True, **kwargs)

@@ -28,7 +28,7 @@ def run_distance(args) -> int:
 
     style = output_mode(args)
     if style == "json":
-        sys.stdout.write(json_line({"names": names, "nid": matrix}) + "\n")
+        sys.stdout.write(json_line({"names": names, "nid": matrix, **_described(records, names)}) + "\n")
     elif style == "table":
         sys.stdout.write("".join(line + "\n" for line in matrix_table(names, matrix, terminal_width())))
     else:
@@ -65,6 +65,12 @@ def _distances(records: list[Record], batch: Batch) -> list[list[float | None]]:
     return outcome[0]
 
 
+def _described(records: list[Record], names: list[str]) -> dict:
+    # How each input was read (in the order of the names), as analyze's records say it of theirs.
+    return {"inputs": [measures.describe_input(r, name) for r, name in zip(records, names, strict=True)],
+            **measures.measured("nid", {})}
+
+
 def run_nid(args) -> int:
     if len(args.files) > 2:
         raise CliError(f"nid compares two sequences, but {len(args.files)} files were given (see 'distance')")
@@ -84,5 +90,6 @@ def run_nid(args) -> int:
         print(table.header())
         print(table.row(first_name, {}))
     else:
-        print(json_line({"first": first_name, "second": second_name, "nid": value}))
+        print(json_line({"first": first_name, "second": second_name, "nid": value,
+                         **_described(records, [first_name, second_name])}))
     return 0

@@ -48,6 +48,9 @@ def run_profile(args) -> int:
         except (AnalysisError, parsimetrics.PanicException, MemoryError) as exc:
             batch.fail(failure_message(label, exc), exc)
             continue
+        # Each JSON row says how its input was read and what was computed, as analyze's records do.
+        options = {"window": args.window, "step": args.step or args.window, "log_base": log_base}
+        described = {**measures.describe_input(record, label), **measures.measured(args.measure, options)}
         for start, value in zip(starts.tolist(), values.tolist()):
             end = start + args.window
             if table:
@@ -55,8 +58,7 @@ def run_profile(args) -> int:
             elif writer:
                 writer.writerow([label, start, end, repr(value), log_base])
             else:
-                print(json_line({"name": label, "file": record.source, "start": start, "end": end,
-                                 args.measure: value, "log_base": log_base}))
+                print(json_line({**described, "start": start, "end": end, args.measure: value, "log_base": log_base}))
         plotted.append((label, (starts + args.window / 2).tolist(), values.tolist()))
     sys.stdout.flush()
     if args.plot is not None and plotted:
