@@ -16,6 +16,7 @@ object is given.
 
 from __future__ import annotations
 
+import math
 import operator
 import sys
 from collections.abc import Callable, Sequence
@@ -53,9 +54,11 @@ def symbol_codes(array: np.ndarray, function: str) -> np.ndarray:
     if kind == "b":
         return np.ascontiguousarray(array).view(np.uint8)
     if kind == "O" and array.size and all(type(v) is int or type(v) is bool for v in array.flat):
-        # Python ints too large for NumPy's own integer types.
-        low, high = min(array.flat), max(array.flat)
-        raise _out_of_range(function, int(low), int(high))
+        # Python ints, some perhaps too large for NumPy's own integer types.
+        low, high = int(min(array.flat)), int(max(array.flat))
+        if low < 0 or high > 255:
+            raise _out_of_range(function, low, high)
+        return array.astype(np.uint8)
     if kind not in "iu":
         if array.size == 0 and kind in "fO":  # [] and empty arrays hold no symbols to misread
             return np.zeros(array.shape, dtype=np.uint8)
@@ -142,7 +145,10 @@ def as_symbols(x: Any, *, function: str = "as_symbols") -> bytes:
 
 
 def numbers(array: np.ndarray, function: str) -> np.ndarray:
-    """A numeric array as measures of numbers read it: integers exact, bools as 0/1, floats as float64."""
+    """A numeric array as measures of numbers read it: integers exact, bools as 0/1, floats as float64.
+
+    Python ints too large for NumPy's integer types stay an object array of ints.
+    """
     kind = array.dtype.kind
     if kind == "b":
         return array.view(np.uint8)
@@ -152,6 +158,8 @@ def numbers(array: np.ndarray, function: str) -> np.ndarray:
         return array.astype(np.float64, copy=False)
     if kind == "c":
         raise TypeError(f"{function}: complex values are not supported; take x.real, abs(x) or np.angle(x) first")
+    if kind == "O" and array.size and all(type(v) is int for v in array.flat):
+        return array  # Python ints beyond 64 bits, compared exactly
     raise TypeError(f"{function}: expected numbers (float, int or bool), got an array of {array.dtype}")
 
 
@@ -331,7 +339,7 @@ def map_series(
     else:
         values = np.moveaxis(values, series, -1)
     outer = values.shape[: values.ndim - len(consumed)]
-    stacked = np.ascontiguousarray(values.reshape((-1, *values.shape[len(outer):])))
+    stacked = np.ascontiguousarray(values.reshape((math.prod(outer), *values.shape[len(outer) :])))
     results = compute(stacked)
     if not outer and given.wrap is None:
         return results[0]

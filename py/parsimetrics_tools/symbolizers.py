@@ -10,6 +10,7 @@ from __future__ import annotations
 
 import math
 from dataclasses import dataclass
+from fractions import Fraction
 from typing import Any
 
 import numpy as np
@@ -89,29 +90,15 @@ class Symbolized:
     dropped: int  # missing values left out
 
 
-def _as_symbolizer(method: str | Symbolizer) -> Symbolizer:
+def _as_symbolizer(method: str | Symbolizer, function: str = "symbolize") -> Symbolizer:
     if isinstance(method, Symbolizer):
         return method
     if not isinstance(method, str):
-        raise TypeError(f"method must be a str such as 'median', not {type(method).__name__}")
+        raise TypeError(f"{function}: method must be a str such as 'median', not {type(method).__name__}")
     try:
         return parse_symbolizer(method)
     except ValueError as exc:
-        raise ValueError(f"method: {exc}") from None
-
-
-def _as_numbers(x: Any) -> np.ndarray:
-    if isinstance(x, (str, bytes, bytearray, memoryview)):
-        raise TypeError(f"x must be an array-like of numbers, not {type(x).__name__}")
-    try:
-        array = np.asarray(x)
-    except ValueError as exc:  # ragged nesting
-        raise ValueError(f"x: {exc}") from None
-    if array.dtype == np.bool_:
-        return array.view(np.uint8)
-    if array.dtype.kind not in "iuf":
-        raise TypeError(f"x must hold numbers (float, int or bool), not {array.dtype}")
-    return array
+        raise ValueError(f"{function}: method: {exc}") from None
 
 
 def _midpoint(a: np.ndarray, b: np.ndarray) -> np.ndarray:
@@ -121,21 +108,64 @@ def _midpoint(a: np.ndarray, b: np.ndarray) -> np.ndarray:
     return np.where(np.isfinite(total), total / 2, a / 2 + b / 2)
 
 
-def _median(x: np.ndarray) -> np.ndarray:
-    """Medians along the last axis (float64), exact as ``numpy.median`` but never overflowing."""
+def _integral(x: np.ndarray) -> bool:
+    """Integers (of NumPy's types, or Python ints too large for them): compared exactly, never as floats."""
+    return x.dtype.kind in "iuO"
+
+
+def _exact(values: Any) -> np.ndarray:
+    """Python ints, for arithmetic that must not wrap or round."""
+    return np.asarray(values).astype(object)
+
+
+def _as_floats(exact: np.ndarray) -> np.ndarray:
+    # Python's int / int is correctly rounded, so a reported split value is the nearest float to the exact one.
+    return np.asarray(exact, dtype=object).astype(np.float64)
+
+
+def _median(x: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
+    """Medians along the last axis: (split, reported), never overflowing.
+
+    For integers the split is the median rounded down, an integer of x's
+    type: an integer lies above a median exactly when it lies above its
+    floor.  For floats both are the float64 median.
+    """
     n = x.shape[-1]
-    if x.dtype.kind == "f" and n % 2 == 0 and n:
-        middle = np.partition(x, (n // 2 - 1, n // 2), axis=-1)
-        return _midpoint(middle[..., n // 2 - 1].astype(np.float64), middle[..., n // 2].astype(np.float64))
     if x.dtype.kind == "f":
-        return np.median(x, axis=-1)
-    # Integers: the middle values are exact; their midpoint may not be as a float.
+        if n % 2 == 0:
+            middle = np.partition(x, (n // 2 - 1, n // 2), axis=-1)
+            low, high = middle[..., n // 2 - 1].astype(np.float64), middle[..., n // 2].astype(np.float64)
+            median = _midpoint(low, high)
+        else:
+            median = np.median(x, axis=-1)
+        return median, median
     middle = np.partition(x, (max(n // 2 - 1, 0), n // 2), axis=-1)
-    high = middle[..., n // 2].astype(np.float64)
-    return high if n % 2 else _midpoint(middle[..., n // 2 - 1].astype(np.float64), high)
+    high = _exact(middle[..., n // 2])
+    low = high if n % 2 else _exact(middle[..., n // 2 - 1])
+    return _back(x, (low + high) // 2), _as_floats((low + high) / 2)
 
 
-def _mean(x: np.ndarray) -> np.ndarray:
+def _back(x: np.ndarray, exact: Any) -> np.ndarray:
+    """Exact integers that lie within x's range, in x's own type."""
+    return np.asarray(exact).astype(x.dtype)
+
+
+def _sums(x: np.ndarray) -> np.ndarray:
+    """Exact sums along the last axis, as Python ints."""
+    if x.dtype.kind == "O":
+        return _exact(x.sum(axis=-1))
+    wide = x.astype(np.int64 if x.dtype.kind == "i" else np.uint64)
+    # Two halves of 32 bits, each summed without overflow for up to 2**31 values.
+    high, low = wide >> 32, wide & 0xFFFFFFFF
+    return _exact(high.sum(axis=-1)) * 2**32 + _exact(low.sum(axis=-1))
+
+
+def _mean(x: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
+    """Means along the last axis: (split, reported), as for ``_median``."""
+    if _integral(x):
+        total = _sums(x)
+        n = x.shape[-1]
+        return _back(x, total // n), _as_floats(total / n)
     rows = x.reshape(-1, x.shape[-1])
     with np.errstate(over="ignore", invalid="ignore"):
         mean: np.ndarray = np.asarray(np.mean(rows, axis=-1, dtype=np.float64))
@@ -145,24 +175,55 @@ def _mean(x: np.ndarray) -> np.ndarray:
         big = rows[bad].astype(np.float64)
         scale = np.ldexp(1.0, -np.frexp(np.max(np.abs(big), axis=-1, keepdims=True))[1])
         mean[bad] = np.mean(big * scale, axis=-1) / scale[:, 0]
-    return mean.reshape(x.shape[:-1])
+    mean = mean.reshape(x.shape[:-1])
+    return mean, mean
 
 
-def _quantiles(x: np.ndarray, classes: int) -> np.ndarray:
-    """The classes − 1 inner quantiles along the last axis (linear interpolation), shape (..., classes − 1)."""
+def _quantiles(x: np.ndarray, classes: int) -> tuple[np.ndarray, np.ndarray]:
+    """The classes − 1 inner quantiles along the last axis (linear interpolation), shape (..., classes − 1).
+
+    Returns (split, reported) as ``_median`` does.  The k-th quantile lies at
+    position k (n − 1) / K of the sorted values: between the values at
+    ``low`` and ``low + 1``, a fraction r / K of the way.
+    """
+    n = x.shape[-1]
+    if _integral(x):
+        k = np.arange(1, classes)
+        low, r = np.divmod(k * (n - 1), classes)
+        ordered = np.sort(x, axis=-1)
+        a, b = _exact(ordered[..., low]), _exact(ordered[..., np.minimum(low + 1, n - 1)])
+        scaled = a * classes + r * (b - a)
+        return _back(x, scaled // classes), _as_floats(scaled / classes)
     q = np.arange(1, classes) / classes
     with np.errstate(over="ignore", invalid="ignore"):
         cuts = np.moveaxis(np.quantile(x, q, axis=-1), 0, -1)
     if not np.isfinite(cuts).all():
         # Interpolating between values of opposite sign near the float limit overflows.
         ordered = np.sort(x, axis=-1).astype(np.float64)
-        position = q * (x.shape[-1] - 1)
+        position = q * (n - 1)
         low = np.floor(position).astype(np.intp)
-        high = np.minimum(low + 1, x.shape[-1] - 1)
+        high = np.minimum(low + 1, n - 1)
         weight = position - low
         safe = ordered[..., low] * (1 - weight) + ordered[..., high] * weight
         cuts = np.where(np.isfinite(cuts), cuts, safe)
-    return cuts
+    return cuts, cuts
+
+
+def _threshold_codes(x: np.ndarray, cuts: tuple[float, ...], scale: int) -> np.ndarray:
+    """The number of cut points at or below each value (of each value / scale).
+
+    For integers a cut point c counts when the value reaches ceil(c · scale),
+    computed exactly; cut points beyond x's type count always or never.
+    """
+    if not _integral(x):
+        return np.searchsorted(np.asarray(cuts, dtype=np.float64), x, side="right")
+    bounds = [math.ceil(Fraction(c) * scale) for c in cuts]
+    if x.dtype.kind == "O":
+        return np.sum([x >= bound for bound in bounds], axis=0, dtype=np.intp).reshape(x.shape)
+    info = np.iinfo(x.dtype)
+    below = sum(bound <= info.min for bound in bounds)
+    inside = np.array([bound for bound in bounds if info.min < bound <= info.max], dtype=x.dtype)
+    return below + np.searchsorted(inside, x, side="right")
 
 
 def _ordinal(x: np.ndarray, order: int, delay: int) -> np.ndarray:
@@ -189,8 +250,15 @@ def _dense(codes: np.ndarray) -> np.ndarray:
     return dense.reshape(codes.shape)
 
 
-def symbolize_row(x: np.ndarray, symbolizer: Symbolizer, missing: str = "error") -> Symbolized:
-    """Symbolize one 1-D series, or each row of a 2-D stack (not for ``values`` or ordinal D > 5)."""
+def symbolize_row(x: np.ndarray, symbolizer: Symbolizer, missing: str = "error", *, scale: int = 1) -> Symbolized:
+    """Symbolize one 1-D series, or each row of a 2-D stack (not for ``values`` or ordinal D > 5).
+
+    Integers (also Python ints in an object array) are compared exactly.
+    ``scale`` says that integer x holds sums of ``scale`` values whose means
+    are meant: cut points of ``threshold`` are scaled to match, exactly
+    (every other method compares values with each other, which a common
+    positive factor does not change).
+    """
     dropped = 0
     if x.dtype.kind == "f":
         finite = np.isfinite(x)
@@ -221,53 +289,111 @@ def symbolize_row(x: np.ndarray, symbolizer: Symbolizer, missing: str = "error")
         codes = codes if symbolizer.order <= 5 else _dense(codes)
         return Symbolized(codes.astype(np.uint8), None, dropped)
     if method in ("median", "mean", "zero"):
-        cut = _median(x) if method == "median" else _mean(x) if method == "mean" else np.zeros(x.shape[:-1])
+        if method == "zero":
+            split = reported = np.zeros(x.shape[:-1], dtype=x.dtype if _integral(x) else np.float64)
+        else:
+            split, reported = _median(x) if method == "median" else _mean(x)
         # A value equal to the split value goes below it, so ties never make the classes lopsided upwards.
-        codes = (x > np.asarray(cut)[..., None]).view(np.uint8)
-        cuts = np.asarray(cut, dtype=np.float64)[..., None]
+        codes = np.asarray(x > np.asarray(split)[..., None], dtype=bool).view(np.uint8)
+        cuts = np.asarray(reported, dtype=np.float64)[..., None]
     elif method == "quantiles":
         # A value equal to a cut point goes below it, as with the median.
-        cuts = _quantiles(x, symbolizer.classes)
-        rows = zip(cuts.reshape(-1, cuts.shape[-1]), x.reshape(-1, x.shape[-1]), strict=True)
+        split, cuts = _quantiles(x, symbolizer.classes)
+        rows = zip(split.reshape(-1, split.shape[-1]), x.reshape(-1, x.shape[-1]), strict=True)
         codes = np.stack([np.searchsorted(c, row, side="left") for c, row in rows]).reshape(x.shape).astype(np.uint8)
     else:  # threshold: the number of cut points at or below the value
         cuts = np.asarray(symbolizer.cuts, dtype=np.float64)
-        codes = np.searchsorted(cuts, x, side="right").astype(np.uint8)
+        codes = _threshold_codes(x, symbolizer.cuts, scale).astype(np.uint8)
     # Cut points are reported for one series; a stack's would be one set per row.
     return Symbolized(codes, tuple(float(c) for c in cuts.reshape(-1)) if x.ndim == 1 else None, dropped)
 
 
+def symbolize_rows(rows: np.ndarray, symbolizer: Symbolizer, missing: str = "error", *, scale: int = 1) -> list[bytes]:
+    """The codes of every row of a 2-D stack, as bytes: vectorized where the rows share one rule."""
+    per_row = symbolizer.method == "values" or symbolizer.order > 5
+    if per_row or (missing == "drop" and rows.dtype.kind == "f" and np.isnan(rows).any()):
+        return [symbolize_row(row, symbolizer, missing, scale=scale).codes.tobytes() for row in rows]
+    return rows_as_bytes(symbolize_row(rows, symbolizer, missing, scale=scale).codes)
+
+
+def rows_as_bytes(codes: np.ndarray) -> list[bytes]:
+    """The rows of a 2-D uint8 array as bytes objects, split by NumPy rather than row by row in Python."""
+    m, n = codes.shape
+    if n == 0:
+        return [b""] * m
+    # A row as one opaque item of n bytes: its value is the row's bytes, trailing zeros included.
+    return np.ascontiguousarray(codes).view(f"V{n}").reshape(m).tolist()
+
+
 def symbolize(
-    x: npt.ArrayLike,
+    x: Any,
     method: str | Symbolizer = "median",
     *,
-    axis: int = -1,
+    axis: int | str | None = None,
+    dim: Any = None,
     missing: str = "error",
-) -> bytes | list[bytes]:
-    """Turn numbers into symbols the module reads: one byte per symbol, codes 0..k−1.
+) -> Any:
+    """Turn numbers into symbols the toolkit and the module read: one byte per symbol, codes 0..k−1.
 
-    ``x`` is an array-like of floats, integers or bools: one series (1-D,
-    giving ``bytes``) or one series per row along ``axis`` (2-D, giving a
-    ``list`` of ``bytes``).  ``method``:
+    Parameters
+    ----------
+    x : array-like, pandas.Series, pandas.DataFrame or xarray.DataArray
+        Floats, integers or bools: one series (1-D) or one series along
+        ``axis`` of an array of any dimension.  A DataFrame holds one series
+        per column (per row with ``axis=1``); a DataArray one along ``dim``.
+    method : str or Symbolizer, default "median"
+        - ``"median"``, ``"mean"``, ``"zero"``: 1 above that value, 0 at or
+          below it;
+        - ``"threshold:X[,Y,…]"``: the number of cut points at or below the value;
+        - ``"quantiles:K"``: K classes split at the linear-interpolation
+          quantiles (as ``numpy.quantile``; a value equal to a cut point goes
+          below it);
+        - ``"values"``: the rank of the value among the distinct values (at most 256);
+        - ``"hilbert"``: 1 where the amplitude envelope
+          ``abs(scipy.signal.hilbert(x))`` lies above its mean, else 0 (a
+          constant series is all 0), as ``lzc_multichannel`` binarizes each
+          channel;
+        - ``"ordinal:D[:TAU]"``: each window ``x[i], x[i+TAU], …,
+          x[i+(D−1)·TAU]`` becomes the lexicographic index of its rank
+          pattern (ties ranked by position), so a series of n values gives
+          n − (D − 1)·TAU symbols; D from 2 to 7.  For D ≥ 6 the patterns
+          seen are renumbered 0..k−1, as D! codes do not fit in a byte.
+    axis : int, optional
+        The series axis (default: the last; the index of a DataFrame).
+    dim : hashable, optional
+        For a DataArray: the name of the series dimension.
+    missing : {"error", "drop"}, default "error"
+        What NaN does: raise ``ValueError``, or be left out first.
 
-    - ``"median"``, ``"mean"``, ``"zero"``: 1 above that value, 0 at or below it;
-    - ``"threshold:X[,Y,…]"``: the number of cut points at or below the value;
-    - ``"quantiles:K"``: K classes split at the linear-interpolation quantiles
-      (as ``numpy.quantile``; a value equal to a cut point goes below it);
-    - ``"values"``: the rank of the value among the distinct values (at most 256);
-    - ``"hilbert"``: 1 where the amplitude envelope ``abs(scipy.signal.hilbert(x))``
-      lies above its mean, else 0 (a constant series is all 0), as
-      ``lzc_multichannel`` binarizes each channel;
-    - ``"ordinal:D[:TAU]"``: each window ``x[i], x[i+TAU], …, x[i+(D−1)·TAU]``
-      becomes the lexicographic index of its rank pattern (ties ranked by
-      position), so a series of n values gives n − (D − 1)·TAU symbols;
-      D from 2 to 7.  For D ≥ 6 the patterns seen are renumbered 0..k−1, as
-      D! codes do not fit in a byte.
+    Returns
+    -------
+    bytes or nested list of bytes, pandas.Series or xarray.DataArray
+        ``bytes`` for one series; otherwise one ``bytes`` per series, in
+        nested lists shaped like ``x`` without ``axis`` (a Series of bytes
+        labelled like the DataFrame's other axis; a DataArray of bytes with
+        the remaining dimensions).
 
-    Medians, means and quantiles are computed without overflow.  ``missing``:
-    ``"error"`` (NaN raises ``ValueError``) or ``"drop"`` (NaN values are left
-    out first).  Infinite values always raise ``ValueError``.
+    Raises
+    ------
+    TypeError
+        ``x`` does not hold real numbers (complex values included).
+    ValueError
+        An unknown method, missing values with ``missing="error"``,
+        infinite values, an empty series, more than 256 distinct values
+        for ``"values"``.
 
+    Notes
+    -----
+    Split values are exact for integers of any width: an integer lies above
+    a median, mean or quantile exactly when it lies above its floor, which
+    is computed with integer arithmetic, so int64 and uint64 values far
+    beyond 2**53 are never rounded.  Float medians, means and quantiles are
+    computed without overflow.  Symbolization of this kind is described by
+    Bandt and Pompe (2002) for ordinal patterns and by Daw, Finney and
+    Tracy (2003) for partitions.
+
+    Examples
+    --------
     >>> symbolize([0.2, 0.9, 0.4, 0.7])
     b'\\x00\\x01\\x00\\x01'
     >>> symbolize([0.2, 0.5, 0.7], "threshold:0.5")
@@ -276,22 +402,19 @@ def symbolize(
     b'\\x00\\x00\\x03'
     >>> symbolize([[1, 5, 2], [9, 3, 3]], "values")
     [b'\\x00\\x02\\x01', b'\\x01\\x00\\x00']
+    >>> symbolize(np.array([2**62 + 1, 2**62 + 3, 2**62, 2**62 + 2]))  # exact beyond 2**53
+    b'\\x00\\x01\\x00\\x01'
     """
+    from .shapes import map_series
+
     symbolizer = _as_symbolizer(method)
     if missing not in MISSING:
-        raise ValueError(f"missing must be 'error' or 'drop', not {missing!r}")
-    if not isinstance(axis, (int, np.integer)) or isinstance(axis, bool):
-        raise TypeError(f"axis must be an int, not {type(axis).__name__}")
-    array = _as_numbers(x)
-    if array.ndim == 1:
-        return symbolize_row(array, symbolizer, missing).codes.tobytes()
-    if array.ndim != 2:
-        raise ValueError(f"x must be 1-D or 2-D, not {array.ndim}-D")
-    if not -2 <= axis <= 1:
-        raise ValueError(f"axis must be 0, 1, -1 or -2 for 2-D x, not {axis}")
-    rows = np.moveaxis(array, axis, -1)
-    per_row = symbolizer.method == "values" or symbolizer.order > 5
-    if per_row or (missing == "drop" and rows.dtype.kind == "f" and np.isnan(rows).any()):
-        return [symbolize_row(row, symbolizer, missing).codes.tobytes() for row in rows]
-    codes = symbolize_row(np.ascontiguousarray(rows), symbolizer, missing).codes
-    return [row.tobytes() for row in codes]
+        raise ValueError(f"symbolize: missing must be 'error' or 'drop', not {missing!r}")
+
+    def compute(rows: np.ndarray) -> list[bytes]:
+        try:
+            return symbolize_rows(rows, symbolizer, missing)
+        except ValueError as exc:
+            raise ValueError(f"symbolize: {exc}") from None
+
+    return map_series("symbolize", x, compute, axis=axis, dim=dim, kind="record", numeric=True)
