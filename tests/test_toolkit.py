@@ -12,7 +12,7 @@ import pytest
 
 import parsimetrics
 import parsimetrics_tools
-from parsimetrics_tools import symbolize
+from parsimetrics_tools import as_symbols, symbolize
 from parsimetrics_tools.toolkit import kaspar_schuster, many, multiscale, nid_matrix, profile
 from tests.helpers import ENDLESS_SEQUENCE
 
@@ -42,50 +42,71 @@ def corpus(seed=0):
 def test_many_equals_a_loop(measure, options):
     seqs = corpus()
     function = getattr(parsimetrics, measure)
-    assert many(measure, seqs, **options) == [function(s, **options) for s in seqs]
+    assert many(measure, seqs, **options) == [function(as_symbols(s), **options) for s in seqs]
     rows = np.random.default_rng(1).integers(0, 3, (4, 40))
-    assert many(measure, rows, **options) == [function(r, **options) for r in rows]
+    values = many(measure, rows, **options)
+    assert (values.tolist() if measure == "h" else values) == [function(bytes(r.astype(np.uint8)), **options) for r in rows]
 
 
-@pytest.mark.parametrize("bad", [3.5, "\ud800", ["a", 1], ["a", "\ud800"], None])
-def test_many_reports_the_first_bad_item_as_the_loop_would(bad):
-    seqs = [b"01", "ab", bad, 7]
+@pytest.mark.parametrize("function", [lambda s: many("h", s), nid_matrix])
+@pytest.mark.parametrize("bad", [3.5, "\ud800", ["a", 1], [0, 256], [-1], None, np.ones(2)])
+def test_the_first_bad_item_is_reported_with_its_position(function, bad):
     with pytest.raises(Exception) as expected:
-        [parsimetrics.h(s) for s in seqs]
+        as_symbols(bad)
     with pytest.raises(expected.type) as raised:
-        many("h", seqs)
-    # An exception type that takes more than a message keeps it and gets a note.
-    told = [str(raised.value), *getattr(raised.value, "__notes__", [])]
-    assert f"sequences[2]: {expected.value}" in told
+        function([b"01", "ab", bad, 7])
+    name = "many" if function is not nid_matrix else "nid_matrix"
+    assert str(raised.value) == f"{name}: sequences[2]: " + str(expected.value).removeprefix("as_symbols: ")
+
+
+def test_an_item_failure_without_text_is_named(monkeypatch):
+    monkeypatch.setattr(parsimetrics_tools.toolkit._native, "many", lambda *args: (None, (1, MemoryError())))
+    with pytest.raises(MemoryError, match=r"^many: sequences\[1\]: MemoryError$"):
+        many("h", [b"01", b"10"])
+
+
+X = np.linspace(-3, 3, 2 * 3 * 40).reshape(2, 3, 40) ** 3
 
 
 @pytest.mark.parametrize("call, error, words", [
-    (lambda: many("entropy", [b"01"]), ValueError, "measure"),
-    (lambda: many("h", np.zeros((2, 2, 2), dtype=int)), ValueError, "sequences"),
-    (lambda: many("h", np.arange(3)), ValueError, "sequences"),
-    (lambda: many("h", "0101"), TypeError, "sequences"),
+    (lambda: many("entropy", [b"01"]), ValueError, "many: measure"),
+    (lambda: many("h", "0101"), TypeError, "many: sequences"),
     (lambda: many("h", []), None, None),
-    (lambda: many("h", [], alphabet=-1), OverflowError, "out of range"),
-    (lambda: many("h", [b"01"], max_block_size=3), TypeError, "max_block_size"),
-    (lambda: many("emc", [], max_block_size=2**31), OverflowError, "out of range"),
-    (lambda: many("emc", [], max_block_size=1.5), TypeError, "max_block_size"),
-    (lambda: profile(b"0101", 0), ValueError, "window"),
-    (lambda: profile(b"0101", 5), ValueError, "window"),
-    (lambda: profile(b"0101", 2, step=0), ValueError, "step"),
-    (lambda: profile(b"0101", 2, measure="lz76"), ValueError, "measure"),
-    (lambda: profile(np.zeros((2, 4), dtype=int), 2), ValueError, "sequence"),
-    (lambda: profile(b"0101", 2.0), TypeError, "window"),
-    (lambda: nid_matrix([b"01", 2.5]), TypeError, "sequences[1]"),
-    (lambda: multiscale([1.0, np.nan, 2.0, 3.0], [1]), ValueError, "x"),
-    (lambda: multiscale(np.zeros((2, 2, 2)), [1]), ValueError, "x"),
-    (lambda: multiscale(np.arange(8.0), [0]), ValueError, "scales"),
-    (lambda: multiscale(np.arange(8.0), [9]), ValueError, "scales"),
+    (lambda: many("h", [], alphabet=-1), OverflowError, "many: alphabet: out of range"),
+    (lambda: many("h", [b"01"], max_block_size=3), TypeError, "many: h.. got an unexpected keyword argument 'max_block_size'"),
+    (lambda: many("emc", [], max_block_size=2**31), OverflowError, "many: max_block_size: out of range"),
+    (lambda: many("emc", [], max_block_size=1.5), TypeError, "many: argument 'max_block_size'"),
+    (lambda: many("h", X), TypeError, 'many: .*symbolize.x, "median"'),
+    (lambda: many("h", X.astype(int)), ValueError, 'many: values from -27 to 27 .*symbolize.x, "values"'),
+    (lambda: many("h", X > 0, axis=3), np.exceptions.AxisError, "many: axis 3 is out of bounds"),
+    (lambda: many("h", [b"01"], axis=0), TypeError, "many: axis and dim"),
+    (lambda: profile(b"0101", 0), ValueError, "profile: window"),
+    (lambda: profile(b"0101", 5), ValueError, "profile: window: 5 exceeds the sequence length 4"),
+    (lambda: profile(b"0101", 2, step=0), ValueError, "profile: step"),
+    (lambda: profile(b"0101", 2, measure="lz76"), ValueError, "profile: measure"),
+    (lambda: profile(b"0101", 2.0), TypeError, "profile: window"),
+    (lambda: profile(b"0101", 2, foo=1), TypeError, r"^profile\(\) got an unexpected keyword argument 'foo'"),
+    (lambda: profile(b"0101", 2, log_base=-1), OverflowError, "profile: log_base"),
+    (lambda: nid_matrix([b"01", 2.5]), TypeError, "nid_matrix: sequences.1."),
+    (lambda: nid_matrix([b"01"], max_block_size=2), TypeError, r"^nid_matrix\(\) got an unexpected keyword"),
+    (lambda: nid_matrix(X > 0), ValueError, "nid_matrix: sequences: expected a 2-D array"),
+    (lambda: multiscale([1.0, np.nan, 2.0, 3.0], [1]), ValueError, "multiscale: x holds missing"),
+    (lambda: multiscale(np.arange(8.0), [0]), ValueError, "multiscale: scales"),
+    (lambda: multiscale(np.arange(8.0), [9]), ValueError, "multiscale: scales: 9 exceeds the length 8"),
+    (lambda: multiscale(np.arange(8.0), []), ValueError, "multiscale: scales: give at least one"),
+    (lambda: multiscale(np.arange(8.0), [True]), TypeError, "multiscale: scales"),
+    (lambda: multiscale(np.arange(8.0), [1], method="cubic"), ValueError, "multiscale: method"),
+    (lambda: multiscale(np.arange(8.0), [1], measure="lz76"), ValueError, "multiscale: measure"),
+    (lambda: multiscale(np.arange(8.0) + 1j, [1]), TypeError, "multiscale: complex"),
+    (lambda: multiscale([1.0, np.inf, 2.0, 3.0], [1]), ValueError, "multiscale: x holds infinite"),
+    (lambda: kaspar_schuster([-1, 1, 1, -1, 1]), ValueError, 'kaspar_schuster: .*symbolize.x, "values"'),
+    (lambda: kaspar_schuster(X), TypeError, "kaspar_schuster: .*symbolize"),
 ])
 def test_bad_arguments_are_named(call, error, words):
     if error is None:
         assert call() == []
         return
-    with pytest.raises(error, match=words.replace("[", r"\[")):
+    with pytest.raises(error, match=words):
         call()
 
 
@@ -117,7 +138,8 @@ def test_nid_matrix_equals_pairwise_nid():
     seqs = corpus(3)[:12]
     matrix = nid_matrix(seqs)
     assert matrix.shape == (12, 12)
-    assert matrix.tolist() == [[parsimetrics.nid(a, b) for b in seqs] for a in seqs]
+    symbols = list(map(as_symbols, seqs))
+    assert matrix.tolist() == [[parsimetrics.nid(a, b) for b in symbols] for a in symbols]
     assert nid_matrix([]).shape == (0, 0)
 
 
@@ -139,12 +161,115 @@ def test_multiscale_coarse_grains_symbolizes_and_measures(measure):
     assert multiscale(x[1], scales, measure, method="mean").tolist() == expected[1]
 
 
+@pytest.mark.parametrize("method", ["median", "mean", "quantiles:4", "threshold:4611686018427387925.5", "ordinal:3"])
+@pytest.mark.parametrize("dtype", [np.int64, np.uint64])
+def test_multiscale_means_of_integers_are_exact(method, dtype):
+    from fractions import Fraction
+
+    from tests.test_symbolize import exact_codes
+
+    x = (2**62 + np.random.default_rng(5).integers(0, 50, 301)).astype(dtype)
+    means = [Fraction(sum(map(int, block)), 3) for block in x[:300].reshape(-1, 3)]
+    if method.startswith("ordinal"):
+        codes = symbolize([int(m * 3) for m in means], method)  # orders as the means do
+    else:
+        codes = bytes(exact_codes(means, method))
+    assert multiscale(x, [3], "h", method).tolist() == [parsimetrics.h(codes)]
+    assert multiscale(x, [3], "complexity", method).tolist() == [parsimetrics.factorization(codes)[0]]
+
+
+def test_multiscale_averages_without_overflow():
+    x = np.array([1e308, 1e308, -1e308, 1e308] * 10)
+    assert multiscale(x, [2], method="mean").tolist() == [parsimetrics.h(symbolize(x.reshape(-1, 2) @ [0.5, 0.5], "mean"))]
+
+
 def test_docstring_examples():
     import doctest
 
     from parsimetrics_tools import toolkit
 
     assert doctest.testmod(toolkit).failed == 0
+
+
+# --------------------------------------------------------------------------
+# The series of N-D arrays, pandas and xarray objects, each as the function gives it for one series
+
+rng = np.random.default_rng(21)
+CODES = rng.integers(0, 12, (4, 5, 24))  # codes of 10 and more are one symbol each
+NUMBERS = rng.normal(size=(4, 5, 24)).cumsum(axis=-1)
+
+SHAPED = {
+    "many h": (lambda x, **k: many("h", x, **k), CODES, lambda s: parsimetrics.h(as_symbols(s))),
+    "many factorization": (lambda x, **k: many("factorization", x, **k), CODES,
+                           lambda s: parsimetrics.factorization(as_symbols(s))),
+    "kaspar_schuster": (kaspar_schuster, CODES > 5, lambda s: published_count(as_symbols(s))),
+    "kaspar_schuster normalized": (lambda x, **k: kaspar_schuster(x, True, **k), CODES,
+                                   lambda s: kaspar_schuster(as_symbols(s), True)),
+    "profile": (lambda x, **k: profile(x, 3, 2, "emc", **k)[1], CODES, lambda s: profile(as_symbols(s), 3, 2, "emc")[1]),
+    "multiscale": (lambda x, **k: multiscale(x, [1, 2], "complexity", "quantiles:3", **k), NUMBERS,
+                   lambda s: [parsimetrics.factorization(symbolize(s[: len(s) // k * k].reshape(-1, k).mean(axis=1),
+                                                                   "quantiles:3"))[0] for k in (1, 2)]),
+    "symbolize": (lambda x, **k: symbolize(x, "ordinal:3", **k), NUMBERS, lambda s: symbolize(s, "ordinal:3")),
+}
+
+
+def same(got, expected):
+    if isinstance(expected, (tuple, bytes)):
+        return got == expected
+    return np.asarray(got).tolist() == np.asarray(expected).tolist()
+
+
+@pytest.mark.parametrize("axis", [0, 1, 2, -1])
+@pytest.mark.parametrize("name", SHAPED)
+def test_every_series_of_an_nd_array(name, axis):
+    function, x, one = SHAPED[name]
+    got = function(x, axis=axis)
+    moved = np.moveaxis(x, axis, -1)
+    for index in np.ndindex(moved.shape[:-1]):
+        item = got[index] if isinstance(got, np.ndarray) else got[index[0]][index[1]]
+        assert same(item, one(moved[index])), index
+    assert same(function(moved[1, 2]), one(moved[1, 2]))  # one series: one value, as before
+
+
+@pytest.mark.parametrize("name", SHAPED)
+def test_dataframes_by_column_and_row_and_dataarrays_by_dim(name):
+    pd, xr = pytest.importorskip("pandas"), pytest.importorskip("xarray")
+    function, x, one = SHAPED[name]
+    frame = pd.DataFrame(x[0].T, columns=["ab", "ba", "abc", "a", "b"])  # labels are not sequences
+    by_column = function(frame)
+    assert list(by_column.index) == list(frame.columns)
+    for label in frame.columns:
+        assert same(by_column.loc[label], one(frame[label].to_numpy()))
+        assert same(function(frame[label]), one(frame[label].to_numpy()))
+    by_row = function(frame, axis=1)
+    assert list(by_row.index) == list(frame.index) and same(by_row.loc[3], one(x[0].T[3]))
+    data = xr.DataArray(x, dims=("epoch", "time", "channel"), coords={"epoch": [10, 20, 30, 40], "time": np.arange(5)})
+    got = function(data, dim="time")
+    assert got.dims[:2] == ("epoch", "channel") and got["epoch"].values.tolist() == [10, 20, 30, 40]
+    assert "time" not in got.coords and same(got.values[3, 1], one(x[3, :, 1]))
+
+
+def test_nid_matrix_of_labelled_and_nd_series():
+    pd, xr = pytest.importorskip("pandas"), pytest.importorskip("xarray")
+    rows = CODES[0]
+    expected = nid_matrix([as_symbols(r) for r in rows])
+    assert nid_matrix(rows).tolist() == expected.tolist() == nid_matrix(rows.T, axis=0).tolist()
+    frame = nid_matrix(pd.DataFrame(rows.T, columns=list("vwxyz")))
+    assert list(frame.index) == list(frame.columns) == list("vwxyz") and frame.to_numpy().tolist() == expected.tolist()
+    data = nid_matrix(xr.DataArray(rows, dims=("channel", "time"), coords={"channel": list("abcde")}), dim="time")
+    assert data.dims == ("channel", "channel_2") and data.values.tolist() == expected.tolist()
+
+
+def test_symbolized_codes_mean_the_same_sequence_in_any_container():
+    x = np.sin(np.arange(300) * 0.37) + np.arange(300) % 7 * 0.1
+    symbols = symbolize(x, "ordinal:4")
+    assert max(symbols) >= 10
+    codes = np.frombuffer(symbols, dtype=np.uint8)
+    expected = parsimetrics.h(symbols)
+    assert many("h", [symbols, codes, codes.astype(">i8"), list(codes)]) == [expected] * 4
+    assert many("h", codes.astype(np.int16)) == profile(codes, len(codes))[1][0] == expected
+    assert kaspar_schuster(codes) == kaspar_schuster(symbols)
+    assert many("h", [np.arange(300) % 9 > 4]) == [parsimetrics.h(bytes(np.arange(300) % 9 > 4))]
 
 
 # --------------------------------------------------------------------------
@@ -178,7 +303,7 @@ def ks_inputs():
     rng = np.random.default_rng(6)
     inputs = ["", "a", "aa", "aaaaaaa", "ab", "1001111011000010", "h\u00e9llo w\u00f6rld", [True, False, True]]
     inputs += [rng.integers(0, k, n).tolist() for k in (2, 3, 30) for n in (3, 10, 257, 1000)]
-    return inputs + [[0, 1, 10, 1, 0], [-1, 1, 1, -1, 1]]
+    return inputs + [[0, 1, 10, 1, 0], [255, 1, 1, 255, 1], np.array([True, False, False])]
 
 
 def test_kaspar_schuster_follows_the_published_procedure():
