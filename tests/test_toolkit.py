@@ -258,6 +258,9 @@ def test_nid_matrix_of_labelled_and_nd_series():
     assert list(frame.index) == list(frame.columns) == list("vwxyz") and frame.to_numpy().tolist() == expected.tolist()
     data = nid_matrix(xr.DataArray(rows, dims=("channel", "time"), coords={"channel": list("abcde")}), dim="time")
     assert data.dims == ("channel", "channel_2") and data.values.tolist() == expected.tolist()
+    reads = pd.Series([b"ACGT", "ACGA", b"TTTT"], index=["r1", "r2", "r3"])  # a column of sequences
+    assert many("h", reads).to_dict() == {"r1": parsimetrics.h(b"ACGT"), "r2": parsimetrics.h("ACGA"), "r3": parsimetrics.h("TTTT")}
+    assert list(nid_matrix(reads).columns) == ["r1", "r2", "r3"]
 
 
 def test_symbolized_codes_mean_the_same_sequence_in_any_container():

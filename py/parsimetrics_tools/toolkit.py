@@ -107,8 +107,16 @@ def _is_series_data(x: Any) -> bool:
     """An array or labelled object whose series lie along an axis, rather than a collection of sequences."""
     if isinstance(x, np.ndarray):
         return x.dtype != object
-    module = type(x).__module__.partition(".")[0]
-    return module in ("pandas", "xarray") and hasattr(x, "ndim")
+    return _library(x) == "xarray" or (_library(x) == "pandas" and not _labelled_items(x))
+
+
+def _library(x: Any) -> str:
+    return type(x).__module__.partition(".")[0] if hasattr(x, "ndim") else ""
+
+
+def _labelled_items(x: Any) -> bool:
+    """A pandas Series of sequences (texts, bytes, lists): one item per label, as a column of DNA reads."""
+    return _library(x) == "pandas" and x.ndim == 1 and x.dtype.kind not in "biuf"
 
 
 def _items(function: str, sequences: Any) -> list:
@@ -169,8 +177,8 @@ def many(measure: str, sequences: Any, *, axis: Any = None, dim: Any = None, **o
         The module's function to apply, or this package's
         ``kaspar_schuster`` (with its ``normalize`` and ``log_base``).
     sequences : collection of sequences, or array-like, pandas or xarray object
-        A list (or other iterable) of sequences, each read as ``as_symbols``
-        reads one; or an array of integer or bool symbol codes of any
+        A list (or other iterable, or a pandas Series of texts or bytes) of
+        sequences, each read as ``as_symbols`` reads one; or an array of integer or bool symbol codes of any
         dimension, whose series lie along ``axis``; a DataFrame (one series
         per column, per row with ``axis=1``), a Series, or a DataArray
         (series along ``dim``).
@@ -188,7 +196,8 @@ def many(measure: str, sequences: Any, *, axis: Any = None, dim: Any = None, **o
     -------
     list, ndarray, nested list, pandas or xarray object
         For a collection, a list: exactly ``[getattr(parsimetrics,
-        measure)(as_symbols(s), **options) for s in sequences]``.  For an
+        measure)(as_symbols(s), **options) for s in sequences]`` (a Series
+        with the same labels for a Series of sequences).  For an
         array, the value of its one series when it is 1-D, else an array
         of ``h`` or ``kaspar_schuster`` values (nested lists of the records
         of the other measures)
@@ -235,6 +244,8 @@ def many(measure: str, sequences: Any, *, axis: Any = None, dim: Any = None, **o
     results = _measure_each("many", measure, symbols, native)
     if failure is not None:
         _raise_at("many", failure)
+    if _labelled_items(sequences):
+        return type(sequences)(results, index=sequences.index, name=sequences.name)
     return results
 
 
@@ -247,7 +258,7 @@ def profile(
     sequence: Any, window: int, step: int | None = None, measure: str = "h", *, axis: Any = None, dim: Any = None,
     **options: Any,
 ) -> tuple[np.ndarray, Any]:
-    """Values over sliding windows: ``(starts, values)``.
+    """Measure every window of a sequence: ``(starts, values)``.
 
     Parameters
     ----------
@@ -383,6 +394,8 @@ def nid_matrix(sequences: Any, *, axis: Any = None, dim: Any = None, **options: 
         symbols, failure = _symbols_of_items("nid_matrix", _items("nid_matrix", sequences))
         if failure is not None:
             _raise_at("nid_matrix", failure)
+        if _labelled_items(sequences):
+            return _labelled_matrix(_nid(symbols, native), sequences.index)
         return _nid(symbols, native)
     if sequences.ndim != 2:
         raise ValueError(f"nid_matrix: sequences: expected a 2-D array (series along axis), got {sequences.ndim}-D")
@@ -398,7 +411,13 @@ def nid_matrix(sequences: Any, *, axis: Any = None, dim: Any = None, **options: 
         second = f"{other}_2"
         coords = {other: rows[other].values, second: rows[other].values} if other in rows.coords else {}
         return type(rows)(matrix, dims=(other, second), coords=coords)
-    return type(rows.to_frame())(matrix, index=rows.index, columns=rows.index)
+    return _labelled_matrix(matrix, rows.index)
+
+
+def _labelled_matrix(matrix: np.ndarray, labels: Any) -> Any:
+    import pandas as pd  # loaded already: the labels are pandas'
+
+    return pd.DataFrame(matrix, index=labels, columns=labels)
 
 
 def _nid(symbols: list[bytes], native: tuple[int, int]) -> np.ndarray:
@@ -424,7 +443,7 @@ def kaspar_schuster(
     normalize : bool, default False
         Scale the count to ``c * log_k(n) / n``.
     log_base : int, optional
-        k of the normalized count; by default the number of distinct
+        The k of the normalized count; by default the number of distinct
         symbols (at least 2).
     axis, dim : optional
         The series axis of an array, or dimension of a DataArray.
