@@ -166,6 +166,12 @@ def _mean(x: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
         total = _sums(x)
         n = x.shape[-1]
         return _back(x, total // n), _as_floats(total / n)
+    mean = float_mean(x)
+    return mean, mean
+
+
+def float_mean(x: np.ndarray) -> np.ndarray:
+    """Means along the last axis as float64, never overflowing where the values themselves are finite."""
     rows = x.reshape(-1, x.shape[-1])
     with np.errstate(over="ignore", invalid="ignore"):
         mean: np.ndarray = np.asarray(np.mean(rows, axis=-1, dtype=np.float64))
@@ -175,8 +181,7 @@ def _mean(x: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
         big = rows[bad].astype(np.float64)
         scale = np.ldexp(1.0, -np.frexp(np.max(np.abs(big), axis=-1, keepdims=True))[1])
         mean[bad] = np.mean(big * scale, axis=-1) / scale[:, 0]
-    mean = mean.reshape(x.shape[:-1])
-    return mean, mean
+    return mean.reshape(x.shape[:-1])
 
 
 def _quantiles(x: np.ndarray, classes: int) -> tuple[np.ndarray, np.ndarray]:

@@ -24,7 +24,7 @@ import parsimetrics
 
 from . import _native
 from .shapes import as_symbols, map_series
-from .symbolizers import _as_symbolizer, rows_as_bytes, symbolize_rows
+from .symbolizers import _as_symbolizer, float_mean, rows_as_bytes, symbolize_rows
 
 # The names and the absent-option marker come from the native part, which
 # defines them once for both languages.
@@ -524,15 +524,7 @@ def _coarse(data: np.ndarray, scale: int) -> tuple[np.ndarray, int]:
     if scale == 1:
         return cut[..., 0], 1
     if data.dtype.kind == "f":
-        with np.errstate(over="ignore", invalid="ignore"):
-            means = cut.mean(axis=-1)
-        bad = ~np.isfinite(means)
-        if bad.any():
-            # The sum overflowed: average values scaled by a power of two (exactly) and scale back.
-            big = cut[bad]
-            factor = np.ldexp(1.0, -np.frexp(np.max(np.abs(big), axis=-1, keepdims=True))[1])
-            means[bad] = (big * factor).mean(axis=-1) / factor[:, 0]
-        return means, 1
+        return float_mean(cut), 1
     if data.dtype.kind in "iu" and data.size:
         largest = max(abs(int(data.min())), abs(int(data.max())))
         wide = np.int64 if data.dtype.kind == "i" else np.uint64
