@@ -70,7 +70,7 @@ def test_one_series_gives_one_value_and_channels_go_together():
 
 
 def test_pandas_by_column_and_by_row():
-    pd = pytest.importorskip("pandas")
+    import pandas as pd
     frame = pd.DataFrame(X[0], index=list("abcd"), columns=list("vwxyz"))
     by_column = map_series("f", frame, counts)
     assert list(by_column.index) == list("vwxyz")
@@ -83,7 +83,7 @@ def test_pandas_by_column_and_by_row():
 
 
 def test_xarray_by_dim_keeps_the_other_dims_and_coords():
-    xr = pytest.importorskip("xarray")
+    import xarray as xr
     data = xr.DataArray(X, dims=("epoch", "channel", "time"),
                         coords={"channel": list("abcd"), "time": np.arange(5) / 10, "epoch": [7, 8, 9]})
     got = map_series("f", data, counts, dim="channel")
@@ -107,12 +107,21 @@ def test_errors_name_the_function(call, error, words):
 
 
 def test_xarray_errors_name_the_function():
-    xr = pytest.importorskip("xarray")
+    import xarray as xr
     data = xr.DataArray(X, dims=("epoch", "channel", "time"))
     with pytest.raises(ValueError, match="f: dim 'chan' is not a dimension"):
         map_series("f", data, counts, dim="chan")
     with pytest.raises(TypeError, match="f: give either dim or axis"):
         map_series("f", data, counts, dim="time", axis=0)
+
+
+def test_pandas_and_xarray_are_imported_only_for_their_objects():
+    import subprocess
+    import sys
+
+    script = ("import sys, numpy as np, parsimetrics_tools as pt; pt.many('h', np.zeros((2, 3), np.uint8)); "
+              "pt.multiscale(np.arange(50.0), [1, 2]); print(sorted({'pandas', 'xarray'} & set(sys.modules)))")
+    assert subprocess.run([sys.executable, "-c", script], capture_output=True, text=True).stdout == "[]\n"
 
 
 def test_docstring_examples():

@@ -233,7 +233,8 @@ def test_every_series_of_an_nd_array(name, axis):
 
 @pytest.mark.parametrize("name", SHAPED)
 def test_dataframes_by_column_and_row_and_dataarrays_by_dim(name):
-    pd, xr = pytest.importorskip("pandas"), pytest.importorskip("xarray")
+    import pandas as pd
+    import xarray as xr
     function, x, one = SHAPED[name]
     frame = pd.DataFrame(x[0].T, columns=["ab", "ba", "abc", "a", "b"])  # labels are not sequences
     by_column = function(frame)
@@ -250,7 +251,8 @@ def test_dataframes_by_column_and_row_and_dataarrays_by_dim(name):
 
 
 def test_nid_matrix_of_labelled_and_nd_series():
-    pd, xr = pytest.importorskip("pandas"), pytest.importorskip("xarray")
+    import pandas as pd
+    import xarray as xr
     rows = CODES[0]
     expected = nid_matrix([as_symbols(r) for r in rows])
     assert nid_matrix(rows).tolist() == expected.tolist() == nid_matrix(rows.T, axis=0).tolist()
