@@ -90,6 +90,9 @@ def test_xarray_by_dim_keeps_the_other_dims_and_coords():
     assert got.dims == ("epoch", "time") and list(got.coords) == ["time", "epoch"]
     assert got.values.tolist() == map_series("f", X, counts, axis=1).tolist()
     assert map_series("f", data, counts).dims == ("epoch", "channel")
+    for channel in ({"channel_dim": "epoch"}, {"channel_axis": 0}):
+        together = map_series("f", data, lambda s: [s.shape for s in s], dim="time", kind="record", **channel)
+        assert together.dims == ("channel",) and together.values[0] == (3, 5)
 
 
 @pytest.mark.parametrize("call, error, words", [

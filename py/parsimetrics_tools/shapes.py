@@ -207,7 +207,7 @@ def _unwrap_pandas(function: str, x: Any, axis: Any) -> _Unwrapped:
     return _Unwrapped(x.to_numpy(), axis, None, wrap)
 
 
-def _unwrap_xarray(function: str, x: Any, axis: Any, dim: Any, channel_dim: Any) -> _Unwrapped:
+def _unwrap_xarray(function: str, x: Any, axis: Any, dim: Any, channel_axis: Any, channel_dim: Any) -> _Unwrapped:
     import xarray as xr
 
     def number(name: str, value: Any) -> int:
@@ -218,7 +218,10 @@ def _unwrap_xarray(function: str, x: Any, axis: Any, dim: Any, channel_dim: Any)
     if dim is not None and axis is not None:
         raise TypeError(f"{function}: give either dim or axis, not both")
     series = number("dim", dim) if dim is not None else _axis(function, "axis", -1 if axis is None else axis, x.ndim)
-    channel = None if channel_dim is None else number("channel_dim", channel_dim)
+    if channel_dim is not None:
+        channel = number("channel_dim", channel_dim)
+    else:
+        channel = None if channel_axis is None else _axis(function, "channel_axis", channel_axis, x.ndim)
     consumed = {x.dims[series]} | ({x.dims[channel]} if channel is not None else set())
     kept = [d for d in x.dims if d not in consumed]
     coords = {name: c for name, c in x.coords.items() if not consumed & set(c.dims)}
@@ -316,7 +319,7 @@ def map_series(
             raise TypeError(f"{function}: a channel axis needs an array of 3 or more dimensions, not a pandas object")
         given = _unwrap_pandas(function, x, axis)
     elif _loaded("xarray", "DataArray", x):
-        given = _unwrap_xarray(function, x, axis, dim, channel_dim)
+        given = _unwrap_xarray(function, x, axis, dim, channel_axis, channel_dim)
     else:
         if dim is not None or channel_dim is not None:
             raise TypeError(f"{function}: dim names a dimension of an xarray DataArray; use axis for arrays")
