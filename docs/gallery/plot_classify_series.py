@@ -11,8 +11,9 @@ once:
   (:func:`parsimetrics_tools.many` over the rows of the symbolized array);
 - the slope of the multiscale entropy density over scales 1 to 8
   (:func:`parsimetrics_tools.multiscale`);
-- the permutation LZ complexity: ``h`` of the ordinal patterns of order 3,
-  normalized with the :math:`3! = 6` possible patterns (``log_base=6``).
+- the permutation LZ complexity (:func:`parsimetrics_tools.permutation_lzc`):
+  the Kaspar-Schuster count of the ordinal patterns of order 3, normalized
+  with the :math:`3! = 6` possible patterns.
 
 A nearest-centroid rule trained on half of the series classifies the other
 half.
@@ -63,7 +64,7 @@ single = np.array(pt.many("h", pt.symbolize(X, "median")))
 scales = [1, 2, 4, 8]
 multi = pt.multiscale(X, scales)  # one row of values per series
 slope = np.polyfit(np.log2(scales), multi.T, 1)[0]
-permutation = np.array(pt.many("h", pt.symbolize(X, "ordinal:3"), log_base=6))
+permutation = pt.permutation_lzc(X, order=3)  # one value per row
 features = np.column_stack([single, slope, permutation])
 
 # %%

@@ -209,7 +209,8 @@ TOPICS: tuple[Topic, ...] = (
             "boundary n + 1 and does not count the factor; the procedure of Kaspar and Schuster (1987), "
             "which most papers use, counts it, and counts 2 for a constant sequence of two or more "
             "symbols, where parsimetrics counts 1. The two counts differ by at most one; the toolkit's "
-            "kaspar_schuster gives the published count, and its normalized form c log_k(n) / n.",
+            "kaspar_schuster gives the published count, and its normalized form c log_k(n) / n, as do "
+            "many, profile and multiscale with the measure kaspar_schuster.",
             "The factorization is computed from the suffix array of the sequence and its longest "
             "previous factors, in time and memory linear in n.",
         ),
@@ -352,16 +353,19 @@ TOPICS: tuple[Topic, ...] = (
             "to the LZ count). White noise loses complexity as s grows; long-range correlated signals "
             "keep it.",
             "Permutation LZ complexity (Bai et al. 2015) symbolizes by ordinal patterns instead (Bandt and "
-            "Pompe 2002): each window of D values TAU apart becomes one of D! rank patterns, and the "
-            "pattern sequence is counted, normalized with log base D!. It is insensitive to monotone "
-            "transformations of the signal and needs no threshold.",
+            "Pompe 2002): each window of D values TAU apart becomes one of D! rank patterns (ties ranked "
+            "by position), and the Kaspar-Schuster count c of the n' patterns is normalized as "
+            "c log_k(n') / n' with k = D!, the patterns there can be, or with the number of patterns the "
+            "series shows. It is insensitive to monotone transformations of the signal and needs no "
+            "threshold. multiscale with method ordinal:D gives multiscale permutation LZC.",
         ),
         estimates="How the complexity of a signal is spread over time scales; with ordinal patterns, the "
         "complexity of its up-and-down shape.",
         limits="Coarse-graining shortens the series by s, and the count's finite-size bias grows as the "
         "series shortens: compare scales with care, and never scales of different series lengths. "
         "Ordinal patterns lose the amplitude entirely.",
-        functions=("parsimetrics_tools.multiscale", "parsimetrics_tools.symbolize"),
+        functions=("parsimetrics_tools.multiscale", "parsimetrics_tools.permutation_lzc",
+                   "parsimetrics_tools.symbolize"),
         references=(COSTA, IBANEZ_MOLINA, BANDT_POMPE, BAI),
     ),
     Topic(
@@ -370,26 +374,31 @@ TOPICS: tuple[Topic, ...] = (
         summary="the count of a channels x time matrix, and PCI",
         body=(
             "Schartner et al. (2015, 2017) measure the diversity of many channels at once: each channel is "
-            "binarized at the mean of its amplitude envelope (the magnitude of its analytic signal), the "
-            "channels x time matrix is read time by time (all channels at t = 1, then at t = 2, ...) and its "
-            "LZ count is normalized by that of a shuffled copy (LZc). LZs averages the single-channel "
-            "counts, each normalized by its own shuffle.",
+            "binarized at the mean of its amplitude envelope (the magnitude of its analytic signal, the "
+            "hilbert symbolizer), the channels x time matrix is read time by time (all channels at t = 1, "
+            "then at t = 2, ...) and its Kaspar-Schuster count is divided by that of a shuffled copy of "
+            "the same symbols (LZc). LZs averages the single-channel counts, each divided by that of its "
+            "own shuffle. The shuffles are seeded from the data's content unless a seed is given, so "
+            "results reproduce.",
             "The perturbational complexity index (Casali et al. 2013) measures the response of the cortex "
             "to a magnetic pulse. A sources x time matrix of significant activations (1 where a source's "
             "response exceeds a bootstrap threshold from the pre-stimulus baseline) is counted as one "
-            "sequence of L = sources x times entries and normalized by the count expected of a random "
-            "matrix with the same fraction p of ones:",
+            "sequence of L = sources x times entries, its sources ordered by their total activity (most "
+            "active first, so that the numbering of the sources does not matter), and normalized by the "
+            "count expected of a random matrix with the same fraction p of ones:",
             Formula(r"\mathrm{PCI} = \frac{c_L \log_2 L}{L \, H(p)}, \qquad "
                     r"H(p) = -p \log_2 p - (1 - p) \log_2 (1 - p)",
                     "PCI = c_L * log2(L) / (L * H(p)),  H(p) = -p log2(p) - (1 - p) log2(1 - p)"),
-            "Source modelling, stimulation and artefact rejection come before the index and stay with "
-            "the user.",
+            "significance_matrix finds the significant entries by a bootstrap against the pre-stimulus "
+            "baseline. The stimulation, the recording and its cleaning, and the source modelling come "
+            "before and stay with the user.",
         ),
         estimates="How differentiated the joint activity of many channels is (LZc), or how complex the "
         "spread of an evoked response is (PCI).",
         limits="Both depend on the binarization, the channel count and the window length; PCI is "
         "comparable only between matrices made by the same pipeline.",
-        functions=("parsimetrics_tools.symbolize", "parsimetrics_tools.many"),
+        functions=("parsimetrics_tools.lzc_multichannel", "parsimetrics_tools.pci",
+                   "parsimetrics_tools.significance_matrix", "parsimetrics_tools.symbolize"),
         references=(SCHARTNER_2015, SCHARTNER_2017, CASALI),
     ),
 )
