@@ -9,9 +9,9 @@ noise; in the second condition (epochs 20 to 39) the rhythm of the posterior
 channels (the last six) gives way to broadband activity, as when the eyes
 open.
 
-The entropy density of every epoch and channel comes from one symbolization
-and one call of :func:`parsimetrics_tools.many` over all
-``n_epochs * n_channels`` series, which are then put back in their shape.
+The toolkit's functions take such arrays whole: the series lie along the
+last axis, and the result has the shape of the array without it, one value
+per epoch and channel.
 """
 
 import matplotlib.pyplot as plt
@@ -34,16 +34,19 @@ print("data shape (epochs, channels, times):", data.shape)
 # %%
 # One value per epoch and channel
 # -------------------------------
-# The series are the rows of the array flattened to two dimensions; the
-# values come back in the same order.
+# The entropy density of each series split at its own median (``many`` reads
+# an array of bools or small integers as symbol codes, one per element), and
+# the permutation LZ complexity of its ordinal patterns.
 
-series = data.reshape(-1, data.shape[-1])
-h = np.array(pt.many("h", pt.symbolize(series, "median"))).reshape(n_epochs, n_channels)
-print("h shape (epochs, channels):", h.shape)
+codes = data > np.median(data, axis=-1, keepdims=True)
+h = pt.many("h", codes)
+plzc = pt.permutation_lzc(data, order=3)
+print("h shape (epochs, channels):", h.shape, " permutation LZC shape:", plzc.shape)
 
 for c in (0, posterior[0]):
     print(f"channel {c:2d}: h {h[condition == 0, c].mean():.3f} (alpha) "
-          f"-> {h[condition == 1, c].mean():.3f} (alpha blocked)")
+          f"-> {h[condition == 1, c].mean():.3f} (alpha blocked); permutation LZC "
+          f"{plzc[condition == 0, c].mean():.3f} -> {plzc[condition == 1, c].mean():.3f}")
 
 # %%
 
