@@ -84,11 +84,85 @@ def read_bytes(path: str) -> bytes:
 
 
 def read_source(path: str, options: ReadOptions = ReadOptions()) -> list[Record]:
-    """Read one file (``-`` for standard input) into its records."""
+    """Read one file (``-`` for standard input) into its records, as the command line reads it.
+
+    Parameters
+    ----------
+    path : str
+        The file, or ``-`` for standard input.
+    options : ReadOptions
+        The command line's input options: ``format`` (``auto`` detects it
+        from the name and content), ``raw``, ``column``, ``symbolize`` (a
+        ``Symbolizer``), ``missing`` and ``keep_case``.
+
+    Returns
+    -------
+    list of Record
+        One record per FASTA record, otherwise one for the file, each with
+        its symbols (one byte per symbol) and how they were read.
+
+    Raises
+    ------
+    InputError
+        The file cannot be read, is empty or blank, is binary of no known
+        format, or its numbers cannot be read or symbolized as asked; the
+        message names the file (and line or column) and is one line.
+
+    Notes
+    -----
+    gzip, bzip2 and xz files are read through, recognised by their content.
+    Symbol text loses its line breaks unless ``raw``; FASTA letters are
+    folded to upper case unless ``keep_case``; numbers (whitespace or comma
+    separated, a table column, or a NumPy ``.npy`` file) become symbols by
+    ``symbolize``, by default one symbol per distinct integer and the median
+    split for other numbers.  ``analyze_record`` measures a record as
+    ``parsimetrics analyze`` does.
+
+    Examples
+    --------
+    >>> import pathlib, tempfile
+    >>> path = pathlib.Path(tempfile.mkdtemp()) / "two.fasta"
+    >>> _ = path.write_text(">a first record\\nACGT\\n>b\\nacgtac\\n")
+    >>> [(record.name, record.symbols) for record in read_source(str(path))]
+    [('a', b'ACGT'), ('b', b'ACGTAC')]
+    """
     return parse_bytes(read_bytes(path), display_name(path), options, path)
 
 
 def read_records(paths: list[str], options: ReadOptions = ReadOptions()) -> list[Record]:
+    """The records of several files, in order, as ``read_source`` reads each.
+
+    Parameters
+    ----------
+    paths : list of str
+        The files; an empty list reads standard input.
+    options : ReadOptions
+        The input options, the same for every file.
+
+    Returns
+    -------
+    list of Record
+        The records of the first file, then of the second, and so on.
+
+    Raises
+    ------
+    InputError
+        The first file that cannot be read, as ``read_source`` raises it.
+
+    Notes
+    -----
+    The command line reads each file on its own and reports a file that
+    fails without stopping the others; this function stops at the first.
+
+    Examples
+    --------
+    >>> import pathlib, tempfile
+    >>> folder = pathlib.Path(tempfile.mkdtemp())
+    >>> for name, text in [("a.txt", "0101\\n"), ("b.txt", "0011\\n")]:
+    ...     _ = (folder / name).write_text(text)
+    >>> [r.symbols for r in read_records([str(folder / "a.txt"), str(folder / "b.txt")])]
+    [b'0101', b'0011']
+    """
     records: list[Record] = []
     for path in paths or ["-"]:
         records.extend(read_source(path, options))

@@ -29,7 +29,51 @@ def dask_bag(
     read_options: ReadOptions = ReadOptions(),
     npartitions: int | None = None,
 ):
-    """A lazy ``dask.bag.Bag`` of the results of every record of every file, in input order."""
+    """A lazy ``dask.bag.Bag`` of the results of every record of every file, in input order.
+
+    Parameters
+    ----------
+    paths : iterable of str
+        The files, readable by every worker.
+    measure : str
+        ``lz76`` (the full record), ``factorization``, ``h``, ``emc`` or
+        another measure of ``parsimetrics analyze --measure``.
+    options : AnalysisOptions
+        ``alphabet``, ``log_base`` and ``max_block_size``, as the command
+        line's options of the same names.
+    read_options : ReadOptions
+        How the files are read, as ``read_source`` takes it.
+    npartitions : int, optional
+        The bag's partitions; by default one per file, at most 64.
+
+    Returns
+    -------
+    dask.bag.Bag
+        Lazy: ``compute()`` gives the list of result dictionaries that
+        ``parsimetrics analyze --json`` prints, one per record.
+
+    Raises
+    ------
+    ImportError
+        Dask is not installed (``pip install 'parsimetrics[dask]'``).
+    InputError, AnalysisError
+        At ``compute()``: the first file that cannot be read or record that
+        cannot be measured.
+
+    Notes
+    -----
+    Each worker reads its own files with ``read_source`` and measures each
+    record with ``analyze_record``, so the results equal the command
+    line's, whatever the scheduler.
+
+    Examples
+    --------
+    >>> import pathlib, tempfile
+    >>> path = pathlib.Path(tempfile.mkdtemp()) / "a.txt"
+    >>> _ = path.write_text("01010101\\n")
+    >>> [result["h"] for result in dask_bag([str(path)], measure="h").compute()]
+    [0.75]
+    """
     try:
         import dask.bag as db
     except ImportError:

@@ -49,7 +49,39 @@ class Symbolizer:
 
 
 def parse_symbolizer(text: str) -> Symbolizer:
-    """Parse a symbolizer's text form; raises ``ValueError`` with a readable message."""
+    """Parse a symbolizer's text form, as ``--symbolize`` and ``symbolize`` take it.
+
+    Parameters
+    ----------
+    text : str
+        ``median``, ``mean``, ``zero``, ``values``, ``hilbert``,
+        ``threshold:X[,Y,...]``, ``quantiles:K`` or ``ordinal:D[:TAU]``.
+
+    Returns
+    -------
+    Symbolizer
+        The method with its parameters; ``str()`` of it gives the text back.
+
+    Raises
+    ------
+    ValueError
+        An unknown method or a parameter out of range (K from 2 to 256,
+        finite increasing cut points, D from 2 to 7, TAU at least 1), with a
+        message that says what is accepted.
+
+    Notes
+    -----
+    ``symbolize`` describes what each method does to the numbers.  The text
+    form is what the command line records as ``symbolizer``, so a result
+    says how its symbols were made.
+
+    Examples
+    --------
+    >>> parse_symbolizer("threshold:0.5,1.5")
+    Symbolizer(method='threshold', classes=3, cuts=(0.5, 1.5), order=0, delay=1)
+    >>> str(parse_symbolizer("ordinal:4:2"))
+    'ordinal:4:2'
+    """
     method, colon, arg = text.partition(":")
     if method in _SIMPLE and not colon:
         return Symbolizer(method)
