@@ -12,6 +12,7 @@ import parsimetrics
 
 from . import _native
 from .inputs import Record
+from .symbolizers import Symbolizer, parse_symbolizer
 from .toolkit import MANY_MEASURES, kaspar_schuster, ks_count
 
 # The measures a record can be analysed with: the module's functions and
@@ -19,8 +20,22 @@ from .toolkit import MANY_MEASURES, kaspar_schuster, ks_count
 MEASURES = MANY_MEASURES
 # The longest sequence the suffix sorter indexes (signed 32-bit integers).
 MAX_SYMBOLS: int = _native.MAX_SYMBOLS
+# effective_base(log_base or None, distinct symbols): the log base h is normalized with, as the core chooses it.
+effective_base = _native.effective_base
 # What analyze_record calls that is not a function of the module.
 _TOOLKIT_MEASURES = {"kaspar_schuster": kaspar_schuster}
+# Permutation LZC is the Kaspar-Schuster count of ordinal patterns: "permutation:D[:TAU]".
+PERMUTATION = "permutation:"
+
+
+def permutation_patterns(measure: str) -> Symbolizer | None:
+    """The ordinal patterns that ``permutation:D[:TAU]`` counts; None for any other measure."""
+    if not measure.startswith(PERMUTATION):
+        return None
+    try:
+        return parse_symbolizer("ordinal:" + measure[len(PERMUTATION) :])
+    except ValueError as exc:
+        raise AnalysisError(f"measure {measure!r}: {str(exc).replace('ordinal:', 'permutation:')}") from None
 
 
 class AnalysisError(Exception):
@@ -90,6 +105,11 @@ def describe_input(record: Record, label: str | None = None) -> dict:
     }
 
 
+def describe_matrix(path: str, how: dict, shape: tuple[int, int]) -> dict:
+    """What the JSON of a channels x samples command says of one file: how it was read and its size."""
+    return {"name": how["file"], **how, "channels": shape[0], "samples": shape[1]}
+
+
 def measured(measure: str, options: dict) -> dict:
     """The fields that say what was computed: the function, its keyword arguments and the module's version."""
     return {"measure": measure, "options": options, "parsimetrics_version": parsimetrics.__version__}
@@ -104,8 +124,11 @@ def analyze_record(
     again: how the symbols were read, their number and distinct symbols, the
     measure with the options passed to the module, and the module's version.
     """
+    patterns = permutation_patterns(measure)
+    if patterns is not None:
+        return _permutation_record(record, measure, patterns, label)
     if measure not in MEASURES:
-        raise AnalysisError(f"unknown measure {measure!r} (choose from {', '.join(MEASURES)})")
+        raise AnalysisError(f"unknown measure {measure!r} (choose from {', '.join(MEASURES)} or permutation:D[:TAU])")
     check_record(record, measure, options)
     kwargs = options.kwargs(measure)
     value = _call(record.name, measure, record.symbols, **kwargs)
@@ -131,6 +154,20 @@ def analyze_record(
             if key == "complexity":
                 ordered["ks_complexity"] = ks
         result = ordered
+    return result
+
+
+def _permutation_record(record: Record, measure: str, patterns: Symbolizer, label: str | None) -> dict:
+    """Permutation LZC of a record read as those ordinal patterns: the count, normalized by D! patterns."""
+    if record.symbolizer != str(patterns):
+        raise AnalysisError(f"{record.name}: {measure} counts the ordinal patterns of numbers; "
+                            f"read them with the symbolizer {patterns}, not {record.symbolizer}")
+    check_length(record.name, len(record.symbols))
+    options = {"order": patterns.order, "delay": patterns.delay}
+    result = {**describe_input(record, label), **measured("permutation_lzc", options)}
+    result["ks_complexity"] = _call(record.name, "kaspar_schuster", record.symbols)
+    result["permutation_lzc"] = _call(record.name, "kaspar_schuster", record.symbols, normalize=True,
+                                      log_base=patterns.classes)
     return result
 
 

@@ -21,6 +21,14 @@ TABLE_HINT = "(what each column means: parsimetrics explain)"
 def run_analyze(args) -> int:
     if args.max_block_size is not None and args.measure not in ("emc", "lz76"):
         raise CliError("--max-block-size applies to --measure emc and lz76 only")
+    patterns = measures.permutation_patterns(args.measure)
+    if patterns is not None:
+        # The measure reads the numbers as its ordinal patterns; another symbolizer would count something else.
+        if args.symbolize not in (None, patterns):
+            raise CliError(f"--measure {args.measure} reads ordinal patterns ({patterns}); leave out --symbolize")
+        if args.alphabet is not None or args.log_base is not None:
+            raise CliError(f"--measure {args.measure} is normalized by D! patterns: leave out --alphabet and --log-base")
+        args.symbolize = patterns
     check_plot_path(args.plot)
     batch = Batch(args.fail_fast, args.debug)
     options = AnalysisOptions(args.alphabet, args.log_base, args.max_block_size)

@@ -13,9 +13,10 @@ import parsimetrics
 
 from ..explain import EXPLANATION, TOPIC_KEYS, topic_text
 from ..inputs import FORMATS, parse_symbolizer
-from ..measures import MEASURES
+from ..measures import MEASURES, PERMUTATION, AnalysisError, permutation_patterns
 from ..toolkit import WINDOW_MEASURES
 from .analyze import run_analyze
+from .channels import run_multichannel, run_pci
 from .batch import PROG
 from .distance import run_distance, run_nid
 from .profile import run_profile
@@ -44,6 +45,18 @@ def _bounded_int(low: int, high: int):
         return value
 
     return convert
+
+
+def _measure(text: str) -> str:
+    if text in MEASURES:
+        return text
+    try:
+        if permutation_patterns(text) is not None:
+            return text
+    except AnalysisError as exc:
+        raise argparse.ArgumentTypeError(str(exc)) from None
+    raise argparse.ArgumentTypeError(f"invalid choice: {text!r} (choose from {', '.join(MEASURES)} or "
+                                     f"{PERMUTATION}D[:TAU])")
 
 
 def _symbolizer(text: str):
@@ -139,7 +152,11 @@ def _add_analyze(commands, inputs, run) -> None:
     )
     analyze.add_argument("files", nargs="*", metavar="FILE", help="input files; '-' or none: standard input")
     measure = analyze.add_argument_group("measure")
-    measure.add_argument("--measure", "-m", choices=MEASURES, default="lz76", help="what to compute (default: lz76)")
+    measure.add_argument(
+        "--measure", "-m", type=_measure, default="lz76", metavar="MEASURE",
+        help=f"what to compute: {', '.join(MEASURES)}, or {PERMUTATION}D[:TAU] (permutation LZC: the numbers "
+        "read as ordinal patterns of D values TAU apart, counted and normalized by D!) (default: lz76)",
+    )
     measure.add_argument(
         "--alphabet", metavar="K", type=_bounded_int(2, 2**32 - 2), help="alphabet size for the correction term"
     )
@@ -233,7 +250,35 @@ def _add_profile(commands, inputs, run) -> None:
     windows.set_defaults(run=run_profile, parser=windows)
 
 
-SUBCOMMANDS = [_add_analyze, _add_distance, _add_nid, _add_profile, _add_explain]
+def _add_channels(commands, inputs, run) -> None:
+    for name, summary, about in (
+        ("multichannel", "LZc and LZs of channels x samples (Schartner et al.)",
+         "LZc and LZs of each file: every channel binarized at the mean of its Hilbert amplitude envelope, "
+         "the channels read sample by sample, each count divided by that of a shuffled copy."),
+        ("pci", "perturbational complexity index of a binary sources x samples matrix (Casali et al.)",
+         "PCI of each file: a binary matrix of significant sources (0 and 1), its sources ordered by "
+         "their activity, read sample by sample: c log2(L) / (L H)."),
+    ):
+        command = commands.add_parser(name, help=summary, description=about + " A table's columns (or those "
+                                      "of a 2-D .npy array) are the channels, its rows the samples.",
+                                      epilog=EXPLAIN_HINT + ".")
+        command.add_argument("files", nargs="+", metavar="FILE", help="tables or 2-D .npy files")
+        command.add_argument("--columns", metavar="A,B,...", help="the columns to use, by name or number from 1 "
+                             "(default: all)")
+        if name == "multichannel":
+            command.add_argument("--seed", metavar="N", type=_bounded_int(0, 2**63 - 1),
+                                 help="seed of the shuffles (default: from each file's binarized data)")
+            command.set_defaults(run=run_multichannel)
+        else:
+            command.add_argument("--order", choices=("activity", "given"), default="activity",
+                                 help="sources most active first, as published (default), or as given")
+            command.set_defaults(run=run_pci)
+        _add_debug(command, argparse.SUPPRESS)
+        _add_output(command, "json")
+        command.set_defaults(parser=command)
+
+
+SUBCOMMANDS = [_add_analyze, _add_distance, _add_nid, _add_profile, _add_channels, _add_explain]
 
 
 def build_parser() -> argparse.ArgumentParser:

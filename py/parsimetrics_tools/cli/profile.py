@@ -41,7 +41,7 @@ def run_profile(args) -> int:
             batch.fail(f"{label}: window {args.window} exceeds the sequence length {n}")
             continue
         # Recorded with every row: without it the values of two inputs do not compare.
-        log_base = args.log_base or max(2, len(set(record.symbols)))
+        log_base = measures.effective_base(args.log_base, len(set(record.symbols)))
         try:
             measures.check_length(label, n)
             starts, values = profile(record.symbols, args.window, args.step, args.measure, log_base=log_base)

@@ -65,6 +65,8 @@ def columns(measure: str, log_base: int | None = None) -> list[Column]:
     h = Column(_h_title(log_base), 7, lambda r: fixed(r["h"]), 3)
     emc = Column("emc", 8, lambda r: fixed(r["emc"]["value"]), 3)
     blocks = Column("blocks", 6, lambda r: len(r["emc"]["summands"]), 0)
+    if measure.startswith("permutation:"):
+        return [k, length, ks, Column("permutation_lzc", 15, lambda r: fixed(r["permutation_lzc"]), 1)]
     return {
         "factorization": [k, length, complexity, ks],
         "h": [k, length, h],
