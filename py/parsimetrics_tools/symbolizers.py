@@ -186,9 +186,13 @@ def _sums(x: np.ndarray) -> np.ndarray:
     """Exact sums along the last axis, as Python ints."""
     if x.dtype.kind == "O":
         return _exact(x.sum(axis=-1))
-    wide = x.astype(np.int64 if x.dtype.kind == "i" else np.uint64)
+    wide = np.int64 if x.dtype.kind == "i" else np.uint64
+    if x.size:
+        largest = max(-int(x.min()), int(x.max()))
+        if largest * x.shape[-1] <= np.iinfo(wide).max:  # the common case: one pass, in place
+            return _exact(x.sum(axis=-1, dtype=wide))
     # Two halves of 32 bits, each summed without overflow for up to 2**31 values.
-    high, low = wide >> 32, wide & 0xFFFFFFFF
+    high, low = x.astype(wide) >> 32, x.astype(wide) & 0xFFFFFFFF
     return _exact(high.sum(axis=-1)) * 2**32 + _exact(low.sum(axis=-1))
 
 
