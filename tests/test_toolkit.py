@@ -263,6 +263,7 @@ def test_nid_matrix_of_labelled_and_nd_series():
     reads = pd.Series([b"ACGT", "ACGA", b"TTTT"], index=["r1", "r2", "r3"])  # a column of sequences
     assert many("h", reads).to_dict() == {"r1": parsimetrics.h(b"ACGT"), "r2": parsimetrics.h("ACGA"), "r3": parsimetrics.h("TTTT")}
     assert list(nid_matrix(reads).columns) == ["r1", "r2", "r3"]
+    assert many("h", np.array(["ACGT", "ACGA"])) == many("h", np.array([b"ACGT", b"ACGA"])) == many("h", ["ACGT", "ACGA"])
 
 
 def test_symbolized_codes_mean_the_same_sequence_in_any_container():

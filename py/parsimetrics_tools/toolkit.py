@@ -106,7 +106,7 @@ def _option_error(function: str, measure: str, exc: Exception, call: Any, probe:
 def _is_series_data(x: Any) -> bool:
     """An array or labelled object whose series lie along an axis, rather than a collection of sequences."""
     if isinstance(x, np.ndarray):
-        return x.dtype != object
+        return x.dtype.kind not in "OSU"  # objects, bytes and texts are sequences one by one
     return _library(x) == "xarray" or (_library(x) == "pandas" and not _labelled_items(x))
 
 
