@@ -55,6 +55,7 @@ html_show_sourcelink = False
 html_copy_source = False
 
 autodoc_default_options = {"members": False}
+autodoc_typehints = "none"  # the Parameters sections give the types
 autosummary_generate = False
 numpydoc_show_class_members = False
 numpydoc_class_members_toctree = False
@@ -161,21 +162,33 @@ def _fields_page() -> str:
 
 def _cli_page() -> str:
     """The command's reference: the help of its parser and of each subcommand, as printed."""
-    os.environ["COLUMNS"] = "88"  # argparse wraps at the terminal width
     parser = cli.build_parser()
     (subparsers,) = [a for a in parser._actions if a.__class__.__name__ == "_SubParsersAction"]
     lines = [".. _cli-reference:\n", _heading("Command-line reference"),
              "The help of ``parsimetrics`` and of each of its commands, as the installed command "
              "prints it (``parsimetrics COMMAND --help``).\n", ".. code-block:: text\n"]
-    lines += ["   " + line if line else "" for line in parser.format_help().splitlines()] + [""]
+    lines += ["   " + line if line else "" for line in _help(parser)] + [""]
     seen = set()
     for command, sub in subparsers.choices.items():
         if id(sub) in seen:
             continue  # an alias (analyse) shares its command's parser
         seen.add(id(sub))
         lines += [f".. _cli-{command}:\n", _heading(f"parsimetrics {command}", "-"), ".. code-block:: text\n"]
-        lines += ["   " + line if line else "" for line in sub.format_help().splitlines()] + [""]
+        lines += ["   " + line if line else "" for line in _help(sub)] + [""]
     return "\n".join(lines)
+
+
+def _help(parser) -> list[str]:
+    """The parser's help as a terminal 76 columns wide shows it (argparse wraps at the terminal width)."""
+    saved = os.environ.get("COLUMNS")
+    os.environ["COLUMNS"] = "76"
+    try:
+        return parser.format_help().splitlines()
+    finally:
+        if saved is None:
+            del os.environ["COLUMNS"]
+        else:
+            os.environ["COLUMNS"] = saved
 
 
 def generate(app=None) -> None:

@@ -152,7 +152,7 @@ def test_command_line_reference_is_the_parsers_help(site):
     text = (html / "_generated" / "cli.html").read_text()
     for command in ("analyze", "distance", "nid", "profile", "explain"):
         proc = subprocess.run([sys.executable, "-m", "parsimetrics_tools", command, "--help"],
-                              capture_output=True, text=True, env=dict(os.environ, COLUMNS="88"), check=True)
+                              capture_output=True, text=True, env=dict(os.environ, COLUMNS="76"), check=True)
         # Every option line of the help, escaped as HTML, appears on the page.
         options = [line.split()[0].rstrip(",") for line in proc.stdout.splitlines() if line.startswith("  -")]
         assert options and all(option in text for option in options), command
