@@ -516,13 +516,16 @@ def random_file(tmp_path, name, n, seed=5):
     return write(tmp_path, name, bytes(48 + rng.getrandbits(1) for _ in range(n)))
 
 
-def test_ctrl_c_stops_one_long_input_under_a_terminal(tmp_path):
-    # One process, one input: the measure runs in a worker, so this process shows
-    # the elapsed time and acts on Ctrl-C at once instead of after the measure.
+@pytest.mark.parametrize("command", [["analyze"], ["profile", "-m", "emc", "-w", "1000000", "-s", "200000"],
+                                     ["distance"]])
+def test_ctrl_c_stops_one_long_input_under_a_terminal(tmp_path, command):
+    # The measure runs in a worker (or, for distance, a thread), so this process
+    # shows the elapsed time and acts on Ctrl-C at once instead of after the measure.
     big = random_file(tmp_path, "big.txt", 2_000_000)
     master, slave = pty.openpty()
     fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 80, 0, 0))
-    proc = subprocess.Popen([sys.executable, "-m", "parsimetrics_tools", "analyze", big],
+    inputs = [big] * (2 if command == ["distance"] else 1)
+    proc = subprocess.Popen([sys.executable, "-m", "parsimetrics_tools", *command, *inputs],
                             stdin=slave, stdout=slave, stderr=slave, start_new_session=True)
     os.close(slave)
     seen = b""

@@ -8,12 +8,13 @@ from __future__ import annotations
 
 from dataclasses import dataclass
 
+import numpy as np
 import parsimetrics
 
 from . import _native
 from .inputs import Record
 from .symbolizers import Symbolizer, parse_symbolizer
-from .toolkit import MANY_MEASURES, kaspar_schuster, ks_count
+from .toolkit import MANY_MEASURES, kaspar_schuster, ks_count, profile
 
 # The measures a record can be analysed with: the module's functions and
 # kaspar_schuster, as the native part names them.
@@ -194,3 +195,21 @@ def distance(first: Record, second: Record) -> float:
     check_length(f"{first.name} + {second.name}", len(first.symbols) + len(second.symbols))
     return _call(f"{first.name}, {second.name}", "nid", first.symbols, second.symbols)
 
+
+def profile_job(
+    labelled: tuple[str, Record], window: int, step: int | None, measure: str, log_base: int | None
+) -> tuple[int, np.ndarray, np.ndarray]:
+    """One record's windows for ``parsimetrics profile``: the log base used, the starts and the values.
+
+    Unless ``log_base`` is given, every window is normalized with the whole
+    record's alphabet size, so that the windows of a record compare.
+    """
+    label, record = labelled
+    check_length(label, len(record.symbols))
+    base = effective_base(log_base, len(set(record.symbols)))
+    try:
+        starts, values = profile(record.symbols, window, step, measure, log_base=base)
+    except parsimetrics.PanicException as exc:
+        # As in _call: an ordinary error, which a worker process reports instead of dying.
+        raise AnalysisError(f"{label}: {exc}") from None
+    return base, starts, values

@@ -4,14 +4,12 @@ from __future__ import annotations
 
 import functools
 import sys
-from contextlib import closing
 
 from .. import measures
 from ..inputs import Record
 from ..measures import AnalysisError, AnalysisOptions
-from .batch import EXIT_ERROR, Batch, CliError, Stop, failure_message, read_inputs, say, unique_labels
+from .batch import EXIT_ERROR, Batch, CliError, Stop, measured_in_order, read_inputs, say, unique_labels
 from .plot import check_plot_path, save_plot, write_plot
-from .processes import choose_workers, ordered_map
 from .progress import Progress, isatty
 from .writers import Table, clip_name, columns, json_line, output_mode, terminal_width
 
@@ -61,19 +59,13 @@ def _analyze(args, options: AnalysisOptions, work: list[tuple[str, Record]], bat
     plotted = []
     description = args.measure if len(work) > 1 else f"{args.measure} {clip_name(work[0][0], 30)}"
     progress = Progress(len(work), description, "inputs")
-    workers = choose_workers(args.processes, max(len(r.symbols) for _, r in work))
     try:
         if table:
             progress.write(table.header())
-        with closing(ordered_map(job, work, workers, progress)) as outcomes:
-            for (label, _), (ok, value) in zip(work, outcomes, strict=True):
-                if not ok:
-                    batch.fail(failure_message(label, value), value)
-                    continue
-                result, plot_data = value
-                progress.write(table.row(label, result) if table else json_line(result))
-                if plot_data is not None:
-                    plotted.append((label, *plot_data))
+        for label, _, (result, plot_data) in measured_in_order(args, job, work, batch, progress):
+            progress.write(table.row(label, result) if table else json_line(result))
+            if plot_data is not None:
+                plotted.append((label, *plot_data))
     finally:
         progress.close()
     if table and isatty(sys.stderr) and isatty(sys.stdout):

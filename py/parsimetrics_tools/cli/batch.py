@@ -10,10 +10,13 @@ from __future__ import annotations
 import sys
 import traceback
 from collections import Counter
+from collections.abc import Callable, Iterator
+from contextlib import closing
 
 from ..inputs import InputError, ReadOptions, Record, read_source
 from ..measures import AnalysisError
-from .processes import WorkerDied
+from .processes import WorkerDied, choose_workers, ordered_map
+from .progress import Progress
 
 PROG = "parsimetrics"
 EXIT_ERROR = 1
@@ -110,3 +113,21 @@ def failure_message(label: str, exc: BaseException) -> str:
         return str(exc)  # the measure's and the readers' own errors already name the input
     # Anything else is unforeseen: its type says more than its text alone.
     return f"{label}: {': '.join(filter(None, (type(exc).__name__, str(exc))))}"
+
+
+def measured_in_order(
+    args, job: Callable, work: list[tuple[str, Record]], batch: Batch, progress: Progress
+) -> Iterator[tuple[str, Record, object]]:
+    """``(label, record, job((label, record)))`` for each item of ``work`` in order; a failed item is reported.
+
+    The jobs run in worker processes with ``--processes`` (and for a long
+    input on a terminal, so that Ctrl-C stops at once); ``job`` must then be
+    picklable.
+    """
+    count = choose_workers(args.processes, max(len(r.symbols) for _, r in work))
+    with closing(ordered_map(job, work, count, progress)) as outcomes:
+        for (label, record), (ok, value) in zip(work, outcomes, strict=True):
+            if ok:
+                yield label, record, value
+            else:
+                batch.fail(failure_message(label, value), value)

@@ -229,7 +229,7 @@ def _run_explain(args) -> int:
 def _add_profile(commands, inputs, run) -> None:
     windows = commands.add_parser(
         "profile",
-        parents=[inputs],
+        parents=[inputs, run],
         help="a measure over sliding windows",
         description="A measure over sliding windows of each sequence: one row per window with its "
         "start, end (exclusive) and value.  Unless --log-base is given, every window of a sequence "

@@ -3,16 +3,15 @@
 from __future__ import annotations
 
 import csv
-import sys
-
-import parsimetrics
+import functools
+import io
 
 from .. import measures
-from ..measures import AnalysisError
-from ..toolkit import profile
-from .batch import Batch, failure_message, read_inputs, unique_labels
+from ..inputs import Record
+from .batch import EXIT_ERROR, Batch, Stop, measured_in_order, read_inputs, unique_labels
 from .plot import check_plot_path, save_plot, write_profile_plot
-from .writers import Column, Table, fixed, json_line, output_mode, terminal_width
+from .progress import Progress
+from .writers import Column, Table, clip_name, fixed, json_line, output_mode, terminal_width
 
 _COLUMNS = [
     Column("start", 10, lambda r: r["start"], 3),
@@ -24,43 +23,64 @@ _COLUMNS = [
 
 def run_profile(args) -> int:
     check_plot_path(args.plot)
-    batch = Batch(False, args.debug)
-    records = read_inputs(args, batch)
-    mode = output_mode(args)
-    labels = unique_labels(records)
-    table = Table(labels, _COLUMNS, width=terminal_width()) if mode == "table" else None
-    writer = csv.writer(sys.stdout, lineterminator="\n") if mode == "csv" else None
-    if table:
-        print(table.header())
-    elif writer:
-        writer.writerow(["name", "start", "end", args.measure, "log_base"])
-    plotted = []
-    for label, record in zip(labels, records):
-        n = len(record.symbols)
-        if args.window > n:
-            batch.fail(f"{label}: window {args.window} exceeds the sequence length {n}")
-            continue
-        # Recorded with every row: without it the values of two inputs do not compare.
-        log_base = measures.effective_base(args.log_base, len(set(record.symbols)))
-        try:
-            measures.check_length(label, n)
-            starts, values = profile(record.symbols, args.window, args.step, args.measure, log_base=log_base)
-        except (AnalysisError, parsimetrics.PanicException, MemoryError) as exc:
-            batch.fail(failure_message(label, exc), exc)
-            continue
-        # Each JSON row says how its input was read and what was computed, as analyze's records do.
-        options = {"window": args.window, "step": args.step or args.window, "log_base": log_base}
-        described = {**measures.describe_input(record, label), **measures.measured(args.measure, options)}
-        for start, value in zip(starts.tolist(), values.tolist()):
-            end = start + args.window
-            if table:
-                print(table.row(label, {"start": start, "end": end, "value": value, "log_base": log_base}))
-            elif writer:
-                writer.writerow([label, start, end, repr(value), log_base])
+    batch = Batch(args.fail_fast, args.debug)
+    try:
+        records = read_inputs(args, batch)
+        work = []
+        for label, record in zip(unique_labels(records), records):
+            if args.window > len(record.symbols):
+                batch.fail(f"{label}: window {args.window} exceeds the sequence length {len(record.symbols)}")
             else:
-                print(json_line({**described, "start": start, "end": end, args.measure: value, "log_base": log_base}))
-        plotted.append((label, (starts + args.window / 2).tolist(), values.tolist()))
-    sys.stdout.flush()
+                work.append((label, record))
+        plotted = _profile(args, work, [label for label, _ in work], batch)
+    except Stop:
+        return EXIT_ERROR
     if args.plot is not None and plotted:
         save_plot(args.plot, write_profile_plot, plotted, args.measure)
     return batch.status
+
+
+def _profile(args, work: list[tuple[str, Record]], labels: list[str], batch: Batch) -> list:
+    mode = output_mode(args)
+    table = Table(labels, _COLUMNS, width=terminal_width()) if mode == "table" else None
+    header = table.header() if table else None
+    if mode == "csv":
+        header = _csv_line(["name", "start", "end", args.measure, "log_base"])
+    if not work:
+        if header:
+            print(header)
+        return []
+    job = functools.partial(measures.profile_job, window=args.window, step=args.step, measure=args.measure,
+                            log_base=args.log_base)
+    description = args.measure if len(work) > 1 else f"{args.measure} {clip_name(work[0][0], 30)}"
+    progress = Progress(len(work), description, "inputs")
+    plotted = []
+    try:
+        if header:
+            progress.write(header)
+        for label, record, (log_base, starts, values) in measured_in_order(args, job, work, batch, progress):
+            starts, values = starts.tolist(), values.tolist()
+            progress.write_lines(_rows(args, mode, table, label, record, log_base, starts, values))
+            plotted.append((label, [start + args.window / 2 for start in starts], values))
+    finally:
+        progress.close()
+    return plotted
+
+
+def _rows(args, mode: str, table: Table | None, label: str, record: Record, log_base: int, starts, values):
+    """One record's rows, one line each."""
+    rows = ((start, start + args.window, value) for start, value in zip(starts, values))
+    if table:
+        return (table.row(label, {"start": s, "end": e, "value": v, "log_base": log_base}) for s, e, v in rows)
+    if mode == "csv":
+        return (_csv_line([label, s, e, repr(v), log_base]) for s, e, v in rows)
+    # Each JSON row says how its input was read and what was computed, as analyze's records do.
+    options = {"window": args.window, "step": args.step or args.window, "log_base": log_base}
+    described = {**measures.describe_input(record, label), **measures.measured(args.measure, options)}
+    return (json_line({**described, "start": s, "end": e, args.measure: v, "log_base": log_base}) for s, e, v in rows)
+
+
+def _csv_line(cells: list) -> str:
+    out = io.StringIO()
+    csv.writer(out, lineterminator="").writerow(cells)
+    return out.getvalue()

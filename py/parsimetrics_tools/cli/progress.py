@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import sys
+from collections.abc import Iterable
 
 # How often a waiting process redraws the elapsed time.
 TICK_SECONDS = 0.25
@@ -50,11 +51,16 @@ class Progress:
 
     def write(self, line: str) -> None:
         """Write a line to standard output without tearing the display."""
+        self.write_lines([line])
+
+    def write_lines(self, lines: Iterable[str]) -> None:
+        """Write lines to standard output, as they come, without tearing the display."""
         if self._bar is not None and isatty(sys.stdout):
-            self._bar.write(line, file=sys.stdout)
+            with self._bar.external_write_mode(file=sys.stdout):
+                sys.stdout.writelines(line + "\n" for line in lines)
         else:
-            sys.stdout.write(line + "\n")
-            sys.stdout.flush()
+            sys.stdout.writelines(line + "\n" for line in lines)
+        sys.stdout.flush()
 
     def close(self) -> None:
         if self._bar is not None:
