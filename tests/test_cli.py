@@ -540,6 +540,19 @@ def test_ctrl_c_stops_one_long_input_under_a_terminal(tmp_path, command):
     os.close(master)
 
 
+def test_a_script_without_a_main_guard_runs_capped_workers(tmp_path):
+    # Workers must not run the script again: it would start workers of its own in each.
+    script = write(tmp_path, "run.py", "import sys, parsimetrics_tools\n"
+                   "print('status', parsimetrics_tools.main(['analyze', '--json', '-m', 'h', *sys.argv[1:]]))\n")
+    cpus = len(os.sched_getaffinity(0))
+    files = [write(tmp_path, f"{name}.txt", name) for name in ("0110", "0101", "0011")]
+    proc = subprocess.run([sys.executable, script, "-p", str(cpus + 1), *files], capture_output=True, timeout=120)
+    *rows, status = proc.stdout.decode().splitlines()
+    assert status == "status 0" and [json.loads(r)["name"] for r in rows] == list(map(str, files))
+    assert proc.stderr.decode() == f"parsimetrics: --processes {cpus + 1} is more than the {cpus} CPUs available; " \
+                                   f"using {cpus}\n"
+
+
 def process_tree(pid):
     """{process id: parent id} of every process below ``pid``."""
     parents = {}

@@ -15,7 +15,7 @@ from contextlib import closing
 
 from ..inputs import InputError, ReadOptions, Record, read_source
 from ..measures import AnalysisError
-from .processes import WorkerDied, choose_workers, ordered_map
+from .processes import WorkerDied, available_cpus, choose_workers, ordered_map
 from .progress import Progress
 
 PROG = "parsimetrics"
@@ -115,6 +115,14 @@ def failure_message(label: str, exc: BaseException) -> str:
     return f"{label}: {': '.join(filter(None, (type(exc).__name__, str(exc))))}"
 
 
+def workers(args, longest: int) -> int | None:
+    """The worker processes for ``--processes`` (None: compute here); more than the CPUs are not started."""
+    cpus = available_cpus()
+    if args.processes > cpus:
+        say(f"--processes {args.processes} is more than the {cpus} CPUs available; using {cpus}")
+    return choose_workers(min(args.processes, cpus), longest)
+
+
 def measured_in_order(
     args, job: Callable, work: list[tuple[str, Record]], batch: Batch, progress: Progress
 ) -> Iterator[tuple[str, Record, object]]:
@@ -124,7 +132,7 @@ def measured_in_order(
     input on a terminal, so that Ctrl-C stops at once); ``job`` must then be
     picklable.
     """
-    count = choose_workers(args.processes, max(len(r.symbols) for _, r in work))
+    count = workers(args, max(len(r.symbols) for _, r in work))
     with closing(ordered_map(job, work, count, progress)) as outcomes:
         for (label, record), (ok, value) in zip(work, outcomes, strict=True):
             if ok:

@@ -22,7 +22,9 @@ import pickle
 import signal
 import sys
 import traceback
+import types
 from collections.abc import Callable, Iterator
+from contextlib import contextmanager
 from multiprocessing.connection import Connection, wait
 from typing import Any
 
@@ -138,6 +140,24 @@ def _describe_death(code: int | None) -> str:
     return f"its worker process ended with status {code}"
 
 
+@contextmanager
+def _main_module_hidden() -> Iterator[None]:
+    """While a worker starts, a main module with nothing to import.
+
+    A fresh process runs the caller's main module again before it works
+    (under another name, to find what was defined there); a script that calls
+    ``main`` without an ``if __name__ == "__main__"`` guard would then start
+    workers of its own in every worker, and each would fail.  The workers run
+    only this package's functions, so they need nothing from that module.
+    """
+    main = sys.modules["__main__"]
+    sys.modules["__main__"] = types.ModuleType("__main__")
+    try:
+        yield
+    finally:
+        sys.modules["__main__"] = main
+
+
 class _Pool:
     def __init__(self, func: Callable[[Any], Any], workers: int):
         self._ctx = _context()
@@ -151,7 +171,8 @@ class _Pool:
         process = self._ctx.Process(
             target=_worker, args=(there, self._func, self._threads), daemon=True
         )
-        process.start()
+        with _main_module_hidden():
+            process.start()
         there.close()
         return process, here
 
