@@ -182,7 +182,7 @@ def _axis(function: str, name: str, axis: Any, ndim: int) -> int:
 class _Unwrapped:
     """An input taken apart: its values, the series axis, and how to wrap results back."""
 
-    def __init__(self, values: Any, axis: int | None, channel_axis: int | None, wrap: Callable | None = None):
+    def __init__(self, values: Any, axis: Any, channel_axis: Any, wrap: Callable | None = None):
         self.values, self.axis, self.channel_axis, self.wrap = values, axis, channel_axis, wrap
 
 
@@ -218,10 +218,11 @@ def _unwrap_xarray(function: str, x: Any, axis: Any, dim: Any, channel_axis: Any
     if dim is not None and axis is not None:
         raise TypeError(f"{function}: give either dim or axis, not both")
     series = number("dim", dim) if dim is not None else _axis(function, "axis", -1 if axis is None else axis, x.ndim)
+    channel: int | None = None
     if channel_dim is not None:
         channel = number("channel_dim", channel_dim)
-    else:
-        channel = None if channel_axis is None else _axis(function, "channel_axis", channel_axis, x.ndim)
+    elif channel_axis is not None:
+        channel = _axis(function, "channel_axis", channel_axis, x.ndim)
     consumed = {x.dims[series]} | ({x.dims[channel]} if channel is not None else set())
     kept = [d for d in x.dims if d not in consumed]
     coords = {name: c for name, c in x.coords.items() if not consumed & set(c.dims)}
@@ -239,7 +240,7 @@ def _unwrap_xarray(function: str, x: Any, axis: Any, dim: Any, channel_axis: Any
 def map_series(
     function: str,
     x: Any,
-    compute: Callable[[np.ndarray], Sequence[Any]],
+    compute: Callable[[np.ndarray], Sequence[Any] | np.ndarray],
     *,
     axis: Any = None,
     dim: Any = None,

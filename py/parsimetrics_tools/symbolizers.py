@@ -260,7 +260,7 @@ def _threshold_codes(x: np.ndarray, cuts: tuple[float, ...], scale: int) -> np.n
         return np.searchsorted(np.asarray(cuts, dtype=np.float64), x, side="right")
     bounds = [math.ceil(Fraction(c) * scale) for c in cuts]
     if x.dtype.kind == "O":
-        return np.sum([x >= bound for bound in bounds], axis=0, dtype=np.intp).reshape(x.shape)
+        return np.asarray(np.sum([x >= bound for bound in bounds], axis=0, dtype=np.intp)).reshape(x.shape)
     info = np.iinfo(x.dtype)
     below = sum(bound <= info.min for bound in bounds)
     inside = np.array([bound for bound in bounds if info.min < bound <= info.max], dtype=x.dtype)
@@ -340,7 +340,7 @@ def symbolize_row(x: np.ndarray, symbolizer: Symbolizer, missing: str = "error",
     elif method == "quantiles":
         # A value equal to a cut point goes below it, as with the median.
         split, cuts = _quantiles(x, symbolizer.classes)
-        rows = zip(split.reshape(-1, split.shape[-1]), x.reshape(-1, x.shape[-1]), strict=True)
+        rows = zip(split.reshape(-1, symbolizer.classes - 1), x.reshape(-1, x.shape[-1]), strict=True)
         codes = np.stack([np.searchsorted(c, row, side="left") for c, row in rows]).reshape(x.shape).astype(np.uint8)
     else:  # threshold: the number of cut points at or below the value
         cuts = np.asarray(symbolizer.cuts, dtype=np.float64)
