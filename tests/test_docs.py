@@ -75,6 +75,27 @@ def test_explain_topic_prints_its_page_and_names_real_functions(topic, capsys):
         assert hasattr(importlib.import_module(module), attr), name
 
 
+EXAMPLES = ROOT / "examples"
+
+
+@pytest.mark.parametrize("args", [
+    *(["analyze", "--measure", m, EXAMPLES / "logistic.txt"] for m in ("lz76", "factorization", "kaspar_schuster")),
+    ["analyze", "--measure", "permutation:3", "--column", "x", EXAMPLES / "logistic.csv"],
+    ["profile", "--window", "5000", EXAMPLES / "logistic.txt"],
+    ["distance", EXAMPLES / "sequences.fasta"],
+    ["nid", EXAMPLES / "periodic.txt", EXAMPLES / "fibonacci.txt"],
+], ids=["lz76", "factorization", "kaspar_schuster", "permutation", "profile", "distance", "nid"])
+def test_explain_defines_every_json_key(args):
+    proc = subprocess.run([sys.executable, "-m", "parsimetrics_tools", *map(str, args), "--json"],
+                          capture_output=True, text=True, check=True)
+    record = json.loads(proc.stdout.splitlines()[0])
+    keys = {key for key, value in record.items() for key in [key, *(value if isinstance(value, dict) else [])]}
+    defined = {name for section in explain.FIELDS for field in section.fields
+               for name in field.name.split(".")[-1].split(", ")}
+    assert keys - defined - {"options"} <= {"order", "delay", "window", "step", "log_base", "alphabet",
+                                             "max_block_size"}
+
+
 # --------------------------------------------------------------------------
 # The built site
 
@@ -195,7 +216,7 @@ class Chromium:
             os.dup2(from_browser, 4)
 
         self.proc = subprocess.Popen(
-            [executable, "--headless", "--no-sandbox", "--disable-gpu", "--remote-debugging-pipe",
+            [executable, "--headless", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage", "--remote-debugging-pipe",
              "--no-first-run", "--hide-scrollbars", "--window-size=1280,1000", f"--user-data-dir={profile}",
              "about:blank"],
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,

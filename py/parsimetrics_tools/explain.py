@@ -143,6 +143,12 @@ FIELDS: tuple[Section, ...] = (
               "algorithm of Kaspar & Schuster (1987) counts it: their count is c + 1 when the last "
               "boundary is n + 1, and 2 for a constant sequence of n >= 2 symbols, where c is 1."),
         Field("ks_complexity", "that count of Kaspar & Schuster (1987), the one papers report"),
+        Field("ks_normalized", "the Kaspar & Schuster count normalized, ks_complexity * log_k(n) / n "
+              "(--measure kaspar_schuster)"),
+        Field("permutation_lzc", "permutation LZ complexity (Bai et al. 2015; --measure permutation:D[:TAU]): "
+              "the numbers become the ordinal patterns of D values TAU apart (length: their number), and "
+              "ks_complexity, their Kaspar & Schuster count, is normalized as ks_complexity * log_k(n) / n "
+              "with k = D!, the patterns there can be; options holds order (D) and delay (TAU)"),
         Field("factors", "the factor boundaries 0, 1, ..., ending at n, or at n + 1 when the last factor "
               "is such an uncounted copy"),
         Field("h", "entropy density c * log_k(n) / n, an estimate of the entropy rate: near 1 for fair, "
@@ -171,17 +177,25 @@ FIELDS: tuple[Section, ...] = (
         Field("emc.max_block_size", "m (table: blocks), the largest block length; by default chosen from n"),
         Field("emc.multi_information", "the excess at l = 1 before the projection (may be negative)"),
         Field("extras", "complexity of the two halves (split at n // 2) against the whole, with C, C1, C2 "
-              "the counts of the whole, first and last half, d = C1 + C2, e = d - C: rajski_distance "
-              "2 - d / C; redundancy e / d; fh_uncertainty e / C1; lh_uncertainty e / C2; "
-              "pearson_coefficient e / sqrt(C1 C2)"),
+              "the counts of the whole, first and last half, d = C1 + C2 and e = d - C:"),
+        Field("extras.rajski_distance", "2 - d / C"),
+        Field("extras.redundancy", "e / d"),
+        Field("extras.fh_uncertainty", "e / C1"),
+        Field("extras.lh_uncertainty", "e / C2"),
+        Field("extras.pearson_coefficient", "e / sqrt(C1 C2)"),
     )),
     Section("Fields of 'parsimetrics distance' and 'parsimetrics nid'", 1, (
+        Field("names", "the labels of the matrix's rows and columns (distance --json; CSV and TSV carry "
+              "them in the first row and column)"),
+        Field("first, second", "the labels of the two sequences (nid)"),
+        Field("inputs", "how each input was read, with the fields above (name to alphabet_size)"),
         Field("nid", "normalized information distance (Li, Chen, Li, Ma & Vitanyi 2004) with LZ76 factor "
               "counts in place of Kolmogorov complexity: max(C(xy) - C(x), C(yx) - C(y)) / max(C(x), "
               "C(y)). Near 0 for equal sequences (a sequence joined to itself often needs one more "
               "factor, so rarely exactly 0), near 1 for unrelated ones; neither clamped nor rounded."),
     )),
     Section("Fields of 'parsimetrics profile' (one row per window [start, end) of a sequence)", 1, (
+        Field("start, end", "the window's first symbol and the one past its last, from 0"),
         Field("h, complexity, emc", "the measure of the window's symbols alone, as above"),
         Field("log_base", "the base of every window's logarithms: the whole sequence's alphabet size "
               "unless --log-base was given, so that the windows of a sequence compare"),
