@@ -9,6 +9,7 @@ import re
 import shlex
 import shutil
 import subprocess
+import sys
 import tarfile
 import tomllib
 import zipfile
@@ -140,3 +141,30 @@ def test_sdist_names_the_missing_library(wheel_path, tmp_path):
     )
     assert configure.returncode != 0
     assert "libdivsufsort-dev" in configure.stderr
+
+
+def test_sdist_of_a_clone_with_a_virtual_environment(tmp_path):
+    """The usual `python -m venv .venv` inside the clone (its interpreter a
+    link to an absolute path), a build tree and a module built in place stay
+    out of the sdist: it holds tracked files only, and unpacks safely."""
+    listed = subprocess.run(["git", "-C", ROOT, "ls-files", "-z"], capture_output=True)
+    if listed.returncode != 0:
+        pytest.skip("not a git checkout")
+    tracked = set(filter(None, listed.stdout.decode().split("\0")))
+    clone = tmp_path / "clone"
+    for name in tracked:
+        if (ROOT / name).is_file():
+            (clone / name).parent.mkdir(parents=True, exist_ok=True)
+            shutil.copy2(ROOT / name, clone / name)
+    subprocess.run([sys.executable, "-m", "venv", "--without-pip", clone / ".venv"], check=True)
+    for stray in ("build/cp311-abi3-linux_x86_64/CMakeCache.txt", "py/parsimetrics_tools/_native.abi3.so",
+                  "py/parsimetrics_tools/__pycache__/cli.cpython-311.pyc"):
+        (clone / stray).parent.mkdir(parents=True, exist_ok=True)
+        (clone / stray).write_bytes(b"\x7fELF")
+    subprocess.run([sys.executable, "-m", "build", "--sdist", "--no-isolation", "--outdir", tmp_path / "dist", clone],
+                   check=True, capture_output=True)
+    with tarfile.open(tmp_path / "dist" / f"parsimetrics-{VERSION}.tar.gz") as archive:
+        archive.extractall(tmp_path / "unpacked", filter="data")
+        names = {name.split("/", 1)[1] for name in archive.getnames() if "/" in name}
+    assert names - tracked == {"PKG-INFO"}
+    assert "CMakeLists.txt" in names and any(name.startswith("core/src/") for name in names)
