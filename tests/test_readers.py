@@ -10,7 +10,7 @@ from pathlib import Path
 import numpy as np
 import pytest
 
-from parsimetrics_tools.inputs import InputError, ReadOptions, parse_bytes, read_source
+from parsimetrics_tools.inputs import InputError, ReadOptions, parse_bytes, read_records, read_source
 from parsimetrics_tools.symbolizers import parse_symbolizer
 
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
@@ -148,3 +148,12 @@ def test_verbose_reports_how_each_input_was_read(tmp_path, capsys):
     err = capsys.readouterr().err
     assert err == (f"parsimetrics: {path}: csv (gzip), column 'x', symbolized by median, "
                    "missing values dropped: 1; 2 symbols\n")
+
+
+def test_one_path_or_many():
+    paths = [str(EXAMPLES / "fibonacci.txt"), str(EXAMPLES / "sequences.fasta")]
+    assert read_records(paths) == read_source(paths[0]) + read_source(paths[1])
+    pytest.importorskip("dask.bag")
+    from parsimetrics_tools import dask_bag
+
+    assert dask_bag(paths[0]).compute(scheduler="sync") == dask_bag(paths[:1]).compute(scheduler="sync")

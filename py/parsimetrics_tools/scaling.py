@@ -16,6 +16,7 @@ system), and the workers need parsimetrics installed.
 
 from __future__ import annotations
 
+import os
 from collections.abc import Iterable
 
 from .inputs import ReadOptions, read_source
@@ -23,7 +24,7 @@ from .measures import AnalysisOptions, analyze_record
 
 
 def dask_bag(
-    paths: Iterable[str],
+    paths: str | os.PathLike | Iterable[str | os.PathLike],
     measure: str = "lz76",
     options: AnalysisOptions = AnalysisOptions(),
     read_options: ReadOptions = ReadOptions(),
@@ -33,8 +34,8 @@ def dask_bag(
 
     Parameters
     ----------
-    paths : iterable of str
-        The files, readable by every worker.
+    paths : str, path-like, or iterable of them
+        One file, or many, readable by every worker.
     measure : str
         ``lz76`` (the full record), ``factorization``, ``h``, ``emc`` or
         another measure of ``parsimetrics analyze --measure``.
@@ -78,7 +79,8 @@ def dask_bag(
         import dask.bag as db
     except ImportError:
         raise ImportError("the Dask recipe needs dask: pip install 'parsimetrics[dask]'") from None
-    paths = list(paths)
+    # A single path is one file, not an iterable of its characters.
+    paths = [os.fspath(paths)] if isinstance(paths, str | os.PathLike) else [os.fspath(p) for p in paths]
     files = db.from_sequence(paths, npartitions=npartitions or max(1, min(len(paths), 64)))
     records = files.map(read_source, options=read_options).flatten()
     return records.map(analyze_record, measure=measure, options=options)
