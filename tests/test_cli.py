@@ -330,7 +330,7 @@ def test_nid_command(capsys, monkeypatch):
         ({"e.txt": ""}, ["analyze", "e.txt"], 1, "e.txt: empty input"),
         ({"e.txt": "\n\r\n"}, ["analyze", "e.txt"], 1, "e.txt: empty input"),
         ({"e.fa": ">a\n>b\nAC\n"}, ["analyze", "e.fa"], 1, "e.fa: record 'a' is empty"),
-        ({"n.txt": "1 2\n3 x4\n"}, ["analyze", "n.txt"], 1, "n.txt:2: bad number 'x4'"),
+        ({"n.txt": "1 2 3\n4 x4\n"}, ["analyze", "n.txt"], 1, "n.txt:2: bad number 'x4'"),
         ({"n.txt": "1 2 3 1e999"}, ["analyze", "n.txt"], 1, "n.txt:1: number out of range '1e999'"),
         ({"n.csv": "a,b\n1,2\n3,\n"}, ["analyze", "--column", "b", "n.csv"], 1, "n.csv:3: a missing value; --missing drop"),
         ({"n.csv": "a,b\n1,2\n"}, ["analyze", "n.csv"], 1, "n.csv: 2 columns; choose one"),

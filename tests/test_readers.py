@@ -1,16 +1,30 @@
-"""The readers: formats found and recorded, gaps, headers, compression, .npy, FASTA case, byte-order marks."""
+"""The readers: formats found and recorded, gaps, headers, tables, rows, numbers or digits, text and
+characters, FASTA and FASTQ, compression, .npy, byte-order marks, and bounds on what hostile inputs cost."""
 
 import bz2
 import gzip
-import lzma
 import io
+import json
+import lzma
+import os
+import re
+import subprocess
+import sys
 from dataclasses import replace
 from pathlib import Path
 
 import numpy as np
 import pytest
 
-from parsimetrics_tools.inputs import InputError, ReadOptions, parse_bytes, read_records, read_source
+from parsimetrics_tools.inputs import (
+    InputError,
+    ReadOptions,
+    ambiguity_warning,
+    is_wrapped_digits,
+    parse_bytes,
+    read_records,
+    read_source,
+)
 from parsimetrics_tools.symbolizers import parse_symbolizer
 
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
@@ -126,7 +140,8 @@ def test_threshold_on_the_logistic_orbit_gives_its_symbol_file():
     assert record.provenance() == {
         "name": str(EXAMPLES / "logistic.csv"), "file": str(EXAMPLES / "logistic.csv"), "format": "csv",
         "compression": None, "column": "x", "symbolizer": "threshold:0.5", "cut_points": [0.5],
-        "missing_dropped": 0, "case_folded": False,
+        "missing_dropped": 0, "case_folded": False, "column_number": 2, "row": None, "unit": "byte",
+        "symbol_map": None, "raw": False, "ambiguous": 0, "ambiguous_dropped": 0,
     }
 
 
@@ -146,8 +161,252 @@ def test_verbose_reports_how_each_input_was_read(tmp_path, capsys):
     path.write_bytes(gzip.compress(b"t,x\n0,NA\n1,0.5\n2,0.25\n"))
     assert main(["analyze", "--json", "-v", "--missing", "drop", "--column", "x", "-m", "h", str(path)]) == 0
     err = capsys.readouterr().err
-    assert err == (f"parsimetrics: {path}: csv (gzip), column 'x', symbolized by median, "
+    assert err == (f"parsimetrics: {path}: csv (gzip), column 'x' (number 2), symbolized by median, "
                    "missing values dropped: 1; 2 symbols\n")
+
+
+# --------------------------------------------------------------------------
+# Tables, gaps and rows
+
+
+@pytest.mark.parametrize("sep", [" ", ",", "\t", ";"])
+@pytest.mark.parametrize("header, column, label", [(True, "b", "b"), (True, "2", "b"), (False, "2", 2)])
+def test_any_column_of_any_table(tmp_path, sep, header, column, label):
+    text = ("a b c\n" if header else "") + "1 7 3\n2 5 3\n3 9 3\n"
+    (record,) = read("t.txt", text.replace(" ", sep), tmp_path, column=column)
+    assert (record.symbols, record.column, record.column_number) == (b"\1\0\2", label, 2)
+
+
+@pytest.mark.parametrize(
+    "content, options, message",
+    [
+        # A headerless table of several columns is not one interleaved series.
+        ("1 2 3\n4 5 6\n7 8 9\n", {}, "t.txt: 3 columns; choose one with --column NAME or --column NUMBER"),
+        ("1\t2\n4\t5\n", {}, "t.txt: 2 columns; choose one"),
+        # The gap rule is the same in every shape: a blank line inside is a missing value.
+        ("1\n2\n\n3\n4\n", {}, "t.txt:3: a missing value"),
+        ("x\n1\n2\n\n3\n", {}, "t.txt:4: a missing value"),
+        ("1 5\n2 6\n\n3 7\n", {"column": "1"}, "t.txt:3: a missing value"),
+        ("1 5\n2 6\n\n3 7\n", {"rows": True}, "t.txt:3: a blank row"),
+        ("1\n" * 60 + "3 4\n5\n", {}, "t.txt:61: more than one value in a one-column table"),
+        # A repeated name cannot say which column it means.
+        ("a,a,b\n1,2,3\n", {"column": "a"}, "column name 'a' is ambiguous (columns 1, 2)"),
+        ("a b\n1 2\n", {"rows": True, "column": "a"}, "--rows reads every row whole"),
+    ],
+)
+def test_tables_refused(tmp_path, content, options, message):
+    with pytest.raises(InputError, match=message.replace("(", r"\(").replace(")", r"\)")):
+        read("t.txt", content, tmp_path, **options)
+
+
+@pytest.mark.parametrize(
+    "name, content, missing, names, symbols",
+    [
+        ("t.txt", "a b c\n1 2 3\n\n4 5 9\n", "drop", ["row 0", "row 2"], [b"\0\1\2", b"\0\1\2"]),
+        ("t.csv", "1,2,3\n3,,1\n", "drop", ["row 0", "row 1"], [b"\0\1\2", b"\1\0"]),
+        ("t.npy", npy([[0.5, 0.1, 0.9], [2, np.nan, 1]]), "drop", ["row 0", "row 1"], [b"\0\0\1", b"\1\0"]),
+        ("t.npy", npy([1, 2, 1]), "error", ["row 0"], [b"\0\1\0"]),
+    ],
+)
+def test_rows_are_records_labelled_by_index(tmp_path, name, content, missing, names, symbols):
+    records = read(name, content, tmp_path, rows=True, missing=missing)
+    assert [(r.name, r.row, r.symbols) for r in records] == [(n, int(n[4:]), s) for n, s in zip(names, symbols)]
+
+
+@pytest.mark.parametrize(
+    "content, header",
+    [
+        # An integer over fractions names its column, whatever the other columns hold.
+        ("0.5,2019\n0.1,1.5\n0.9,2.5\n", True),
+        ("0.5,2019\n1,1.5\n0.9,2.5\n", True),
+        ("2019,3\n1.5,2\n2.5,1\n", True),
+        # Integers below it, or a fraction on top, make it a row of data.
+        ("2019,3\n1.5,2\n2,1\n", False),
+        ("2019.5,3\n1.5,2\n2.5,1\n", False),
+    ],
+)
+def test_header_rule_for_a_numeric_first_row(tmp_path, content, header):
+    (record,) = read("t.csv", content, tmp_path, column="1")
+    assert (record.column == "0.5" or record.column == "2019") is header
+    assert len(record.symbols) == 3 - header
+
+
+# --------------------------------------------------------------------------
+# Numbers or digits
+
+
+@pytest.mark.parametrize("width", range(8, 13))
+@pytest.mark.parametrize("digits", [9, 10])
+def test_integers_per_line_are_numbers_at_any_width(tmp_path, width, digits):
+    values = [10 ** (digits - 1) + 7919 * i * width % 10 ** (digits - 1) for i in range(40)]
+    (record,) = read("t.txt", "".join(f"{v}\n" for v in values), tmp_path)
+    assert record.format == "numbers" and len(record.symbols) == 40 and len(set(record.symbols)) == len(set(values))
+
+
+@pytest.mark.parametrize("width", range(1, 121))
+def test_wrapped_binary_text_is_text_at_every_width(tmp_path, width):
+    text = "".join(np.random.default_rng(width).choice(["0", "1"], 300))
+    text = "1" * width + text  # a first line with no leading zero
+    (record,) = read("t.txt", "\n".join(text[i : i + width] for i in range(0, len(text), width)), tmp_path)
+    assert record.symbols == text.encode() and record.format in ("text", "numbers")
+    assert record.format == "text" or width == 1
+
+
+@pytest.mark.parametrize(
+    "lines, wrapped",
+    [(["1700000000", "1700000060", "1700000120"], False), (["0123", "4567", "89"], True),
+     (["1" * 19, "2" * 19, "3"], True), (["1" * 17, "2" * 19], False), (["10", "11", "101"], False),
+     (["5"], True)],
+)
+def test_wrapped_digits_rule(lines, wrapped):
+    assert is_wrapped_digits(lines) is wrapped
+
+
+# --------------------------------------------------------------------------
+# Text
+
+
+@pytest.mark.parametrize(
+    "content, options, symbols, fields",
+    [
+        # Prose: a line break between words is a space; wrapped symbols join.
+        ("the cat\nsat on\n\nthe mat\n", {}, b"the cat sat on the mat", {}),
+        ("ab ab \ncd\r\nef\n", {}, b"ab ab cd ef", {}),
+        ("ACGT\nACGT\nAC\n", {}, b"ACGTACGTAC", {}),
+        ("a b\nc\n", {"raw": True}, b"a b\nc\n", {"raw": True}),
+        # Characters, coded in the order they first appear.
+        ("für\nFuß\n", {"unit": "char"}, bytes(range(6)), {"symbol_map": "fürFuß"}),
+        ("ab cd\nab\n", {"unit": "char"}, bytes([0, 1, 2, 3, 4, 2, 0, 1]), {"symbol_map": "ab cd", "unit": "char"}),
+    ],
+)
+def test_text_reading(tmp_path, content, options, symbols, fields):
+    (record,) = read("t.txt", content, tmp_path, **options)
+    assert record.symbols == symbols and {k: getattr(record, k) for k in fields} == fields
+
+
+def test_text_across_chunks_reads_as_in_one_piece(tmp_path):
+    # Line breaks fall on every side of the reader's chunk edges.
+    words = np.random.default_rng(5).choice(["word", "ç", "wörd"], 400_000)
+    breaks = np.random.default_rng(6).choice([" ", "\n", " \n", "\n\n"], len(words))
+    text = "".join(w + b for w, b in zip(words, breaks))
+    (record,) = read("t.txt", text, tmp_path, unit="char")
+    expected = re.sub(r"(?<=\S)\n+(?=\S)", " ", text).replace("\n", "")
+    assert record.symbol_map == "wordç ö"[: len(record.symbol_map)] or set(record.symbol_map) == set(expected)
+    assert "".join(record.symbol_map[c] for c in record.symbols) == expected
+
+
+@pytest.mark.parametrize(
+    "content, message",
+    [("".join(map(chr, range(0x100, 0x202))), "more than 256 distinct characters"),
+     (b"ab\xffcd", "not UTF-8 text (byte 2)")],
+)
+def test_characters_refused(tmp_path, content, message):
+    with pytest.raises(InputError, match=re.escape(message)):
+        read("t.txt", content, tmp_path, unit="char")
+
+
+# --------------------------------------------------------------------------
+# FASTA and FASTQ
+
+
+def test_fastq_reads_as_a_direct_parse(tmp_path):
+    rng = np.random.default_rng(7)
+    reads = ["".join(rng.choice(list("ACGTN" if i % 3 else "acgt"), 150)) for i in range(2000)]
+    lines = "".join(f"@r{i} lane\n{s}\n+\n{'I' * len(s)}\n" for i, s in enumerate(reads))
+    records = read("r.fastq.gz", gzip.compress(lines.encode()), tmp_path)
+    assert [(r.name, r.symbols) for r in records] == [(f"r{i}", s.upper().encode()) for i, s in enumerate(reads)]
+    assert [r.ambiguous for r in records] == [s.count("N") for s in reads]
+    assert {(r.format, r.compression) for r in records} == {("fastq", "gzip")}
+
+
+def test_unnamed_fasta_records_are_numbered_by_position(tmp_path):
+    records = read("a.fa", ">\nAC\n>b\nGT\n> \nTT\n", tmp_path)
+    assert [r.name for r in records] == [f"{tmp_path / 'a.fa'}#1", "b", f"{tmp_path / 'a.fa'}#3"]
+
+
+@pytest.mark.parametrize(
+    "ambiguous, symbols, dropped",
+    [("keep", [b"ACGNNT", b"MKLVW", b"ACGT"], [0, 0, 0]), ("drop", [b"ACGT", b"MKLVW", b"ACGT"], [2, 0, 0])],
+)
+def test_ambiguity_codes(tmp_path, ambiguous, symbols, dropped):
+    records = read("a.fa", ">a\nACGNNT\n>p\nMKLVW\n>c\nACGT\n", tmp_path, ambiguous=ambiguous)
+    assert [r.symbols for r in records] == symbols and [r.ambiguous_dropped for r in records] == dropped
+    assert [r.ambiguous for r in records] == [2, 0, 0]  # a protein's letters are no ambiguity codes
+    warning = ambiguity_warning(records)
+    assert (warning is None) == (ambiguous == "drop")
+    assert warning is None or "1 nucleotide record holds 2 symbols" in warning and "--log-base 4" in warning
+    with pytest.raises(InputError, match="record 'a' holds 2 symbols outside ACGT"):
+        read("a.fa", ">a\nACGNNT\n", tmp_path, ambiguous="error")
+
+
+# --------------------------------------------------------------------------
+# Bounded reading: hostile inputs in a child process with little memory
+
+_CHILD = """
+import resource, sys
+from parsimetrics_tools.inputs import InputError, ReadOptions, read_source
+
+def peak():  # this process's own high-water mark (ru_maxrss carries the parent's across exec)
+    return int(next(l for l in open("/proc/self/status") if l.startswith("VmHWM")).split()[1])
+
+limit = int(sys.argv[2])
+before = peak()
+resource.setrlimit(resource.RLIMIT_AS, (int(sys.argv[4]) << 20, int(sys.argv[4]) << 20))
+try:
+    read_source(sys.argv[1], ReadOptions(max_length=limit, format=sys.argv[3]))
+    print("read")
+except InputError as exc:
+    print(exc)
+print((peak() - before) >> 10)
+"""
+
+
+def _bomb(tmp_path, name, head, fill, total):
+    path = tmp_path / name
+    with gzip.open(path, "wb", compresslevel=1) as out:
+        out.write(head)
+        block = fill * (1 << 20)
+        for _ in range(total // len(block)):
+            out.write(block)
+    return str(path)
+
+
+@pytest.mark.parametrize(
+    "name, head, fill, fmt, message, bytes_per_symbol",
+    [
+        ("t.gz", b"", b"0", "auto", "sequence too long (more than 20000000 symbols; --max-length 20000000)", 1),
+        ("s.fa.gz", b">a\n", b"ACGT" * 15 + b"\n", "auto", "s.fa.gz: a: sequence too long (more than 20000000", 1),
+        ("s.fq.gz", b"@a\n", b"ACGT", "auto", "sequence too long (more than 20000000", 1),
+        # A number takes two bytes of text at least, its separator included.
+        ("n.gz", b"", b"7\n", "auto", "sequence too long (more than 20000000", 2),
+        ("z.gz", b"", b"\x00", "auto", "binary content", 1),
+        ("/dev/zero", None, None, "auto", "binary content", 1),
+        ("/dev/urandom", None, None, "text", "sequence too long (more than 20000000", 1),
+        ("/dev/zero", None, None, "bytes", "sequence too long (more than 20000000", 1),
+    ],
+)
+def test_hostile_inputs_refused_within_the_limit(tmp_path, name, head, fill, fmt, message, bytes_per_symbol):
+    limit = 20_000_000
+    path = name if head is None else _bomb(tmp_path, name, head, fill, 200_000_000)
+    env = {**os.environ, "OPENBLAS_NUM_THREADS": "1", "OMP_NUM_THREADS": "1"}
+    out = subprocess.run([sys.executable, "-c", _CHILD, path, str(limit), fmt, "1024"], capture_output=True,
+                         text=True, timeout=120, env=env)
+    said, grown = out.stdout.splitlines()
+    # Peak growth in MiB: 1.2 times what the limit lets a record hold, and the buffers of reading.
+    assert message in said and int(grown) <= 1.2 * limit * bytes_per_symbol / 2**20 + 12, (said, grown, out.stderr)
+
+
+def test_out_of_memory_is_one_inputs_error_and_the_batch_goes_on(tmp_path):
+    bomb = _bomb(tmp_path, "b.gz", b"", b"01", 1_500_000_000)
+    good = tmp_path / "ok.txt"
+    good.write_text("0110")
+    child = ("import resource, sys; resource.setrlimit(resource.RLIMIT_AS, (900 << 20, 900 << 20));"
+             "from parsimetrics_tools.cli import main; sys.exit(main(sys.argv[1:]))")
+    env = {**os.environ, "OPENBLAS_NUM_THREADS": "1", "OMP_NUM_THREADS": "1"}
+    out = subprocess.run([sys.executable, "-c", child, "analyze", "--json", bomb, str(good)], capture_output=True,
+                         text=True, timeout=300, env=env)
+    assert out.returncode == 1 and out.stderr.count("\n") == 1 and "b.gz: out of memory while reading" in out.stderr
+    assert [json.loads(line)["file"] for line in out.stdout.splitlines()] == [str(good)]
 
 
 def test_one_path_or_many():

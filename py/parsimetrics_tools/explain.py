@@ -121,12 +121,20 @@ FIELDS: tuple[Section, ...] = (
         Field("record", "the FASTA record name, when the file has records"),
         Field("format", "the format the input was read as (detected or given by --format)"),
         Field("compression", "the compression taken off first (gzip, bzip2, xz), if any"),
-        Field("column", "the table column the numbers came from, if any"),
+        Field("column", "the table column the numbers came from, if any: its name, or its number"),
+        Field("column_number", "the column's position, from 1 (names may repeat; a position does not)"),
+        Field("row", "the table or array row read (from 0), when --rows makes a record of each"),
         Field("symbolizer", "how numbers became symbols (values, median, threshold:X, ...)"),
         Field("cut_points", "the cut points the symbolizer used: a value's symbol is the number of cut "
               "points at or below it"),
         Field("missing_dropped", "the number of missing values left out by --missing drop"),
         Field("case_folded", "whether letters were folded to upper case (FASTA; --keep-case keeps them)"),
+        Field("ambiguous", "the symbols outside ACGT (U) of a nucleotide record (ambiguity codes such as N)"),
+        Field("ambiguous_dropped", "how many of them --ambiguous drop left out"),
+        Field("unit", "text symbols as bytes, or as UTF-8 characters (--unit char)"),
+        Field("symbol_map", "under --unit char, the characters in the order of their codes (the first seen "
+              "is code 0)"),
+        Field("raw", "whether text was taken byte for byte, line breaks included (--raw)"),
     )),
     Section("What was measured", 2, (
         Field("length", "n, the number of symbols"),

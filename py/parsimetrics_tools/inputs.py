@@ -1,4 +1,4 @@
-"""Reading sequences: FASTA, symbol text, numbers (streams, tables, .npy) and raw bytes.
+"""Reading sequences: FASTA, FASTQ, symbol text, numbers (rows, tables, .npy) and raw bytes.
 
 Every input ends up as ``Record`` objects that carry their symbols as
 ``bytes`` and say how they were read.  Nothing is guessed silently: the
@@ -6,18 +6,34 @@ format found is recorded, gaps in numbers are refused unless dropping them
 was asked for, and binary content that is no known format is refused rather
 than taken as text.  Compressed inputs (gzip, bzip2, xz) are recognised by
 their content.
+
+Input is read as a stream, decompressed on the way, and never held beyond
+what its records need: a record longer than the measures accept (or than
+``ReadOptions.max_length``) is refused as soon as the reading passes that
+length, so a compression bomb or an endless device costs at most about the
+limit in memory.
+
+Numbers or digits.  A file of digits alone, one run of them per line, is
+either a series of integers or symbol text wrapped into lines.  It is text
+when it has a single line, when a line of two or more digits starts with 0
+(integers are not written so), or when all lines but the last have one
+width (the last no wider) and either that width passes 18 digits (no 64-bit
+integer is so long) or the lines hold only 0 and 1.  Otherwise each line is
+one integer, whatever its width: Unix times of 10 digits are numbers.
 """
 
 from __future__ import annotations
 
 import bz2
+import codecs
+import contextlib
 import gzip
 import io
 import lzma
 import re
 import sys
 import zlib
-from dataclasses import replace
+from collections.abc import Callable, Iterator
 from pathlib import Path
 
 import numpy as np
@@ -33,54 +49,77 @@ __all__ = [
     "ReadOptions",
     "Record",
     "Symbolizer",
+    "ambiguity_warning",
     "parse_bytes",
     "parse_symbolizer",
+    "read_decompressed",
     "read_records",
     "read_source",
 ]
 
-FORMATS = ("auto", "fasta", "text", "numbers", "csv", "npy", "bytes")
+FORMATS = ("auto", "fasta", "fastq", "text", "numbers", "csv", "npy", "bytes")
 FASTA_SUFFIXES = frozenset({".fa", ".fasta", ".fas", ".fna", ".ffn", ".faa", ".frn", ".mpfa"})
+FASTQ_SUFFIXES = frozenset({".fq", ".fastq"})
 CSV_SUFFIXES = frozenset({".csv", ".tsv"})
 STDIN_NAME = "<stdin>"
 
-# Magic numbers: (prefix, name, decompressor).  bzip2's includes the block magic after the level digit.
+# Magic numbers: (prefix, name, stream opener).  bzip2's includes the block magic after the level digit.
 _COMPRESSIONS = (
-    (re.compile(rb"\x1f\x8b\x08"), "gzip", gzip.decompress),
-    (re.compile(rb"BZh[1-9]1AY&SY"), "bzip2", bz2.decompress),
-    (re.compile(rb"\xfd7zXZ\x00"), "xz", lzma.decompress),
+    (re.compile(rb"\x1f\x8b\x08"), "gzip", lambda f: gzip.GzipFile(fileobj=f, mode="rb")),
+    (re.compile(rb"BZh[1-9]1AY&SY"), "bzip2", bz2.BZ2File),
+    (re.compile(rb"\xfd7zXZ\x00"), "xz", lzma.LZMAFile),
 )
+_DAMAGED = (OSError, EOFError, ValueError, zlib.error, lzma.LZMAError)
 _COMPRESSED_SUFFIXES = frozenset({".gz", ".bz2", ".xz"})
 _NPY_MAGIC = b"\x93NUMPY"
 _BOM = b"\xef\xbb\xbf"
 # Control characters no text file holds (tab, line and page breaks and escape excepted).
 _BINARY = re.compile(rb"[\x00-\x08\x0e-\x1a\x1c-\x1f\x7f]")
 
-_NUMBER_TOKEN = re.compile(r"[+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?\Z|[+-]?inf(?:inity)?\Z", re.IGNORECASE)
 _SEPARATORS = re.compile(r"[\s,;]+")
-# Format detection looks at this much of the input.
+# Format detection looks at this much of the (decompressed) input; the rest is read in chunks.
 _SNIFF_BYTES = 1 << 16
+_CHUNK = 1 << 20
+# Room for a FASTA header line within the bound on a record's bytes.
+_HEADER_ROOM = 1 << 16
+
+# Nucleotides, and the IUPAC codes for uncertain ones (with gaps): a record of these alone,
+# mostly ACGT (U), is a nucleotide record.
+_NUCLEOTIDES = b"ACGTUacgtu"
+_AMBIGUITY_CODES = b"RYSWKMBDHVNryswkmbdhvn-.*"
+# Prose: two words on one line with a space between them.
+_PROSE = re.compile(rb"\S[ \t]+\S")
+_LINE_BREAKS = re.compile(rb"(?<=\S)(?:\r\n|\r|\n)+(?=\S)")
 
 
 # --------------------------------------------------------------------------
-# Files
+# Files and streams
 
 
 def display_name(path: str) -> str:
     return STDIN_NAME if path == "-" else path
 
 
-def read_bytes(path: str) -> bytes:
-    if path == "-":
-        return sys.stdin.buffer.read()
-    try:
-        return Path(path).read_bytes()
-    except FileNotFoundError:
-        raise InputError(f"{path}: no such file") from None
-    except IsADirectoryError:
-        raise InputError(f"{path}: is a directory") from None
-    except OSError as exc:
-        raise InputError(f"{path}: cannot read: {exc.strerror or exc}") from None
+class _Limit(int):
+    """The longest record read; ``given`` when it is --max-length rather than what the measures accept."""
+
+    given = False
+
+    def refuse(self, source: str, count: int | None = None) -> InputError:
+        """The error for a record past the limit: its length where reading ended with it, else "more"."""
+        length = f"more than {int(self)}" if count is None else str(count)
+        bound = f"--max-length {int(self)}" if self.given else f"at most {int(self)} fit"
+        return InputError(f"{source}: sequence too long ({length} symbols; {bound})")
+
+
+def _limit(options: ReadOptions) -> _Limit:
+    if options.max_length is None:
+        from .measures import MAX_SYMBOLS  # the measures import the records: looked up when reading
+
+        return _Limit(MAX_SYMBOLS)
+    limit = _Limit(options.max_length)
+    limit.given = True
+    return limit
 
 
 def read_source(path: str, options: ReadOptions = ReadOptions()) -> list[Record]:
@@ -93,24 +132,29 @@ def read_source(path: str, options: ReadOptions = ReadOptions()) -> list[Record]
     options : ReadOptions
         The command line's input options: ``format`` (``auto`` detects it
         from the name and content), ``raw``, ``column``, ``symbolize`` (a
-        ``Symbolizer``), ``missing`` and ``keep_case``.
+        ``Symbolizer``), ``missing``, ``keep_case``, ``rows``, ``unit``,
+        ``ambiguous`` and ``max_length``.
 
     Returns
     -------
     list of Record
-        One record per FASTA record, otherwise one for the file, each with
-        its symbols (one byte per symbol) and how they were read.
+        One record per FASTA or FASTQ record, or per row under ``rows``,
+        otherwise one for the file, each with its symbols (one byte per
+        symbol) and how they were read.
 
     Raises
     ------
     InputError
         The file cannot be read, is empty or blank, is binary of no known
-        format, or its numbers cannot be read or symbolized as asked; the
-        message names the file (and line or column) and is one line.
+        format, holds a record longer than ``max_length`` (by default the
+        longest the measures accept) or more than this machine's memory, or
+        its numbers cannot be read or symbolized as asked; the message names
+        the file (and line or column) and is one line.
 
     Notes
     -----
-    gzip, bzip2 and xz files are read through, recognised by their content.
+    gzip, bzip2 and xz files are read through as a stream, recognised by
+    their content.
     Symbol text loses its line breaks unless ``raw``; FASTA letters are
     folded to upper case unless ``keep_case``; numbers (whitespace or comma
     separated, a table column, or a NumPy ``.npy`` file) become symbols by
@@ -126,7 +170,53 @@ def read_source(path: str, options: ReadOptions = ReadOptions()) -> list[Record]
     >>> [(record.name, record.symbols) for record in read_source(str(path))]
     [('a', b'ACGT'), ('b', b'ACGTAC')]
     """
-    return parse_bytes(read_bytes(path), display_name(path), options, path)
+    source = display_name(path)
+    with _opened(path, source) as file:
+        return _read(file, source, options, path)
+
+
+@contextlib.contextmanager
+def _opened(path: str, source: str) -> Iterator:
+    """The file (``-``: standard input) open for reading, its failures as one-line input errors."""
+    try:
+        if path == "-":
+            yield sys.stdin.buffer
+            return
+        try:
+            file = open(path, "rb")
+        except FileNotFoundError:
+            raise InputError(f"{path}: no such file") from None
+        except IsADirectoryError:
+            raise InputError(f"{path}: is a directory") from None
+        with file:
+            yield file
+    except MemoryError:
+        # One input too large for this machine is that input's failure, not the batch's.
+        raise InputError(f"{source}: out of memory while reading; --max-length N refuses longer records") from None
+    except OSError as exc:
+        raise InputError(f"{source}: cannot read: {exc.strerror or exc}") from None
+
+
+def read_decompressed(path: str, max_length: int | None = None) -> tuple[bytes, str | None]:
+    """The whole content of a file (``-``: standard input) with its compression taken off, and the
+    compression's name; refused past ``max_length`` bytes (by default the longest record read)."""
+    source = display_name(path)
+    limit = _limit(ReadOptions(max_length=max_length))
+    with _opened(path, source) as file:
+        stream, compression = _decompressed(file, source)
+        data = _read_up_to(stream, limit + 1)
+        if len(data) > limit:
+            raise limit.refuse(source)
+        return data, compression
+
+
+def _decompressed(file, source: str) -> tuple[_Stream, str | None]:
+    """The content of an open file, with one layer of gzip, bzip2 or xz taken off as it is read."""
+    start = _read_up_to(file, _SNIFF_BYTES)
+    for magic, name, opener in _COMPRESSIONS:
+        if magic.match(start):
+            return _Stream(b"", opener(_Stream(start, file, source)), source, name), name
+    return _Stream(start, file, source), None
 
 
 def read_records(paths: list[str], options: ReadOptions = ReadOptions()) -> list[Record]:
@@ -169,50 +259,128 @@ def read_records(paths: list[str], options: ReadOptions = ReadOptions()) -> list
     return records
 
 
-def decompress(data: bytes, source: str) -> tuple[bytes, str | None]:
-    """The content with one layer of gzip, bzip2 or xz compression taken off, and its name."""
-    for magic, name, function in _COMPRESSIONS:
-        if magic.match(data):
-            try:
-                return function(data), name
-            except (OSError, EOFError, ValueError, zlib.error, lzma.LZMAError) as exc:
-                raise InputError(f"{source}: damaged {name} data ({exc})") from None
-    return data, None
-
-
-# --------------------------------------------------------------------------
-# Formats
-
-
 def parse_bytes(data: bytes, source: str, options: ReadOptions = ReadOptions(), path: str = "") -> list[Record]:
+    """The records of content already in memory, read as ``read_source`` reads a file."""
+    try:
+        return _read(io.BytesIO(data), source, options, path or source)
+    except MemoryError:
+        raise InputError(f"{source}: out of memory while reading") from None
+
+
+class _Stream(io.RawIOBase):
+    """What was looked at first, then the rest of the file; decompression faults as the input's own,
+    and every chunk shown to ``guard`` (which refuses a record that grows too long)."""
+
+    def __init__(self, head: bytes, rest, source: str, compression: str | None = None,
+                 guard: Callable[[bytes], None] | None = None):
+        super().__init__()
+        self._head = memoryview(head)
+        self._rest = rest
+        self._source = source
+        self._compression = compression
+        self._guard = guard
+
+    def readable(self) -> bool:
+        return True
+
+    def readinto(self, buffer) -> int:
+        size = len(buffer)
+        if self._head:
+            chunk = self._head[:size].tobytes()
+            self._head = self._head[len(chunk) :]
+        else:
+            # Large reads are taken a chunk at a time: a decompressor returns what it is asked for as
+            # a new object, which would double what the caller's buffer already holds.
+            chunk = self._pull(min(size, _CHUNK))
+        if self._guard is not None:
+            self._guard(chunk)
+        buffer[: len(chunk)] = chunk
+        return len(chunk)
+
+    def _pull(self, size: int) -> bytes:
+        if self._compression is None:
+            return self._rest.read(size)
+        try:
+            return self._rest.read(size)
+        except _DAMAGED as exc:
+            raise InputError(f"{self._source}: damaged {self._compression} data ({exc})") from None
+
+    def chunks(self) -> Iterator[bytes]:
+        while chunk := self.read(_CHUNK):
+            yield chunk
+
+
+def _read_up_to(stream, size: int) -> bytes:
+    parts = []
+    while size > 0 and (part := stream.read(size)):
+        parts.append(part)
+        size -= len(part)
+    return b"".join(parts)
+
+
+def _read(file, source: str, options: ReadOptions, path: str) -> list[Record]:
+    limit = _limit(options)
     if options.format == "bytes":
         # The file's bytes exactly as they are: no decompression, nothing removed.
+        data = _read_up_to(file, limit + 1)
+        if len(data) > limit:
+            raise limit.refuse(source, len(data) if not file.read(1) else None)
         if not data:
             raise InputError(f"{source}: empty input")
         return [Record(source, source, data, "bytes")]
-    data, compression = decompress(data, source)
-    if data.startswith(_BOM):  # a UTF-8 byte-order mark is no symbol
-        data = data[len(_BOM) :]
-    fmt = detect_format(data, path or source, options)
-    for given, option in ((options.symbolize, "--symbolize"), (options.column, "--column")):
-        if given is not None and fmt in ("fasta", "text"):
+    stream, compression = _decompressed(file, source)
+    head = _read_up_to(stream, _SNIFF_BYTES)
+    if head.startswith(_BOM):  # a UTF-8 byte-order mark is no symbol
+        head = head[len(_BOM) :]
+    complete = len(head) < _SNIFF_BYTES
+    if complete and not (head if options.raw else head.strip()):
+        raise InputError(f"{source}: empty input")
+    fmt = detect_format(head, path or source, options, complete)
+    for given, option in ((options.symbolize, "--symbolize"), (options.column, "--column"), (options.rows, "--rows")):
+        if given and fmt in ("fasta", "fastq", "text"):
             raise InputError(f"{source}: {option} applies to numbers, but this input reads as {fmt}")
+    if options.unit != "byte" and fmt != "text":
+        raise InputError(f"{source}: --unit {options.unit} applies to text, but this input reads as {fmt}")
+    if fmt in ("fasta", "fastq"):
+        return list(_read_sequences(head, stream, source, fmt, compression, options, limit))
+    if fmt == "text":
+        return [_read_text(head, stream, source, compression, options, limit)]
     if fmt == "npy":
-        records = [_symbolized(_read_npy(data, source, options), source, "npy", options)]
-    elif fmt in ("numbers", "csv"):
+        numbers = _read_npy(head, stream, source, options, limit)
+    else:
+        data = _read_lines(head, stream, source, limit)
         if not data.strip():
             raise InputError(f"{source}: empty input")
-        records = [_read_numbers(data, source, fmt, options, _inner_suffix(path))]
-    elif not (data if options.raw else data.strip()):
-        raise InputError(f"{source}: empty input")
-    elif fmt == "fasta":
-        records = parse_fasta(data, source, fold_case=not options.keep_case)
-    else:
-        symbols = data if options.raw else data.replace(b"\r", b"").replace(b"\n", b"")
-        records = [Record(source, source, symbols, "text")]
-    if compression:
-        records = [replace(r, compression=compression) for r in records]
+        first = _first_line(data[:_SNIFF_BYTES]).decode("utf-8", "replace")
+        delimiter = numeric.detect_delimiter(first, {".csv": ",", ".tsv": "\t"}.get(_inner_suffix(path)))
+        numbers = numeric.read_table(data, source, options.column, delimiter, options.missing, options.rows)
+        multi_line = b"\n" in data.strip()
+        fmt = "csv" if delimiter is not None and (multi_line or fmt == "csv") else "numbers"
+    records = []
+    for values in numbers:
+        if len(values.values) > limit:
+            raise limit.refuse(source, len(values.values))
+        name = source if values.row is None else f"row {values.row}"
+        records.append(_symbolized(values, name, source, fmt, compression, options))
     return records
+
+
+def _read_lines(head: bytes, stream: _Stream, source: str, limit: _Limit) -> bytes:
+    """All of a number file; refused once it has more lines than a record may have values."""
+    out = io.BytesIO()
+    lines = 0
+    for chunk in _chain(head, stream):
+        lines += chunk.count(b"\n")
+        if lines > limit:
+            raise limit.refuse(source)
+        out.write(chunk)
+    return out.getvalue()
+
+
+def _chain(head: bytes, stream: _Stream) -> Iterator[bytes]:
+    if head:
+        yield head
+    yield from stream.chunks()
 
 
 def _inner_suffix(path: str) -> str:
@@ -225,8 +393,12 @@ def _inner_suffix(path: str) -> str:
     return name.suffix.lower()
 
 
-def detect_format(data: bytes, path: str, options: ReadOptions) -> str:
-    """The format to read ``data`` (already decompressed) as."""
+# --------------------------------------------------------------------------
+# Formats
+
+
+def detect_format(head: bytes, path: str, options: ReadOptions, complete: bool = True) -> str:
+    """The format to read an input as, from its name and first bytes (already decompressed)."""
     if options.raw:
         if options.format not in ("auto", "text"):
             raise InputError(f"--raw applies to text input, not --format {options.format}")
@@ -234,23 +406,29 @@ def detect_format(data: bytes, path: str, options: ReadOptions) -> str:
     if options.format != "auto":
         return options.format
     suffix = _inner_suffix(path)
-    if data.startswith(_NPY_MAGIC) or suffix == ".npy":
+    if head.startswith(_NPY_MAGIC) or suffix == ".npy":
         return "npy"
     if suffix in FASTA_SUFFIXES:
         return "fasta"
+    if suffix in FASTQ_SUFFIXES:
+        return "fastq"
     if suffix in CSV_SUFFIXES:
         return "csv"
-    head = data[:_SNIFF_BYTES]
     if _BINARY.search(head):
         raise InputError(
             f"{display_name(path)}: binary content in no format known here; "
             "--format bytes analyses its raw bytes, --format text reads it as text"
         )
-    if _first_line(head).startswith(b">"):
+    first = _first_line(head)
+    if first.startswith(b">"):
         return "fasta"
-    if options.column is not None:
+    if first.startswith(b"@") and _is_fastq(head):
+        return "fastq"
+    if options.unit == "char":
+        return "text"
+    if options.column is not None or options.rows:
         return "csv"
-    if options.symbolize is not None or _looks_numeric(head, complete=len(data) <= _SNIFF_BYTES):
+    if options.symbolize is not None or _looks_numeric(head, complete):
         return "numbers"
     return "text"
 
@@ -264,19 +442,18 @@ def _first_line(head: bytes) -> bytes:
     return b""
 
 
+def _is_fastq(head: bytes) -> bool:
+    lines = head.lstrip().splitlines()
+    return len(lines) >= 3 and lines[2].startswith(b"+")
+
+
 def _is_number_word(token: str) -> bool:
-    return bool(_NUMBER_TOKEN.match(token)) or token.lower() in numeric.MISSING_WORDS
+    # Gaps and infinities count as numbers when deciding the format, so that they are reported.
+    return numeric.is_number(token) or numeric.is_gap(token) or numeric.is_infinity(token)
 
 
 def _looks_numeric(head: bytes, complete: bool) -> bool:
-    """Whether a sample reads as numbers (perhaps under a header row) rather than as symbol text.
-
-    Digits alone are ambiguous: "0110" on one line is text, one value per line
-    is a signal.  Lines of digits all wrapped at the same width (as symbol
-    files are), or numbers with leading zeros, read as text.  Gaps (NaN, NA,
-    empty fields) and infinities count as numbers here, so that they are
-    reported rather than read as characters.
-    """
+    """Whether a sample reads as numbers (perhaps under a header row) rather than as symbol text."""
     try:
         text = head.decode("utf-8")
     except UnicodeDecodeError:
@@ -289,122 +466,339 @@ def _looks_numeric(head: bytes, complete: bool) -> bool:
     rows = [[t for t in _SEPARATORS.split(line.strip()) if t] for line in lines if line.strip()]
     if len(rows) > 1 and not all(_is_number_word(t) for t in rows[0]):
         rows = rows[1:]  # a header row naming the columns
-    if not rows or not any(_NUMBER_TOKEN.match(t) for row in rows for t in row):
+    if not rows or not any(numeric.is_number(t) for row in rows for t in row):
         return False
-    widths = []
     for tokens in rows:
         if not all(_is_number_word(t) for t in tokens):
             return False
         if len(tokens) > 1 or not tokens[0].isdigit():
-            return True
-        if len(tokens[0]) > 1 and tokens[0].startswith("0"):
-            return False
-        widths.append(len(tokens[0]))
-    if len(rows) == 1:
-        return False
-    wrapped = len(set(widths[:-1])) == 1 and widths[0] >= 10 and widths[-1] <= widths[0]
-    return not wrapped
+            return True  # the first row that is more than digits decides; a bad value is reported later
+    return not is_wrapped_digits([tokens[0] for tokens in rows])
+
+
+def is_wrapped_digits(lines: list[str]) -> bool:
+    """Whether lines of digits are symbol text wrapped into lines rather than one integer each."""
+    if len(lines) == 1:
+        return True
+    if any(len(line) > 1 and line[0] == "0" for line in lines):
+        return True
+    width = len(lines[0])
+    wrapped = all(len(line) == width for line in lines[:-1]) and len(lines[-1]) <= width
+    return wrapped and (width > 18 or not "".join(lines).strip("01"))
 
 
 # --------------------------------------------------------------------------
-# FASTA
+# Text
 
 
-def parse_fasta(data: bytes, source: str, fold_case: bool = True) -> list[Record]:
-    """The records of a FASTA file; letters folded to upper case unless ``fold_case`` is false
-    (soft-masked bases are the same bases)."""
-    records: list[Record] = []
-    name: str | None = None
-    chunks: list[bytes] = []
+def _read_text(head: bytes, stream: _Stream, source: str, compression: str | None, options: ReadOptions,
+               limit: _Limit) -> Record:
+    """Symbol text: wrapped lines joined; in prose a line break between words is one space."""
+    raw = options.raw
+    prose = not raw and bool(_PROSE.search(head))
+    chars = _CharCodes(source) if options.unit == "char" else None
+    out = io.BytesIO()
+    length = 0
+    carry = b""  # line breaks at the end of a chunk: what they become depends on the next one
+    last = b" "  # the last symbol written, for a break at the start of a chunk
+    words = False  # anything but whitespace seen
+    for chunk in _chain(head, stream):
+        if raw:
+            piece = chunk
+        else:
+            words = words or bool(re.search(rb"\S", chunk))
+            buffer = carry + chunk
+            body = buffer.rstrip()
+            carry = buffer[len(body) :]
+            if len(carry) > limit:
+                raise limit.refuse(source)
+            if prose and body:
+                piece = _LINE_BREAKS.sub(b" ", last + body)[1:].translate(None, b"\r\n")
+            else:
+                piece = body.translate(None, b"\r\n")
+            if body:
+                last = body[-1:]
+        if chars is not None:
+            piece = chars.codes(piece)
+        length += len(piece)
+        if length > limit:
+            raise limit.refuse(source, length if not stream.read(1) else None)
+        out.write(piece)
+    if not raw:
+        tail = carry.translate(None, b"\r\n")  # trailing spaces stay symbols, line breaks do not
+        if chars is not None:
+            tail = chars.codes(tail) + chars.codes(b"", final=True)
+        if length + len(tail) > limit:
+            raise limit.refuse(source, length + len(tail))
+        out.write(tail)
+    elif chars is not None:
+        out.write(chars.codes(b"", final=True))
+    symbols = out.getvalue()
+    if not (symbols if raw else words):
+        raise InputError(f"{source}: empty input")
+    return Record(source, source, symbols, "text", compression, unit=options.unit, raw=raw,
+                  symbol_map=None if chars is None else chars.mapping())
 
-    def flush() -> None:
-        if name is None:
-            return
-        symbols = b"".join(chunks)
+
+class _CharCodes:
+    """UTF-8 characters to one-byte codes, numbered in the order they first appear."""
+
+    def __init__(self, source: str):
+        self._source = source
+        self._decoder = codecs.getincrementaldecoder("utf-8")()
+        self._seen: dict[str, int] = {}
+        self._table: dict[int, int] = {}
+        self._offset = 0
+
+    def codes(self, data: bytes, final: bool = False) -> bytes:
+        try:
+            text = self._decoder.decode(data, final)
+        except UnicodeDecodeError as exc:
+            where = self._offset + exc.start
+            raise InputError(f"{self._source}: not UTF-8 text (byte {where}); --unit byte reads its bytes") from None
+        self._offset += len(data)
+        new = set(text).difference(self._seen)
+        if new:
+            for char in sorted(new, key=text.index):
+                if len(self._seen) == 256:
+                    raise InputError(f"{self._source}: more than 256 distinct characters, "
+                                     "too many for --unit char (one byte per symbol)")
+                self._table[ord(char)] = len(self._seen)
+                self._seen[char] = len(self._seen)
+        return text.translate(self._table).encode("latin-1")
+
+    def mapping(self) -> str:
+        return "".join(self._seen)
+
+
+# --------------------------------------------------------------------------
+# FASTA and FASTQ
+
+
+def _line_guard(source: str, limit: _Limit) -> Callable[[bytes], None]:
+    """A check on every chunk read: refuses a line (a FASTQ record has four) longer than a record may be,
+    before the reader has gathered it."""
+    run = 0
+
+    def guard(chunk: bytes) -> None:
+        nonlocal run
+        at = chunk.rfind(b"\n")
+        run = len(chunk) - at - 1 if at >= 0 else run + len(chunk)
+        if run > limit + 2:  # a line break, as \r\n, is no symbol
+            raise limit.refuse(source)
+
+    return guard
+
+
+def _read_sequences(head: bytes, stream: _Stream, source: str, fmt: str, compression: str | None,
+                    options: ReadOptions, limit: _Limit) -> Iterator[Record]:
+    fold = not options.keep_case
+    count = 0
+    for count, (header, symbols) in enumerate(
+        _fasta(head, stream, source, limit) if fmt == "fasta" else _fastq(head, stream, source, limit), 1
+    ):
+        words = header.split(None, 1)
+        name = words[0] if words else f"{source}#{count}"
         if not symbols:
             raise InputError(f"{source}: record {name!r} is empty")
-        records.append(Record(name, source, symbols.upper() if fold_case else symbols, "fasta", case_folded=fold_case))
+        if fold:
+            symbols = symbols.upper()
+        yield _nucleotides(symbols, name, source, fmt, compression, fold, options.ambiguous)
+    if not count:
+        raise InputError(f"{source}: no {fmt.upper()} records")
 
-    for lineno, line in enumerate(data.splitlines(), 1):
-        if line.startswith(b">"):
-            flush()
-            header = line[1:].split(None, 1)
-            name = header[0].decode("utf-8", "replace") if header else f"{source}#{len(records) + 1}"
-            chunks = []
-        elif line.startswith(b";"):
+
+def _fastq(head: bytes, stream: _Stream, source: str, limit: _Limit) -> Iterator[tuple[str, bytes]]:
+    """(header, sequence) of every FASTQ record, parsed by dnaio."""
+    import dnaio
+
+    guarded = io.BufferedReader(_Stream(head, stream, source, guard=_line_guard(source, limit)), _CHUNK)
+    try:
+        for item in dnaio.FastqReader(guarded, _close_file=False):
+            yield item.name, item.sequence.encode("ascii")
+    except dnaio.exceptions.FileFormatError as exc:
+        where = "" if exc.line is None else f":{exc.line + 1}"
+        raise InputError(f"{source}{where}: not valid FASTQ: {exc.message.rstrip('.')}") from None
+
+
+def _fasta(head: bytes, stream: _Stream, source: str, limit: _Limit) -> Iterator[tuple[str, bytes]]:
+    """(header, sequence) of every FASTA record, a record at a time.
+
+    Whole chunks are cut at their record starts, so the work per record is a
+    few bytes operations; a record that spans chunks grows in one buffer and is
+    refused as soon as it passes the limit.  Blank lines, ';' comment lines
+    and whitespace inside sequence lines are no symbols.
+    """
+    header: str | None = None
+    pieces = io.BytesIO()
+    length = 0
+    pending = b""  # a line not yet ended
+    lineno = 0  # lines before the current part, for the one message that names a line
+    for chunk in _chain(head, stream):
+        data = pending + chunk
+        cut = data.rfind(b"\n") + 1
+        pending, data = data[cut:], data[:cut]
+        if len(pending) > limit + _HEADER_ROOM:
+            raise limit.refuse(source)
+        if not data:
             continue
-        else:
-            piece = b"".join(line.split())
-            if not piece:
+        parts = (b"\n" + data).split(b"\n>")
+        lineno_part, lineno = lineno, lineno + data.count(b"\n")
+        for index, part in enumerate(parts):
+            if index:
+                if header is not None:
+                    yield header, pieces.getvalue()
+                line, _, part = part.partition(b"\n")
+                header, pieces, length = line.decode("utf-8", "replace").strip(), io.BytesIO(), 0
+            else:
+                part = part[1:]  # the line break put in front to find a record starting the part
+            symbols = _sequence_lines(part)
+            if not symbols:
                 continue
-            if name is None:
-                raise InputError(f"{source}:{lineno}: sequence data before the first '>' header")
-            chunks.append(piece)
-    flush()
-    if not records:
-        raise InputError(f"{source}: no FASTA records")
-    return records
+            if header is None:
+                raise InputError(f"{source}:{lineno_part + _first_data_line(part)}: "
+                                 "sequence data before the first '>' header")
+            length += len(symbols)
+            if length > limit:
+                raise limit.refuse(f"{source}: {header.split()[0] if header.split() else 'a record'}")
+            pieces.write(symbols)
+    if pending.strip():
+        if pending.startswith(b">"):
+            if header is not None:
+                yield header, pieces.getvalue()
+            header, pieces = pending[1:].decode("utf-8", "replace").strip(), io.BytesIO()
+        elif header is None:
+            raise InputError(f"{source}:{lineno + 1}: sequence data before the first '>' header")
+        else:
+            symbols = _sequence_lines(pending)
+            if length + len(symbols) > limit:
+                raise limit.refuse(source)
+            pieces.write(symbols)
+    if header is not None:
+        yield header, pieces.getvalue()
+
+
+def _sequence_lines(part: bytes) -> bytes:
+    """The symbols of sequence lines: line breaks, comment lines and spaces left out."""
+    if part.startswith(b";") or b"\n;" in part:
+        part = b"\n".join(line for line in part.split(b"\n") if not line.startswith(b";"))
+    symbols = part.translate(None, b"\r\n")
+    if b" " in symbols or b"\t" in symbols:
+        symbols = b"".join(symbols.split())
+    return symbols
+
+
+def _first_data_line(part: bytes) -> int:
+    """The number (from 1) of the first line of ``part`` holding symbols."""
+    for number, line in enumerate(part.split(b"\n"), 1):
+        if line.strip() and not line.startswith(b";"):
+            return number
+    return 1
+
+
+def _nucleotides(symbols: bytes, name: str, source: str, fmt: str, compression: str | None, folded: bool,
+                 ambiguous: str) -> Record:
+    """The record, with the symbols outside ACGT (U) of a nucleotide sequence counted (and dropped if asked)."""
+    others = symbols.translate(None, _NUCLEOTIDES)
+    count = 0
+    if others and len(others) * 2 <= len(symbols) and not others.translate(None, _AMBIGUITY_CODES):
+        count = len(others)
+        if ambiguous == "error":
+            raise InputError(f"{source}: record {name!r} holds {count} symbols outside ACGT "
+                             f"(such as {chr(others[0])!r}); --ambiguous drop leaves them out, keep keeps them")
+        if ambiguous == "drop":
+            symbols = symbols.translate(None, _AMBIGUITY_CODES)
+            if not symbols:
+                raise InputError(f"{source}: record {name!r} holds no ACGT once ambiguous codes are dropped")
+    return Record(name, source, symbols, fmt, compression, case_folded=folded, ambiguous=count,
+                  ambiguous_dropped=count if ambiguous == "drop" else 0)
+
+
+def ambiguity_warning(records: list[Record]) -> str | None:
+    """One line about the nucleotide records whose alphabet holds more than ACGT, if any do (and kept them)."""
+    kept = [r for r in records if r.ambiguous and not r.ambiguous_dropped]
+    if not kept:
+        return None
+    symbols = sum(r.ambiguous for r in kept)
+    return (f"warning: {len(kept)} nucleotide record{'s' * (len(kept) > 1)} hold{'s' * (len(kept) == 1)} "
+            f"{symbols} symbol{'s' * (symbols > 1)} outside ACGT (ambiguity codes such as N), which count as "
+            "letters of their alphabet: --log-base 4 measures in the base of four nucleotides, "
+            "--ambiguous drop leaves the codes out")
 
 
 # --------------------------------------------------------------------------
 # Numbers
 
 
-def _read_numbers(data: bytes, source: str, fmt: str, options: ReadOptions, suffix: str) -> Record:
-    first = _first_line(data[:_SNIFF_BYTES]).decode("utf-8", "replace")
-    # Names over numbers make a header row (a lone row of them is just bad numbers).
-    named = not all(_is_number_word(t) for t in _SEPARATORS.split(first) if t)
-    delimiter = None
-    if fmt == "csv" or options.column is not None or (named and b"\n" in data.strip()):
-        delimiter = numeric.detect_delimiter(first, {".csv": ",", ".tsv": "\t"}.get(suffix))
-        values = numeric.read_table(data, source, options.column, delimiter, options.missing)
-    else:
-        values = numeric.read_stream(data, source, options.missing)
-    return _symbolized(values, source, "csv" if delimiter else "numbers", options)
-
-
-def _read_npy(data: bytes, source: str, options: ReadOptions) -> Numbers:
+def _read_npy(head: bytes, stream: _Stream, source: str, options: ReadOptions, limit: _Limit) -> list[Numbers]:
+    header = io.BytesIO(head)
     try:
-        array = np.load(io.BytesIO(data), allow_pickle=False)
+        version = np.lib.format.read_magic(header)
+        read_header = np.lib.format.read_array_header_1_0 if version == (1, 0) else np.lib.format.read_array_header_2_0
+        shape = read_header(header)[0]
+    except (ValueError, OSError, EOFError) as exc:
+        raise InputError(f"{source}: not a readable .npy file ({exc})") from None
+    # A record's length is known from the header: refused before the values are read.
+    length = shape[-1] if options.rows and len(shape) == 2 else (shape[0] if shape else 1)
+    if length > limit:
+        raise limit.refuse(source, length)
+    content = io.BytesIO()
+    for chunk in _chain(head, stream):
+        content.write(chunk)
+    try:
+        array = np.load(io.BytesIO(content.getbuffer()), allow_pickle=False)
     except (ValueError, OSError, EOFError) as exc:
         raise InputError(f"{source}: not a readable .npy file ({exc})") from None
     if array.dtype == np.bool_:
         array = array.view(np.uint8)
     if array.dtype.kind not in "iuf":
         raise InputError(f"{source}: a .npy array of {array.dtype}, not of numbers")
+    if array.ndim not in (1, 2):
+        raise InputError(f"{source}: a {array.ndim}-D .npy array; one series (1-D), or a 2-D array "
+                         "read by column (--column) or by row (--rows)")
+    if options.rows:
+        if options.column is not None:
+            raise InputError("--rows reads every row whole; it takes no --column")
+        return [_finite(row, source, options.missing, f"row {i} ", row=i) for i, row in enumerate(np.atleast_2d(array))]
     if array.ndim == 2:
         width = array.shape[1]
         column = options.column
         if column is None and width != 1:
-            raise InputError(f"{source}: {width} columns; choose one with --column NUMBER")
+            raise InputError(f"{source}: {width} columns; choose one with --column NUMBER, "
+                             "or read each row with --rows")
         if column is not None and not (column.isdigit() and 1 <= int(column) <= width):
             raise InputError(f"{source}: no column {column!r} ({width} columns, numbered from 1)")
         index = int(column or 1) - 1
-        array, label = array[:, index], index + 1
-    elif array.ndim == 1 and options.column in (None, "1"):
-        label = None
-    else:
-        raise InputError(f"{source}: a {array.ndim}-D .npy array; one series (1-D) or one column of a 2-D array")
+        return [_finite(array[:, index], source, options.missing, column=index + 1,
+                        column_number=index + 1)]
+    if options.column not in (None, "1"):
+        raise InputError(f"{source}: no column {options.column!r} (a 1-D array: one series)")
+    return [_finite(array, source, options.missing)]
+
+
+def _finite(array: np.ndarray, source: str, missing: str, where: str = "", **label: int) -> Numbers:
+    """The values of one series of an array (``where``: "row I " for a row), NaN as gaps, infinities refused."""
     dropped = 0
     if array.dtype.kind == "f":
         finite = np.isfinite(array)
         if not finite.all():
             if np.isinf(array).any():
-                raise InputError(f"{source}: infinite value at index {int(np.argmax(np.isinf(array)))}")
+                raise InputError(f"{source}: infinite value at {where}index {int(np.argmax(np.isinf(array)))}")
             count = int(np.count_nonzero(~finite))
-            if options.missing != "drop":
+            if missing != "drop":
                 first = int(np.argmin(finite))
                 raise InputError(
-                    f"{source}: {count} missing value{'s' * (count > 1)} (NaN, the first at index {first}); "
+                    f"{source}: {count} missing value{'s' * (count > 1)} (NaN, the first at {where}index {first}); "
                     "--missing drop leaves them out"
                 )
             array, dropped = array[finite], count
     if not len(array):
-        raise InputError(f"{source}: no values")
-    return Numbers(array, array.dtype.kind in "iu", dropped, label)
+        raise InputError(f"{source}: no values" + (f" in {where.strip()}" if where else ""))
+    return Numbers(array, array.dtype.kind in "iu", dropped, **label)
 
 
-def _symbolized(values: Numbers, source: str, fmt: str, options: ReadOptions) -> Record:
+def _symbolized(values: Numbers, name: str, source: str, fmt: str, compression: str | None,
+                options: ReadOptions) -> Record:
     """One symbol per value (or per window): the codes 0..k-1 that ``symbolize`` gives, byte for byte.
 
     The same bytes as from Python, so that every measure (EMC, whose
@@ -417,11 +811,14 @@ def _symbolized(values: Numbers, source: str, fmt: str, options: ReadOptions) ->
         raise InputError(f"{source}: {exc}") from None
     symbols = result.codes.tobytes()
     return Record(
-        source,
+        name,
         source,
         symbols,
         fmt,
+        compression,
         column=values.column,
+        column_number=values.column_number,
+        row=values.row,
         symbolizer=str(symbolizer),
         cut_points=result.cuts,
         missing_dropped=values.dropped,

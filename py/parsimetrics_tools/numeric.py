@@ -1,8 +1,13 @@
-"""Reading numbers: value streams, whitespace and delimited tables, with one rule for gaps.
+"""Reading numbers: one row of values, or tables with or without a header, with one rule for gaps.
 
 Everything stays bytes until NumPy converts a whole column at once.  Python
 loops run over the lines of a table (one split each), and over single values
 only for an input that is about to be refused, to name the line at fault.
+
+The gap rule, the same for every shape: an empty cell, a blank line inside
+the table and the words of ``MISSING_WORDS`` are missing values, an error
+unless ``--missing drop`` leaves them out; blank lines before and after the
+table are layout.
 """
 
 from __future__ import annotations
@@ -10,7 +15,6 @@ from __future__ import annotations
 import csv
 import itertools
 import re
-import warnings
 from collections.abc import Callable
 from dataclasses import dataclass
 
@@ -27,14 +31,14 @@ _GAPS = frozenset(
     for word in MISSING_WORDS
     for spelling in itertools.product(*({c.lower(), c.upper()} for c in word))
 )
-_NUMBER = re.compile(rb"[+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?\Z")
-_NUMBER_TEXT = re.compile(_NUMBER.pattern.decode())
-# Anything but the characters of plain decimal numbers sends a column down the careful path.
-_NOT_PLAIN = re.compile(rb"[^0-9.eE+\-]")
+# A number as this program reads it: decimal, optional sign, point and exponent.  The only
+# definition of one; NumPy converts only what it has accepted.
+NUMBER = re.compile(rb"[+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?\Z")
+_INFINITIES = (b"inf", b"infinity")
 _FRACTION = re.compile(rb"[.eE]")
-_SPACE = re.compile(rb"\s")
 _LONG_INTEGER = re.compile(rb"\d{19}")
-_PLAIN_BYTES = b"0123456789.eE+-"
+_DIGIT_BYTES = b"0123456789"
+_PLAIN_BYTES = _DIGIT_BYTES + b".eE+-"
 _SPACE_BYTES = b" \t\n\r\v\f"
 # How many rows decide whether the first one is a header.
 _SAMPLE_ROWS = 50
@@ -46,6 +50,20 @@ class Numbers:
     integral: bool  # every value was written as an integer
     dropped: int  # gaps left out under --missing drop
     column: int | str | None = None  # the table column read, by name if it has one
+    column_number: int | None = None  # its position, from 1
+    row: int | None = None  # the table row read, from 0 (--rows)
+
+
+def is_number(token: bytes | str) -> bool:
+    return bool(NUMBER.match(token.strip().encode() if isinstance(token, str) else token.strip()))
+
+
+def is_gap(token: bytes | str) -> bool:
+    return (token.strip().encode() if isinstance(token, str) else token.strip()) in _GAPS
+
+
+def is_infinity(token: bytes | str) -> bool:
+    return (token.strip().encode() if isinstance(token, str) else token.strip()).lower().lstrip(b"+-") in _INFINITIES
 
 
 def _shown(token: bytes) -> str:
@@ -57,94 +75,61 @@ def convert(tokens: list[bytes], where: Callable[[int], str], missing: str, sour
     """Numbers from their text, in order; ``where(i)`` names the line of token i for messages."""
     if not tokens:
         raise InputError(f"{source}: no values")
-    joined = b"".join(tokens)
+    tokens = [t.strip() for t in tokens]
+    gap = np.fromiter(map(_GAPS.__contains__, tokens), bool, len(tokens))
+    count = int(np.count_nonzero(gap))
     kept = None  # positions of the tokens left once gaps are dropped
-    careful = bool(_NOT_PLAIN.search(joined)) or b"" in tokens
-    if careful:
-        if _SPACE.search(joined):
-            tokens = [t.strip() for t in tokens]
-        gap = np.fromiter(map(_GAPS.__contains__, tokens), bool, len(tokens))
-        count = int(np.count_nonzero(gap))
-        if count:
-            if missing != "drop":
-                what = f"{count} missing values, the first on this line" if count > 1 else "a missing value"
-                raise InputError(f"{where(int(np.argmax(gap)))}: {what}; --missing drop leaves them out")
-            kept = np.flatnonzero(~gap)
-            tokens = list(itertools.compress(tokens, (~gap).tolist()))
-            if not tokens:
-                raise InputError(f"{source}: no values, only {count} missing")
-        joined = b"".join(tokens)
-        careful = bool(_NOT_PLAIN.search(joined))
+    if count:
+        if missing != "drop":
+            what = f"{count} missing values, the first on this line" if count > 1 else "a missing value"
+            raise InputError(f"{where(int(np.argmax(gap)))}: {what}; --missing drop leaves them out")
+        kept = np.flatnonzero(~gap)
+        tokens = list(itertools.compress(tokens, (~gap).tolist()))
+        if not tokens:
+            raise InputError(f"{source}: no values, only {count} missing")
 
     def at(i: int) -> str:
         return where(int(kept[i]) if kept is not None else i)
 
+    joined = b" ".join(tokens)
+    # Digits between spaces are integers by construction; anything else is matched one by one.
+    if joined.translate(None, _DIGIT_BYTES + b" ") and not all(map(NUMBER.match, tokens)):
+        for i, token in enumerate(tokens):
+            if not NUMBER.match(token):
+                what = "infinite value" if is_infinity(token) else "bad number"
+                raise InputError(f"{at(i)}: {what} {_shown(token)}")
     integral = not _FRACTION.search(joined)
-    # NumPy also takes 'inf', '1_000' and the like, which are not numbers here.
-    values = None if careful else _parse(b" ".join(tokens), integral)
-    if values is None or len(values) != len(tokens):
-        _refuse(tokens, at)
-    assert values is not None
+    values = _parse(joined, integral)
     if values.dtype.kind == "f" and not np.isfinite(values).all():
         i = int(np.argmin(np.isfinite(values)))
         raise InputError(f"{at(i)}: number out of range {_shown(tokens[i])}")
-    return Numbers(values, integral, 0 if kept is None else len(gap) - len(kept))
+    return Numbers(values, integral, count)
 
 
-def _parse(text: bytes, integral: bool) -> np.ndarray | None:
-    """Plain numbers between whitespace, parsed by NumPy in one pass; None if any is malformed."""
+def _parse(text: bytes, integral: bool) -> np.ndarray:
+    """Numbers between spaces, all of them already matched by ``NUMBER``, converted in one pass."""
     # NumPy's integer parsing saturates past 64 bits: such integers are read as floats.
     dtype = np.int64 if integral and not _LONG_INTEGER.search(text) else np.float64
-    with warnings.catch_warnings():
-        # A malformed value ends the parse early, with a warning rather than an error.
-        warnings.simplefilter("error")
-        try:
-            return np.fromstring(text, dtype=dtype, sep=" ")
-        except (ValueError, DeprecationWarning):
-            return None
-
-
-def _refuse(tokens: list[bytes], where: Callable[[int], str]) -> None:
-    for i, token in enumerate(tokens):
-        if not _NUMBER.match(token):
-            if token.lower().lstrip(b"+-") in (b"inf", b"infinity"):
-                raise InputError(f"{where(i)}: infinite value {_shown(token)}")
-            raise InputError(f"{where(i)}: bad number {_shown(token)}")
-    raise AssertionError("no bad token found")
+    return np.fromstring(text, dtype=dtype, sep=" ")
 
 
 # --------------------------------------------------------------------------
-# A stream of values: whitespace and commas between them
+# One row: values between whitespace or commas
 
 
-def read_stream(data: bytes, source: str, missing: str) -> Numbers:
-    """Every value in reading order, rows of any length; an empty field between commas is a gap."""
-    if b"," not in data:
-        if not data.translate(None, _PLAIN_BYTES + _SPACE_BYTES):
-            # Only digits, signs, points and exponents between whitespace: straight to NumPy.
-            integral = not _FRACTION.search(data)
-            values = _parse(data, integral)
-            if values is not None and len(values) and (values.dtype.kind != "f" or np.isfinite(values).all()):
-                return Numbers(values, integral, 0)
-        tokens = data.split()
-
-        def where(index: int) -> str:  # only for a message: count the values line by line
-            seen = 0
-            for lineno, line in enumerate(data.splitlines(), 1):
-                seen += len(line.split())
-                if seen > index:
-                    return f"{source}:{lineno}"
-            return source
-
-        return convert(tokens, where, missing, source)
-    tokens, lines = [], []
-    for lineno, line in enumerate(data.splitlines(), 1):
-        fields = line.split(b",")
-        for field in fields:
-            parts = field.split() or ([b""] if len(fields) > 1 else [])
-            tokens.extend(parts)
-            lines.extend([lineno] * len(parts))
-    return convert(tokens, lambda i: f"{source}:{lines[i]}", missing, source)
+def read_stream(lines: list[bytes], first: int, source: str, missing: str, delimiter: str | None = None) -> Numbers:
+    """Every value of these lines in reading order; an empty field between delimiters is a gap."""
+    tokens: list[bytes] = []
+    linenos: list[int] = []
+    separator = delimiter.encode() if delimiter is not None else None
+    for lineno, line in enumerate(lines, first + 1):
+        if separator is not None and separator in line:
+            cells = [t for field in line.split(separator) for t in (field.split() or [b""])]
+        else:
+            cells = line.split()
+        tokens.extend(cells)
+        linenos.extend([lineno] * len(cells))
+    return convert(tokens, lambda i: f"{source}:{linenos[i]}", missing, source)
 
 
 # --------------------------------------------------------------------------
@@ -160,22 +145,18 @@ def detect_delimiter(first_line: str, default: str | None = None) -> str | None:
     return "," if "," in first_line else default
 
 
-def _split_rows(lines: list[bytes], delimiter: str | None) -> list[list[str]]:
+def _split_rows(lines: list[bytes], delimiter: str | None, source: str) -> list[list[str]]:
     text = [line.decode("utf-8", "replace") for line in lines]
     if delimiter is None:
         return [line.split() for line in text]
     try:
         return list(csv.reader(text, delimiter=delimiter))
     except csv.Error as exc:
-        raise InputError(f"malformed table row ({exc})") from None
-
-
-def _is_number(cell: str) -> bool:
-    return bool(_NUMBER_TEXT.match(cell.strip()))
+        raise InputError(f"{source}: malformed table row ({exc})") from None
 
 
 def _is_integer(cell: str) -> bool:
-    return _is_number(cell) and not re.search(r"[.eE]", cell)
+    return is_number(cell) and not re.search(r"[.eE]", cell)
 
 
 def has_header(rows: list[list[str]]) -> bool:
@@ -186,10 +167,10 @@ def has_header(rows: list[list[str]]) -> bool:
     columns of measurements, say).
     """
     first, below = rows[0], rows[1:]
-    if not all(_is_number(c) or c.strip().lower() in MISSING_WORDS for c in first):
+    if not all(is_number(c) or is_gap(c) for c in first):
         return True
     for index, cell in enumerate(first):
-        column = [row[index] for row in below if index < len(row) and _is_number(row[index])]
+        column = [row[index] for row in below if index < len(row) and is_number(row[index])]
         if column and _is_integer(cell) and not any(_is_integer(c) for c in column):
             return True
     return False
@@ -201,9 +182,17 @@ def _column_index(header: list[str] | None, width: int, column: str | None, sour
     if column is None:
         if width == 1:
             return 0
-        raise InputError(f"{source}: {width} columns; choose one with --column NAME or --column NUMBER ({listed})")
+        raise InputError(
+            f"{source}: {width} columns; choose one with --column NAME or --column NUMBER ({listed}), "
+            "or read each row with --rows"
+        )
     if names and column in names:
-        return names.index(column)
+        found = [i + 1 for i, name in enumerate(names) if name == column]
+        if len(found) > 1:
+            numbers = ", ".join(map(str, found))
+            raise InputError(f"{source}: column name {column!r} is ambiguous (columns {numbers}); "
+                             "choose one with --column NUMBER")
+        return found[0] - 1
     if column.isdigit() and 1 <= int(column) <= width:
         return int(column) - 1
     kind = "column" if column.isdigit() else "column named"
@@ -219,8 +208,15 @@ def _cells(body: list[bytes], index: int, delimiter: str | None) -> list[bytes] 
         return None
 
 
-def read_table(data: bytes, source: str, column: str | None, delimiter: str | None, missing: str) -> Numbers:
-    """One column of a table; blank rows and empty cells are gaps, like any other missing value."""
+def read_table(
+    data: bytes, source: str, column: str | None, delimiter: str | None, missing: str, rows: bool = False
+) -> list[Numbers]:
+    """One column of a table (or, with ``rows``, every row).
+
+    One line of values is one series, and so are values written across lines
+    of different lengths; lines of one length make a table, whose column must
+    be chosen when there are several.
+    """
     lines = data.replace(b"\r\n", b"\n").replace(b"\r", b"\n").split(b"\n")
     # Blank lines around the table are layout; blank rows inside it are gaps.
     start = next((i for i, line in enumerate(lines) if line.strip()), None)
@@ -229,38 +225,81 @@ def read_table(data: bytes, source: str, column: str | None, delimiter: str | No
     end = len(lines)
     while not lines[end - 1].strip():
         end -= 1
-    try:
-        sample = _split_rows(lines[start : min(end, start + _SAMPLE_ROWS)], delimiter)
-    except InputError as exc:
-        raise InputError(f"{source}: {exc}") from None
+    sample = _split_rows(lines[start : min(end, start + _SAMPLE_ROWS)], delimiter, source)
+    if len(sample) == 1 and column is None:
+        # A single line of values is one series, whatever separates them.
+        numbers = read_stream(lines[start:end], start, source, missing, delimiter)
+        return [_labelled(numbers, row=0)] if rows else [numbers]
     width = len(sample[0])
     named = column is not None and column in [c.strip() for c in sample[0]]
     by_number = column is not None and column.isdigit() and 1 <= int(column) <= width
     # A first row of numbers is still the header when the column asked for is one of its names.
     header = sample[0] if has_header(sample) or (named and not by_number) else None
-    index = _column_index(header, width, column, source)
     first = start + (header is not None)
     body = lines[first:end]
     if not body:
-        raise InputError(f"{source}: no values in column {column or index + 1}")
-    quoted = delimiter is not None and b'"' in data
-    cells = None if quoted else _cells(body, index, delimiter)
-    if cells is not None:
-        numbers = convert(cells, lambda i: f"{source}:{first + i + 1}", missing, source)
-    else:
+        raise InputError(f"{source}: no values below the header")
+    if header is None and column is None and not rows and len({len(row) for row in sample if row}) > 1:
+        # Lines of different lengths are no table: values written across lines, read in order.
+        return [read_stream(body, first, source, missing, delimiter)]
+    if rows:
+        if column is not None:
+            raise InputError("--rows reads every row whole; it takes no --column")
+        return _read_rows(body, first, source, delimiter, missing)
+    index = _column_index(header, width, column, source)
+    label: int | str = header[index].strip() if header is not None else index + 1
+    numbers = _read_column(body, first, index, width, source, delimiter, missing, quoted=b'"' in data)
+    return [_labelled(numbers, column=label, column_number=index + 1)]
+
+
+def _labelled(numbers: Numbers, **where: int | str | None) -> Numbers:
+    return Numbers(numbers.values, numbers.integral, numbers.dropped, **where)
+
+
+def _read_column(body: list[bytes], first: int, index: int, width: int, source: str, delimiter: str | None,
+                 missing: str, quoted: bool) -> Numbers:
+    def where(i: int) -> str:
+        return f"{source}:{first + i + 1}"
+
+    if delimiter is None and index == 0:
+        # One value per line is the commonest table: with only plain characters, straight to NumPy
+        # when every line holds exactly one of them (a blank line or a second value would not).
+        text = b"\n".join(body)
+        if not text.translate(None, _PLAIN_BYTES + _SPACE_BYTES):
+            tokens = text.split()
+            if len(tokens) == len(body):
+                return convert(tokens, where, missing, source)
+    if width == 1 and not quoted:
+        # A second value on a line of a one-column table is no column of it, and would be lost.
+        separator = delimiter.encode() if delimiter else None
+        for number, line in enumerate(body):
+            if not all(map(is_gap, line.split(separator)[1:])):
+                raise InputError(f"{where(number)}: more than one value in a one-column table")
+    cells = None if quoted and delimiter is not None else _cells(body, index, delimiter)
+    if cells is None:
         # Quoted cells, or rows without this column: row by row.
-        try:
-            rows = _split_rows(body, delimiter)
-        except InputError as exc:
-            raise InputError(f"{source}: {exc}") from None
         cells = []
-        for lineno, row in enumerate(rows, first + 1):
+        for lineno, row in enumerate(_split_rows(body, delimiter, source), first + 1):
             if index < len(row):
                 cells.append(row[index].encode())
             elif any(c.strip() for c in row):
                 raise InputError(f"{source}:{lineno}: no column {index + 1} in this row")
             else:
                 cells.append(b"")  # a blank row: a gap in every column
-        numbers = convert(cells, lambda i: f"{source}:{first + i + 1}", missing, source)
-    label: int | str = header[index].strip() if header is not None else index + 1
-    return Numbers(numbers.values, numbers.integral, numbers.dropped, label)
+    return convert(cells, where, missing, source)
+
+
+def _read_rows(body: list[bytes], first: int, source: str, delimiter: str | None, missing: str) -> list[Numbers]:
+    result = []
+    for number, (line, row) in enumerate(zip(body, _split_rows(body, delimiter, source))):
+        lineno = first + number + 1
+        if not line.strip():
+            # A blank row is gaps only: refused, or left out whole, as every gap is.
+            if missing != "drop":
+                raise InputError(f"{source}:{lineno}: a blank row; --missing drop leaves it out")
+            continue
+        numbers = convert([c.encode() for c in row], lambda i: f"{source}:{lineno}", missing, source)
+        result.append(_labelled(numbers, row=number))
+    if not result:
+        raise InputError(f"{source}: no rows with values")
+    return result

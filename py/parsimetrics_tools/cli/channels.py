@@ -13,7 +13,7 @@ from pathlib import Path
 import numpy as np
 
 from .. import numeric
-from ..inputs import InputError, decompress, display_name, read_bytes
+from ..inputs import InputError, display_name, read_decompressed
 from ..measures import AnalysisError, describe_matrix, measured
 from ..multichannel import lzc_multichannel
 from ..pci import pci
@@ -26,7 +26,7 @@ _NPY_MAGIC = b"\x93NUMPY"
 def read_channels(path: str, columns: list[str] | None) -> tuple[np.ndarray, dict]:
     """The columns of a table or 2-D ``.npy`` file as channels x samples, and how they were read."""
     source = display_name(path)
-    data, compression = decompress(read_bytes(path), source)
+    data, compression = read_decompressed(path)
     if data.startswith(_NPY_MAGIC):
         try:
             array = np.load(io.BytesIO(data), allow_pickle=False)
@@ -43,7 +43,8 @@ def read_channels(path: str, columns: list[str] | None) -> tuple[np.ndarray, dic
         first = text.split("\n", 1)[0]
         delimiter = numeric.detect_delimiter(first, {".csv": ",", ".tsv": "\t"}.get(Path(path).suffix.lower()))
         width = len(first.split(delimiter) if delimiter else first.split())
-        read = [numeric.read_table(data, source, c, delimiter, "error") for c in columns or map(str, range(1, width + 1))]
+        read = [numeric.read_table(data, source, c, delimiter, "error")[0]
+                for c in columns or map(str, range(1, width + 1))]
         matrix, labels, fmt = np.array([r.values for r in read]), [r.column for r in read], "csv"
     if matrix.size == 0:
         raise InputError(f"{source}: no values")
