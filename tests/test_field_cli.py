@@ -25,8 +25,10 @@ def test_analyze_kaspar_schuster_and_permutation(tmp_path, capsys):
     assert status == 0 and plzc["symbolizer"] == "ordinal:4:2" and plzc["options"] == {"order": 4, "delay": 2}
     assert plzc["permutation_lzc"] == permutation_lzc(x, 4, 2)
     assert plzc["ks_complexity"] == permutation_lzc(x, 4, 2, normalize=None)
-    status, _, err = run(capsys, "analyze", "-m", "permutation:3", "--symbolize", "median", tmp_path / "x.txt")
-    assert status != 0 and "leave out --symbolize" in err
+    for refused, words in ((["-m", "permutation:3", "--symbolize", "median"], "leave out --symbolize"),
+                           (["-m", "kaspar_schuster", "--alphabet", "3"], "--alphabet does not apply")):
+        status, _, err = run(capsys, "analyze", *refused, tmp_path / "x.txt")
+        assert status != 0 and words in err
 
 
 @pytest.mark.parametrize("suffix", [".npy", ".csv"])

@@ -140,7 +140,8 @@ FIELDS: tuple[Section, ...] = (
         Field("length", "n, the number of symbols"),
         Field("alphabet_size", "k (table: k), the number of distinct symbols; h is normalized with the "
               "logarithm to base max(2, k) unless --log-base chose another base"),
-        Field("measure", "the function of the parsimetrics module that was called"),
+        Field("measure", "the function that was called: one of the parsimetrics module, or the toolkit's "
+              "kaspar_schuster, permutation_lzc, lzc_multichannel or pci"),
         Field("options", "its keyword arguments (alphabet, log_base, max_block_size) as passed"),
         Field("parsimetrics_version", "the version of the module that computed the values"),
     )),
@@ -201,6 +202,20 @@ FIELDS: tuple[Section, ...] = (
               "counts in place of Kolmogorov complexity: max(C(xy) - C(x), C(yx) - C(y)) / max(C(x), "
               "C(y)). Near 0 for equal sequences (a sequence joined to itself often needs one more "
               "factor, so rarely exactly 0), near 1 for unrelated ones; neither clamped nor rounded."),
+    )),
+    Section("Fields of 'parsimetrics multichannel' and 'parsimetrics pci' (one result per file)", 1, (
+        Field("columns", "the table's (or 2-D .npy array's) columns read, by name or number: the channels "
+              "or sources; its rows are the samples"),
+        Field("channels, samples", "the numbers of columns and rows read"),
+        Field("lzc", "the Kaspar-Schuster count of all channels read sample by sample, each binarized at the "
+              "mean of its Hilbert amplitude envelope, divided by the count of a shuffle of the same "
+              "symbols (Schartner et al. 2015); options.seed seeds the shuffle, by default the data do"),
+        Field("lzs", "each channel's count divided by that of its own shuffle, averaged over the channels "
+              "(Schartner et al. 2017)"),
+        Field("pci", "perturbational complexity index c_L * log2(L) / (L * H(p)) of a binary sources x "
+              "samples matrix, its sources most active first unless options.order is given (Casali et al. "
+              "2013); 0 when p is 0 or 1"),
+        Field("ones_fraction", "p, the fraction of ones in the matrix, whose binary entropy H(p) normalizes pci"),
     )),
     Section("Fields of 'parsimetrics profile' (one row per window [start, end) of a sequence)", 1, (
         Field("start, end", "the window's first symbol and the one past its last, from 0"),

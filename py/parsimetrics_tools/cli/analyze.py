@@ -19,6 +19,8 @@ TABLE_HINT = "(what each column means: parsimetrics explain)"
 def run_analyze(args) -> int:
     if args.max_block_size is not None and args.measure not in ("emc", "lz76"):
         raise CliError("--max-block-size applies to --measure emc and lz76 only")
+    if args.alphabet is not None and args.measure == "kaspar_schuster":
+        raise CliError("--alphabet does not apply to --measure kaspar_schuster (--log-base sets its base)")
     patterns = measures.permutation_patterns(args.measure)
     if patterns is not None:
         # The measure reads the numbers as its ordinal patterns; another symbolizer would count something else.
