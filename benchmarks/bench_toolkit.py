@@ -14,10 +14,9 @@ Each configuration runs in a fresh subprocess, since the pool size is read
 once per process.  Parallel ratios mean something only on an idle machine:
 the load average is printed before and after.  --quick divides the sizes by 10.
 """
-import argparse
 import os
 
-from fresh_process import run_worker
+from fresh_process import load, run_worker, size_divisor
 
 WORKER = r"""
 import json, sys, threading, time
@@ -75,15 +74,8 @@ def run(threads, *args):
     return run_worker(WORKER, threads, *args)
 
 
-def load():
-    return "load average {:.2f} {:.2f} {:.2f}".format(*os.getloadavg())
-
-
 def main():
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--quick", action="store_true", help="one tenth of the sizes")
-    args = parser.parse_args()
-    scale = 10 if args.quick else 1
+    scale = size_divisor(__doc__)
     print(f"before: {load()}, {os.cpu_count()} CPUs")
 
     m = run(2, "many", scale)

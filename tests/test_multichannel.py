@@ -1,8 +1,5 @@
 """LZc and LZs of multichannel recordings, and the hilbert symbolizer, against written-out references."""
 
-import subprocess
-import sys
-
 import numpy as np
 import pytest
 
@@ -70,25 +67,3 @@ def test_every_recording_of_an_nd_array_and_a_table():
     assert got.tolist() == [lzc_multichannel(x[:, :, r].T).tolist() for r in range(3)]
     table = pd.DataFrame(x[:, :, 0], columns=list("abcd"))
     assert lzc_multichannel(table).tolist() == got[0].tolist()
-
-
-DETERMINISM = """
-import numpy as np
-from parsimetrics_tools.multichannel import lzc_multichannel
-from parsimetrics_tools.pci import pci
-from parsimetrics_tools.permutation import permutation_lzc
-rng = np.random.default_rng(9)
-print(lzc_multichannel(rng.normal(size=(3, 16, 2000))).tolist())
-print(permutation_lzc(rng.normal(size=(40, 3000)), 4).tolist())
-print(pci(rng.random((5, 60, 500)) < 0.1).tolist())
-"""
-
-
-def test_results_do_not_depend_on_the_thread_count():
-    def run(threads):
-        env = {"RAYON_NUM_THREADS": str(threads), "PATH": ""}
-        proc = subprocess.run([sys.executable, "-c", DETERMINISM], capture_output=True, text=True, env=env, timeout=300)
-        assert proc.returncode == 0, proc.stderr
-        return proc.stdout
-
-    assert run(1) == run(3)

@@ -403,6 +403,9 @@ print(many("lz76", seqs, max_block_size=3))
 print(profile(b"".join(seqs), 500, 70, measure="emc")[1].tolist())
 print(nid_matrix(seqs).tolist())
 print(many("kaspar_schuster", seqs, normalize=True), profile(b"".join(seqs), 500, 70, "kaspar_schuster")[1].tolist())
+from parsimetrics_tools import lzc_multichannel, pci, permutation_lzc
+print(lzc_multichannel(rng.normal(size=(3, 16, 2000))).tolist(), permutation_lzc(rng.normal(size=(40, 3000)), 4).tolist())
+print(pci(rng.random((5, 60, 500)) < 0.1).tolist())
 """
 
 
