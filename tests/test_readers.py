@@ -416,3 +416,28 @@ def test_one_path_or_many():
     from parsimetrics_tools import dask_bag
 
     assert dask_bag(paths[0]).compute(scheduler="sync") == dask_bag(paths[:1]).compute(scheduler="sync")
+
+
+@pytest.mark.parametrize(
+    "content, args, names, fields, said",
+    [
+        ("1 2 3\n3 1 2\n", ["--rows"], ["row 0", "row 1"], {"row": 1, "format": "numbers"}, ""),
+        ("für uns\n", ["--unit", "char"], None, {"unit": "char", "symbol_map": "für uns"}, ""),
+        (">a\nACGNNT\n>b\nACNT\n", [], ["a", "b"], {"ambiguous": 1, "ambiguous_dropped": 0},
+         "warning: 2 nucleotide records hold 3 symbols outside ACGT"),
+        (">a\nACGNNT\n>b\nACNT\n", ["--ambiguous", "drop"], ["a", "b"], {"ambiguous_dropped": 1}, ""),
+        ("0123" * 100, ["--max-length", "399"], [], {}, "sequence too long (400 symbols; --max-length 399)"),
+    ],
+)
+def test_command_line_reading_options(tmp_path, capsys, monkeypatch, content, args, names, fields, said):
+    from parsimetrics_tools.cli import main
+
+    path = tmp_path / "in.fa" if content.startswith(">") else tmp_path / "in.txt"
+    path.write_text(content)
+    monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(io.BytesIO(b"")))
+    status = main(["analyze", "--json", "-m", "h", *args, str(path)])
+    out, err = capsys.readouterr()
+    rows = [json.loads(line) for line in out.splitlines()]
+    assert status == (1 if names == [] else 0) and err.count("\n") == bool(said) and said in err
+    assert [r["name"] for r in rows] == (names if names is not None else [str(path)])
+    assert not rows or {k: rows[-1][k] for k in fields} == fields

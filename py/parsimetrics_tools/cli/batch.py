@@ -13,7 +13,7 @@ from collections import Counter
 from collections.abc import Callable, Iterator
 from contextlib import closing
 
-from ..inputs import InputError, ReadOptions, Record, read_source
+from ..inputs import InputError, ReadOptions, Record, ambiguity_warning, read_source
 from ..measures import AnalysisError
 from .processes import WorkerDied, available_cpus, choose_workers, ordered_map
 from .progress import Progress
@@ -63,7 +63,8 @@ class Batch:
 
 
 def read_options(args) -> ReadOptions:
-    return ReadOptions(args.format, args.raw, args.column, args.symbolize, args.missing, args.keep_case)
+    return ReadOptions(args.format, args.raw, args.column, args.symbolize, args.missing, args.keep_case,
+                       args.rows, args.unit, args.ambiguous, args.max_length)
 
 
 def read_inputs(args, batch: Batch) -> list[Record]:
@@ -87,6 +88,8 @@ def read_inputs(args, batch: Batch) -> list[Record]:
         except (OSError, ValueError, ArithmeticError) as exc:
             # Whatever reading a file may raise beyond its own errors stays a one-line report.
             batch.fail(f"{path}: {exc}", exc)
+    if warning := ambiguity_warning(records):
+        say(warning)
     return records
 
 

@@ -78,12 +78,26 @@ def _input_options() -> argparse.ArgumentParser:
         choices=FORMATS,
         default="auto",
         help="how to read the input (default: auto, from the file name and contents; "
-        "bytes: the file's bytes as they are)",
+        "bytes: the file's bytes as they are). Digits alone, one run per line, are one integer per line "
+        "unless they are wrapped symbol text: a single line, a line of 2+ digits starting with 0, or lines "
+        "of one width (the last no wider) either over 18 digits or of 0 and 1 only",
     )
     group.add_argument("--raw", action="store_true", help="symbol text taken byte for byte, line breaks included")
+    group.add_argument("--unit", choices=("byte", "char"), default="byte",
+                       help="symbols of text: bytes (default) or UTF-8 characters, up to 256 distinct, coded "
+                       "in the order they first appear; in prose a line break between words reads as a space")
     group.add_argument(
-        "--column", metavar="COL", help="read numbers from this CSV column (a header name or a number from 1)"
+        "--column", metavar="COL", help="read numbers from this table column (a header name or a number from 1)"
     )
+    group.add_argument("--rows", action="store_true",
+                       help="read each row of a table or 2-D .npy array as a record of its own, named by its "
+                       "index from 0")
+    group.add_argument("--ambiguous", choices=("keep", "drop", "error"), default="keep",
+                       help="FASTA/FASTQ nucleotide symbols outside ACGT (U), such as N: kept as symbols "
+                       "(default), left out, or an error")
+    group.add_argument("--max-length", metavar="N", type=_bounded_int(1, 2**31 - 2),
+                       help="refuse a record longer than N symbols as soon as reading passes N "
+                       "(default: the longest the measures accept)")
     group.add_argument(
         "--symbolize",
         metavar="METHOD",
