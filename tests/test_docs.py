@@ -60,6 +60,19 @@ def test_docstring_examples_run(name):
     assert results.failed == 0
 
 
+PUBLIC_FUNCTIONS = [(module.__name__, name) for module in (parsimetrics, parsimetrics_tools)
+                    for name in module.__all__ if inspect.isroutine(getattr(module, name))]
+
+
+@pytest.mark.parametrize("module, name", PUBLIC_FUNCTIONS, ids=[".".join(p) for p in PUBLIC_FUNCTIONS])
+def test_public_function_documents_every_section(module, name):
+    from numpydoc.docscrape import FunctionDoc
+
+    doc = FunctionDoc(getattr(importlib.import_module(module), name))
+    assert [s for s in ("Parameters", "Returns", "Raises", "Notes", "Examples") if not doc[s]] == []
+    assert ">>>" in "\n".join(doc["Examples"])
+
+
 # --------------------------------------------------------------------------
 # Concepts: one source for the command line and the site
 
@@ -94,6 +107,11 @@ def test_explain_defines_every_json_key(args):
                for name in field.name.split(".")[-1].split(", ")}
     assert keys - defined - {"options"} <= {"order", "delay", "window", "step", "log_base", "alphabet",
                                              "max_block_size"}
+
+
+def test_explain_defines_each_field_once():
+    names = [(section.title, field.name) for section in explain.FIELDS for field in section.fields]
+    assert len(names) == len(set(names))
 
 
 # --------------------------------------------------------------------------

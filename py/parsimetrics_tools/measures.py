@@ -121,9 +121,46 @@ def analyze_record(
 ) -> dict:
     """Analyse one record; returns the JSON-ready result the command line prints.
 
+    Parameters
+    ----------
+    record : Record
+        The symbols and how they were read, as ``read_source`` gives them.
+    measure : str
+        ``lz76`` (the full record), ``factorization``, ``h``, ``emc``,
+        ``kaspar_schuster`` or ``permutation:D[:TAU]``.
+    options : AnalysisOptions
+        ``alphabet``, ``log_base`` and ``max_block_size``, passed to the
+        module's function where it takes them.
+    label : str, optional
+        The result's ``name``; by default the record's.
+
+    Returns
+    -------
+    dict
+        The record's provenance (``name`` to ``case_folded``), ``length``,
+        ``alphabet_size``, ``measure``, ``options`` and
+        ``parsimetrics_version``, then the values: exactly one line of
+        ``parsimetrics analyze --json``.
+
+    Raises
+    ------
+    AnalysisError
+        An unknown measure, a sequence too long for the suffix sorter, a
+        block size beyond the length, or a failure of the module, with the
+        record's name in the message.
+
+    Notes
+    -----
     Besides the values, the result says everything needed to compute them
     again: how the symbols were read, their number and distinct symbols, the
     measure with the options passed to the module, and the module's version.
+    ``parsimetrics explain`` defines every field.
+
+    Examples
+    --------
+    >>> result = analyze_record(Record("word", "word.txt", b"01010101"), "h")
+    >>> result["length"], result["alphabet_size"], result["h"]
+    (8, 2, 0.75)
     """
     patterns = permutation_patterns(measure)
     if patterns is not None:
@@ -191,7 +228,35 @@ def analysis_job(
 
 
 def distance(first: Record, second: Record) -> float:
-    """The normalized information distance of two records."""
+    """The normalized information distance of two records, as ``parsimetrics nid`` reports it.
+
+    Parameters
+    ----------
+    first, second : Record
+        The two sequences, as ``read_source`` gives them.
+
+    Returns
+    -------
+    float
+        ``parsimetrics.nid(first.symbols, second.symbols)``.
+
+    Raises
+    ------
+    AnalysisError
+        The two sequences together are too long for the suffix sorter, or
+        the module fails; the message names both records.
+
+    Notes
+    -----
+    The distance compares the LZ76 factor counts of each sequence and of
+    their two concatenations (Li et al. 2004); ``parsimetrics explain nid``
+    gives the definition.
+
+    Examples
+    --------
+    >>> distance(Record("x", "x.txt", b"abcd"), Record("y", "y.txt", b"abce"))
+    0.25
+    """
     check_length(f"{first.name} + {second.name}", len(first.symbols) + len(second.symbols))
     return _call(f"{first.name}, {second.name}", "nid", first.symbols, second.symbols)
 

@@ -73,6 +73,14 @@ def lzc_multichannel(
         array with a last axis of length 2 (a DataArray's dimension
         ``measure`` labelled ``lzc``, ``lzs``).
 
+    Raises
+    ------
+    ValueError
+        No channel or no sample, missing values (NaN), or a ``seed`` that
+        is not a non-negative integer.
+    TypeError
+        ``x`` does not hold real numbers.
+
     Notes
     -----
     Each channel is binarized at the mean of its Hilbert amplitude envelope:

@@ -37,6 +37,14 @@ def pci(binary: Any, *, axis: Any = None, source_axis: Any = -2, order: str = "a
     float, numpy.ndarray, xarray.DataArray
         PCI (float64) per matrix: a plain float for one matrix.
 
+    Raises
+    ------
+    ValueError
+        A value other than 0 and 1, an input that is not sources x time,
+        or an unknown ``order``.
+    TypeError
+        Values that are not integers or bools.
+
     Notes
     -----
     With L the number of entries (sources x samples), p the fraction of
@@ -120,6 +128,13 @@ def significance_matrix(
     Returns
     -------
     numpy.ndarray of bool, shape (sources, samples)
+
+    Raises
+    ------
+    ValueError
+        Arrays that are not 3-D or whose numbers of trials or sources
+        differ, an empty axis, values that are not finite, ``alpha`` outside
+        (0, 1) or ``n_boot`` below 1.
 
     Notes
     -----

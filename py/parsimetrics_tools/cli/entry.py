@@ -45,7 +45,39 @@ def _prepare_streams() -> None:
 
 
 def main(argv: list[str] | None = None) -> int:
-    """Run the command line; returns the exit status."""
+    """Run the ``parsimetrics`` command line with these arguments; returns the exit status.
+
+    Parameters
+    ----------
+    argv : list of str, optional
+        The arguments after the program name; by default ``sys.argv[1:]``.
+
+    Returns
+    -------
+    int
+        0 on success, 1 when an input failed (after the others were
+        processed, unless ``--fail-fast``), 2 for a bad option, 130 when
+        interrupted, 143 when terminated.
+
+    Raises
+    ------
+    Nothing
+        Every failure is reported as one line on standard error and an exit
+        status; ``--help`` and ``--version`` return 0 instead of exiting.
+
+    Notes
+    -----
+    The same entry point as the installed ``parsimetrics`` command, for
+    calling it from Python or a test.  The :doc:`command-line reference
+    </_generated/cli>` lists every command and option.
+
+    Examples
+    --------
+    >>> main(["explain", "nid"])  # doctest: +ELLIPSIS
+    Normalized information distance
+    ...
+    0
+    """
     _prepare_streams()
     if sys.stdout is None:
         say("standard output is closed")
