@@ -104,7 +104,8 @@ def _input_options() -> argparse.ArgumentParser:
         type=_symbolizer,
         help="turn numbers into symbols: median, mean or zero (two symbols split at that value), "
         "threshold:X[,Y,...] (the number of cut points at or below the value), "
-        "quantiles:K (K equally filled symbols), values (one symbol per distinct value) or "
+        "quantiles:K (K equally filled symbols), values (one symbol per distinct value), "
+        "hilbert (1 above the mean of the Hilbert amplitude envelope) or "
         "ordinal:D[:TAU] (rank patterns of D values TAU apart); "
         "default: values for integers, median otherwise",
     )
