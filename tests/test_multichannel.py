@@ -1,5 +1,7 @@
 """LZc and LZs of multichannel recordings, and the hilbert symbolizer, against written-out references."""
 
+import math
+
 import numpy as np
 import pytest
 
@@ -22,13 +24,22 @@ def envelope_bits(x):
     return (envelope > envelope.mean()).astype(np.uint8)
 
 
+def shuffle(bits, rng):
+    """The documented draw: the rarer symbol at a uniformly chosen set of positions."""
+    n, ones = len(bits), int(bits.sum())
+    rare = int(2 * ones <= n)
+    out = np.full(n, 1 - rare, dtype=np.uint8)
+    out[rng.choice(n, ones if rare else n - ones, replace=False, shuffle=False)] = rare
+    return out
+
+
 def reference(x, seed):
-    """LZc and LZs step by step, drawing the shuffles in the order the function documents."""
+    """LZc and LZs step by step, drawing the shuffles as and in the order the function documents."""
     bits = np.array([envelope_bits(channel) for channel in x])
     rng = np.random.default_rng(seed)
     time_major = bits.T.ravel()
-    lzc = published_count(time_major.tolist()) / published_count(rng.permutation(time_major).tolist())
-    shuffled = rng.permuted(bits, axis=1)
+    lzc = published_count(time_major.tolist()) / published_count(shuffle(time_major, rng).tolist())
+    shuffled = [shuffle(channel, rng) for channel in bits]
     lzs = np.mean([published_count(b.tolist()) / published_count(s.tolist()) for b, s in zip(bits, shuffled)])
     return [lzc, lzs]
 
@@ -51,6 +62,18 @@ def test_equals_the_reference(name):
     assert lzc_multichannel(x, seed=11).tolist() == pytest.approx(reference(x, 11), rel=1e-15)
     # The default seed comes from the data: the same data, the same values.
     assert lzc_multichannel(x.copy()).tolist() == lzc_multichannel(x).tolist()
+
+
+def test_the_shuffle_is_uniform():
+    # Every arrangement of two ones among four places, about equally often.
+    rng = np.random.default_rng(0)
+    from parsimetrics_tools.multichannel import shuffled_bits
+
+    draws = [shuffled_bits(np.array([[1, 1, 0, 0], [0, 1, 1, 1]], dtype=np.uint8), rng) for _ in range(6000)]
+    for row, ones in ((0, 2), (1, 3)):
+        seen, counts = np.unique([d[row].tobytes() for d in draws], return_counts=True)
+        assert all(sum(s) == ones for s in seen) and len(seen) == math.comb(4, ones)
+        assert counts.min() > 0.8 * counts.mean()
 
 
 def test_hilbert_symbolizer_binarizes_each_series_at_its_envelope_mean():
