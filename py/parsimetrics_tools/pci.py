@@ -196,12 +196,17 @@ def significance_matrix(
     response = post.mean(axis=0)
 
     rng = np.random.default_rng(seed)
-    count, _, length = pre.shape
+    count, sources, length = pre.shape
+    # Samples x sources per trial, so that a permutation in time gathers whole rows; each draw sums
+    # into one sources x samples array instead of copying every trial.
+    by_sample = np.ascontiguousarray(pre.transpose(0, 2, 1))
     maxima = np.empty(draws)
+    total = np.empty((length, sources))
     for b in range(draws):
-        order = rng.permuted(np.broadcast_to(np.arange(length), (count, length)), axis=1)
-        shuffled = np.take_along_axis(pre, order[:, None, :], axis=2)
-        maxima[b] = np.abs(shuffled.mean(axis=0)).max()
+        total[:] = 0.0
+        for trial in by_sample:
+            total += trial[rng.permutation(length)]
+        maxima[b] = np.abs(total).max() / count
     threshold = np.quantile(maxima, 1 - alpha)
     significant = np.abs(response) > threshold
     significant[flat[0, :, 0]] = False
