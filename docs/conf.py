@@ -133,6 +133,18 @@ def _api_pages(module, intro: str) -> None:
     _write(GENERATED / "api" / f"{name}.rst", "\n".join(body))
 
 
+# Gallery examples that show each family of measures at work.
+SEE_ALSO = {
+    "lz76": ["plot_logistic_map", "plot_command_line_tour"],
+    "entropy": ["plot_entropy_convergence", "plot_logistic_map", "plot_profile_regime_change"],
+    "emc": ["plot_emc_ladders"],
+    "nid": ["plot_nid_dendrogram"],
+    "symbolization": ["plot_classify_series", "plot_epochs_channels"],
+    "multiscale": ["plot_classify_series", "plot_epochs_channels"],
+    "multichannel": ["plot_multichannel_pci"],
+}
+
+
 def _concept_page(topic: explain.Topic) -> str:
     lines = [f".. _concept-{topic.key}:\n", _heading(topic.title), f"*{_escape(topic.summary)}*\n"]
     for item in topic.body:
@@ -145,6 +157,10 @@ def _concept_page(topic: explain.Topic) -> str:
     lines += [_heading("Computed by", "-")]
     lines += [f"- :func:`{name}`" for name in topic.functions] + [""]
     lines += [f"From the command line: ``parsimetrics explain {topic.key}`` prints this page.\n"]
+    examples = SEE_ALSO.get(topic.key, [])
+    if examples:
+        lines += [_heading("In the gallery", "-")]
+        lines += [f"- :doc:`/_generated/gallery/{name}`" for name in examples] + [""]
     lines += [_heading("Literature", "-")]
     lines += [f"- {_escape(reference)}" for reference in topic.references] + [""]
     return "\n".join(lines)
