@@ -57,6 +57,11 @@ def test_equals_neurokit2_for_order_3(kind):
         assert permutation_lzc(x, 3, delay) == pytest.approx(expected, rel=1e-12)
 
 
+def test_order_6_numbers_the_patterns_of_each_series_apart():
+    rows = np.random.default_rng(7).normal(size=(3, 140))  # 135 patterns each, some 330 in all
+    assert permutation_lzc(rows, 6).tolist() == [reference(r, 6, 1, "possible") for r in rows]
+
+
 def test_every_series_of_an_nd_array():
     x = np.random.default_rng(3).normal(size=(2, 300, 3))
     got = permutation_lzc(x, 4, axis=1, normalize="observed")

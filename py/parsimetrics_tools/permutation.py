@@ -51,8 +51,9 @@ def permutation_lzc(
     ------
     ValueError
         A series shorter than one pattern ((D - 1) TAU + 1 values), missing
-        values, an order outside 2..7, more than 256 distinct patterns (D of
-        6 or 7), or an unknown ``normalize``.
+        values, an order outside 2..7, an unknown ``normalize``, or a series
+        showing more than 256 distinct patterns (possible from D = 6 on: the
+        patterns a series shows are numbered in one byte each).
 
     Notes
     -----
@@ -88,7 +89,9 @@ def permutation_lzc(
 
     def compute(rows: np.ndarray) -> list:
         try:
-            codes = symbolize_row(rows, patterns).codes
+            # Beyond D = 5 the patterns seen are numbered for each series apart, as each must fit a byte.
+            by_series = [rows] if order <= 5 else [row[None] for row in rows]
+            codes = np.concatenate([symbolize_row(part, patterns).codes for part in by_series])
         except ValueError as exc:
             raise ValueError(f"permutation_lzc: {exc}") from None
         base = math.factorial(order) if normalize == "possible" else None
