@@ -226,29 +226,32 @@ class Chromium:
         assert executable, "Debian's chromium is needed (tools/provision.sh installs it)"
         read_end, self._commands = os.pipe()
         self._events, write_end = os.pipe()
-        # The browser's ends moved above 4, so that putting them at 3 and 4 never overwrites one
-        # with the other, and always makes a fresh, inherited descriptor.
+        # The browser's ends above 4, so that moving them to 3 and 4 never closes one of them.
         to_browser, from_browser = (fcntl.fcntl(fd, fcntl.F_DUPFD_CLOEXEC, 10) for fd in (read_end, write_end))
         os.close(read_end)
         os.close(write_end)
-
-        def pipes():  # the protocol's fixed descriptors: commands on 3, replies on 4
-            os.dup2(to_browser, 3)
-            os.dup2(from_browser, 4)
-
+        args = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage", "--remote-debugging-pipe",
+                "--no-first-run", "--hide-scrollbars", "--window-size=1280,1000", f"--user-data-dir={profile}",
+                "about:blank"]
+        # The protocol's fixed descriptors, commands on 3 and replies on 4, set up by a small
+        # Python program that then becomes the browser.
+        become = ("import os, sys; os.dup2(int(sys.argv[1]), 3); os.dup2(int(sys.argv[2]), 4); "
+                  "os.execv(sys.argv[3], sys.argv[3:])")
         self.proc = subprocess.Popen(
-            [executable, "--headless", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage", "--remote-debugging-pipe",
-             "--no-first-run", "--hide-scrollbars", "--window-size=1280,1000", f"--user-data-dir={profile}",
-             "about:blank"],
+            [sys.executable, "-c", become, str(to_browser), str(from_browser), executable, *args],
+            pass_fds=(to_browser, from_browser),
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-            close_fds=False, preexec_fn=pipes,
         )
-        for fd in (to_browser, from_browser):
-            os.close(fd)
+        os.close(to_browser)
+        os.close(from_browser)
         self._buffer, self._next_id, self._pending = b"", 0, []
-        target = self.call("Target.createTarget", url="about:blank")["targetId"]
-        self.session = self.call("Target.attachToTarget", targetId=target, flatten=True)["sessionId"]
-        self.call("Page.enable", session=True)
+        try:
+            target = self.call("Target.createTarget", url="about:blank")["targetId"]
+            self.session = self.call("Target.attachToTarget", targetId=target, flatten=True)["sessionId"]
+            self.call("Page.enable", session=True)
+        except BaseException:
+            self.close()
+            raise
 
     def _receive(self, deadline):
         while b"\0" not in self._buffer:
