@@ -360,16 +360,18 @@ TOPICS: tuple[Topic, ...] = (
             "Every measure here reads symbols; a numeric series must first be partitioned. symbolize and "
             "the command line's --symbolize offer: median, mean or zero (1 above that value, 0 at or "
             "below it); threshold:X,Y,... (the number of cut points at or below the value); quantiles:K "
-            "(K equally filled classes); values (one symbol per distinct value); and ordinal:D:TAU (each "
-            "window of D values TAU apart becomes the index of its rank pattern, ties ranked by "
-            "position, as in permutation entropy).",
+            "(K equally filled classes); values (one symbol per distinct value); hilbert (1 where the "
+            "amplitude envelope lies above its mean); and ordinal:D:TAU (each window of D values TAU "
+            "apart becomes the index of its rank pattern, ties ranked by position, as in permutation "
+            "entropy).",
             "For a dynamical system, a generating partition makes the symbolic dynamics carry all of "
             "the orbit's information, and the entropy density then estimates the Kolmogorov-Sinai "
             "entropy. The logistic map's critical point x = 1/2 is such a partition; for measured data "
             "there is rarely one, and a median split is the usual default.",
-            "Symbols are one byte each, codes 0 to k - 1. The module itself reads a list of integers as "
-            "their decimal digits joined ([1, 23] and [12, 3] are the same text), so numeric codes should "
-            "go through symbolize.",
+            "Symbols are one byte each, codes 0 to k - 1. The toolkit's functions read an array of "
+            "integers or bools one symbol per element, as symbolize gives them; the module's own "
+            "functions read a list of integers as their decimal digits joined ([1, 23] and [12, 3] are "
+            "the same text), so codes go to the module as bytes.",
         ),
         estimates="A coarse-grained description of the series, fixed by the partition.",
         limits="Not neutral: a misplaced partition can lose or invent structure, so every measure here "
@@ -387,8 +389,11 @@ TOPICS: tuple[Topic, ...] = (
             Formula(r"y^{(s)}_j = \frac{1}{s} \sum_{i = (j - 1) s + 1}^{j s} x_i",
                     "y_j(s) = (x_((j-1)s+1) + ... + x_(js)) / s"),
             "are symbolized (by default at their median) and measured (Ibanez-Molina et al. 2015 apply it "
-            "to the LZ count). White noise loses complexity as s grows; long-range correlated signals "
-            "keep it.",
+            "to the LZ count). White noise keeps its value at every scale, up to the bias of the shorter "
+            "series (its block means are white noise too, and each scale is split at its own median); "
+            "short-range correlated signals gain "
+            "complexity once s passes their correlation time, and oscillations lose it as s nears their "
+            "period.",
             "Permutation LZ complexity (Bai et al. 2015) symbolizes by ordinal patterns instead (Bandt and "
             "Pompe 2002): each window of D values TAU apart becomes one of D! rank patterns (ties ranked "
             "by position), and the Kaspar-Schuster count c of the n' patterns is normalized as "
