@@ -219,7 +219,7 @@ FIELDS: tuple[Section, ...] = (
     )),
     Section("Fields of 'parsimetrics profile' (one row per window [start, end) of a sequence)", 1, (
         Field("start, end", "the window's first symbol and the one past its last, from 0"),
-        Field("h, complexity, emc", "the measure of the window's symbols alone, as above"),
+        Field("h, complexity, emc, kaspar_schuster", "the measure of the window's symbols alone, as above"),
         Field("log_base", "the base of every window's logarithms: the whole sequence's alphabet size "
               "unless --log-base was given, so that the windows of a sequence compare"),
     )),
