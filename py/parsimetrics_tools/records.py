@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import operator
 from dataclasses import dataclass, fields
 from typing import Any
 
@@ -55,9 +56,8 @@ class Record:
 
     def provenance(self) -> dict[str, Any]:
         """The JSON-ready fields that describe how the symbols were read (all but the symbols)."""
-        # A plain loop over the fields: this runs once per record of a million-read file.
-        result = {name: getattr(self, name) for name in _PROVENANCE}
-        result["file"] = result.pop("source")
+        # The fields in one C call: this runs once per record of a million-read file.
+        result = dict(zip(_PROVENANCE_KEYS, _provenance_values(self)))
         if self.cut_points is not None:
             result["cut_points"] = list(self.cut_points)
         return result
@@ -87,6 +87,8 @@ class Record:
 
 
 _PROVENANCE = tuple(f.name for f in fields(Record) if f.name != "symbols")
+_PROVENANCE_KEYS = tuple("file" if name == "source" else name for name in _PROVENANCE)
+_provenance_values = operator.attrgetter(*_PROVENANCE)
 
 
 @dataclass(frozen=True)
