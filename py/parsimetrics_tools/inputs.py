@@ -625,57 +625,76 @@ def _fasta(head: bytes, stream: _Stream, source: str, limit: _Limit) -> Iterator
     """(header, sequence) of every FASTA record, a record at a time.
 
     Whole chunks are cut at their record starts, so the work per record is a
-    few bytes operations; a record that spans chunks grows in one buffer and is
-    refused as soon as it passes the limit.  Blank lines, ';' comment lines
-    and whitespace inside sequence lines are no symbols.
+    few bytes operations; a record that spans chunks grows in one buffer (a
+    sequence line too: its symbols are kept as they arrive) and is refused as
+    soon as it passes the limit.  Blank lines, ';' comment lines and
+    whitespace inside sequence lines are no symbols.
     """
     header: str | None = None
-    pieces = io.BytesIO()
+    record = io.BytesIO()
     length = 0
-    pending = b""  # a line not yet ended
-    lineno = 0  # lines before the current part, for the one message that names a line
-    for chunk in _chain(head, stream):
-        data = pending + chunk
-        cut = data.rfind(b"\n") + 1
-        pending, data = data[cut:], data[:cut]
-        if len(pending) > limit + _HEADER_ROOM:
-            raise limit.refuse(source)
-        if not data:
-            continue
-        parts = (b"\n" + data).split(b"\n>")
-        lineno_part, lineno = lineno, lineno + data.count(b"\n")
-        for index, part in enumerate(parts):
-            if index:
-                if header is not None:
-                    yield header, pieces.getvalue()
-                line, _, part = part.partition(b"\n")
-                header, pieces, length = line.decode("utf-8", "replace").strip(), io.BytesIO(), 0
-            else:
-                part = part[1:]  # the line break put in front to find a record starting the part
-            symbols = _sequence_lines(part)
-            if not symbols:
-                continue
+    pending: list[bytes] = []  # the start of a header or comment line not yet ended
+    pending_size = 0
+    continuing = False  # the last chunk ended inside a sequence line
+    lineno = 0  # lines read, for the one message that names a line
+
+    def add(symbols: bytes) -> None:
+        nonlocal length
+        if symbols:
             if header is None:
-                raise InputError(f"{source}:{lineno_part + _first_data_line(part)}: "
-                                 "sequence data before the first '>' header")
+                raise InputError(f"{source}:{lineno + 1}: sequence data before the first '>' header")
             length += len(symbols)
             if length > limit:
                 raise limit.refuse(f"{source}: {header.split()[0] if header.split() else 'a record'}")
-            pieces.write(symbols)
-    if pending.strip():
-        if pending.startswith(b">"):
-            if header is not None:
-                yield header, pieces.getvalue()
-            header, pieces = pending[1:].decode("utf-8", "replace").strip(), io.BytesIO()
-        elif header is None:
-            raise InputError(f"{source}:{lineno + 1}: sequence data before the first '>' header")
-        else:
-            symbols = _sequence_lines(pending)
-            if length + len(symbols) > limit:
-                raise limit.refuse(source)
-            pieces.write(symbols)
+            record.write(symbols)
+
+    for chunk in _chain(head, stream):
+        if continuing or pending:
+            end = chunk.find(b"\n")
+            line, chunk = (chunk, b"") if end < 0 else (chunk[:end], chunk[end + 1 :])
+            if continuing:
+                add(_sequence_lines(line))
+            else:
+                pending.append(line)
+                pending_size += len(line)
+                if pending_size > limit + _HEADER_ROOM:
+                    raise limit.refuse(source)
+            if end < 0:
+                continue
+            lineno += 1
+            continuing = False
+            if pending:
+                chunk = b"".join(pending) + b"\n" + chunk
+                pending, pending_size, lineno = [], 0, lineno - 1
+        cut = chunk.rfind(b"\n") + 1
+        data, tail = chunk[:cut], chunk[cut:]
+        if data:
+            for index, part in enumerate((b"\n" + data).split(b"\n>")):
+                if index:
+                    if header is not None:
+                        yield header, record.getvalue()
+                    line, _, part = part.partition(b"\n")
+                    header, record, length = line.decode("utf-8", "replace").strip(), io.BytesIO(), 0
+                    lineno += 1
+                else:
+                    part = part[1:]  # the line break put in front to find a record starting the chunk
+                symbols = _sequence_lines(part)
+                if symbols and header is None:
+                    lineno += _first_data_line(part) - 1
+                add(symbols)
+                lineno += part.count(b"\n")
+        if tail[:1] in (b">", b";"):
+            pending, pending_size = [tail], len(tail)
+        elif tail:
+            add(_sequence_lines(tail))
+            continuing = True
+    line = b"".join(pending)
+    if line.startswith(b">"):
+        if header is not None:
+            yield header, record.getvalue()
+        header, record = line[1:].decode("utf-8", "replace").strip(), io.BytesIO()
     if header is not None:
-        yield header, pieces.getvalue()
+        yield header, record.getvalue()
 
 
 def _sequence_lines(part: bytes) -> bytes:
