@@ -90,3 +90,7 @@ def test_every_recording_of_an_nd_array_and_a_table():
     assert got.tolist() == [lzc_multichannel(x[:, :, r].T).tolist() for r in range(3)]
     table = pd.DataFrame(x[:, :, 0], columns=list("abcd"))
     assert lzc_multichannel(table).tolist() == got[0].tolist()
+    for bad in (np.nan, np.inf):
+        x[5, 1, 2] = bad
+        with pytest.raises(ValueError, match="lzc_multichannel: x holds missing or infinite values"):
+            lzc_multichannel(x, axis=0, channel_axis=1)

@@ -144,8 +144,8 @@ def lzc_multichannel(
     def compute(recordings: np.ndarray) -> np.ndarray:
         if recordings.ndim != 3 or recordings.shape[-1] == 0 or recordings.shape[-2] == 0:
             raise ValueError("lzc_multichannel: expected channels x time with at least one channel and one sample")
-        if np.isnan(recordings).any():
-            raise ValueError("lzc_multichannel: x holds missing values (NaN); drop or fill them first")
+        if not np.isfinite(recordings).all():
+            raise ValueError("lzc_multichannel: x holds missing or infinite values; drop or fill them first")
         bits = envelope_bits(recordings)
         m, c, _ = bits.shape
         rows = []
