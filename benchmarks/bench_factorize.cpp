@@ -1,6 +1,6 @@
 // Factorization costs: the whole `factorize` against libdivsufsort alone on
-// random binary, 4-letter, byte and English-like texts of 10^5 to 10^7
-// symbols, with the peak heap memory one factorization holds beyond its
+// random binary, 4-letter, byte and English-like texts, a periodic and a
+// near-periodic one, of 10^5 to 10^7 symbols, with the peak heap memory one factorization holds beyond its
 // input; then small inputs on both sides of the library threshold, periodic
 // and random, in nanoseconds per symbol.
 //
@@ -130,6 +130,8 @@ void large_inputs(std::size_t max_n, bool with_reference) {
         {"4-letter", [](std::size_t n) { return uniform_text(n, 4, 12); }},
         {"bytes", [](std::size_t n) { return uniform_text(n, 256, 13); }},
         {"english", [](std::size_t n) { return english_like_text(n, 14); }},
+        {"period 37", [](std::size_t n) { return bench::periodic_text(n, 37, 4, 0, 15); }},
+        {"period37~", [](std::size_t n) { return bench::periodic_text(n, 37, 4, n / 500 + 1, 16); }},
     };
 
     std::printf("Whole factorize against divsufsort alone (best of several runs, the two interleaved).\n"

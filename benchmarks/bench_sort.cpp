@@ -4,7 +4,11 @@
 // n = 10^6.  Every call takes a different input from a pool, so no branch
 // predictor or cache learns one text.
 //
-// Usage: bench_sort [sort|count] [max_n]   (default both parts, max_n 10^7)
+// Then, asked for, long texts from 10^6 symbols to max_n: the dispatch and
+// induced sorting alone against libdivsufsort.
+//
+// Usage: bench_sort [sort|count|long] [max_n]
+//   (default the first two parts, max_n 10^7)
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -117,6 +121,44 @@ void sorters(std::size_t max_n) {
     }
 }
 
+// Long texts: the dispatch and induced sorting alone against libdivsufsort,
+// one text per kind and length, the three interleaved in each repetition so
+// that the machine's load weighs on all alike; processor time, best of the
+// repetitions.
+void long_texts(std::size_t max_n) {
+    std::printf("Long texts, suffix sort in ns per symbol (processor time, best of interleaved runs):\n"
+                "the dispatch, induced sorting alone, libdivsufsort, and the two ratios to the library\n");
+    std::printf("%-11s %-11s %9s %9s %9s %9s %9s\n", "n", "input", "dispatch", "induced", "library", "disp/lib",
+                "ind/lib");
+    for (std::size_t n = 1000000; n <= max_n; n *= 10) {
+        const int reps = n >= 100000000 ? 2 : n >= 10000000 ? 3 : 5;
+        std::vector<std::uint32_t> sa(n), rank(n);
+        std::vector<saidx_t> lib(n);
+        parsimetrics::WideWorkArray wide;
+        for (const Kind& kind : kKinds) {
+            const Text t = kind.make(n, 7);
+            double best[3] = {1e300, 1e300, 1e300};
+            for (int r = 0; r < reps; ++r) {
+                double t0 = cpu_seconds();
+                parsimetrics::sort_suffixes(t.data(), n, sa.data(), rank.data(), wide);
+                double t1 = cpu_seconds();
+                best[0] = std::min(best[0], t1 - t0);
+                parsimetrics::sort_by_induction(t.data(), n, sa.data(), rank.data());
+                t0 = cpu_seconds();
+                best[1] = std::min(best[1], t0 - t1);
+                divsufsort(t.data(), lib.data(), static_cast<saidx_t>(n));
+                t1 = cpu_seconds();
+                best[2] = std::min(best[2], t1 - t0);
+                g_sink = g_sink + sa[0] + static_cast<std::uint64_t>(lib[0]);
+            }
+            const double per = 1e9 / static_cast<double>(n);
+            std::printf("%-11zu %-11s %9.1f %9.1f %9.1f %9.2f %9.2f\n", n, kind.name, best[0] * per, best[1] * per,
+                        best[2] * per, best[0] / best[2], best[1] / best[2]);
+            std::fflush(stdout);
+        }
+    }
+}
+
 void counts(std::size_t max_n) {
     const std::size_t sizes[] = {2, 10, 31, 32, 63, 64, 99, 100, 159, 160, 200, 300, 400, 511, 512, 700, 1000, 2047, 2048, 4096, 10000, 30000, 65535, 65536,
                                  100000, 300000, 1000000, 10000000};
@@ -171,7 +213,7 @@ void counts(std::size_t max_n) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool sort_part = true, count_part = true;
+    bool sort_part = true, count_part = true, long_part = false;
     std::size_t max_n = 10000000;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -179,10 +221,13 @@ int main(int argc, char** argv) {
             count_part = false;
         else if (a == "count")
             sort_part = false;
+        else if (a == "long")
+            long_part = true, sort_part = count_part = false;
         else
             max_n = std::strtoull(argv[i], nullptr, 10);
     }
     if (sort_part) sorters(max_n);
     if (count_part) counts(max_n);
+    if (long_part) long_texts(max_n);
     return 0;
 }
