@@ -1,11 +1,59 @@
 #include "suffix_array.hpp"
 
+#include <array>
+#include <cmath>
+
 #include <divsufsort.h>
 
 #include "error.hpp"
 #include "sequence.hpp"
 
 namespace parsimetrics {
+
+namespace {
+
+// Blocks of text sampled for the choice on long texts, spread over it.
+constexpr std::size_t kSampledBlocks = 64;
+constexpr std::size_t kSampledBlock = 256;
+
+// Whether induced sorting beats the library on a text of at least
+// kLibrarySortThreshold symbols (see kInductionMostBits and the marks after
+// it), from kSampledBlocks blocks of kSampledBlock symbols: their symbol
+// frequencies, equal neighbours and periods.  Some 10^4 symbols read, and
+// at most kShortestLibraryPeriods compares per symbol on a periodic text.
+bool induction_beats_library(const std::uint8_t* text, std::size_t n) {
+    if (n >= kInductionLongest) return false;
+    const std::size_t stride = (n - kSampledBlock - kShortestLibraryPeriods) / (kSampledBlocks - 1);
+    std::array<std::uint32_t, 256> count{};
+    std::size_t equal = 0;
+    for (std::size_t b = 0; b < kSampledBlocks; ++b) {
+        const std::uint8_t* block = text + b * stride;
+        for (std::size_t j = 0; j < kSampledBlock; ++j) {
+            ++count[block[j]];
+            equal += block[j] == block[j + 1];
+        }
+    }
+    constexpr double kSampled = kSampledBlocks * kSampledBlock;
+    if (static_cast<double>(equal) > kLibraryEqualNeighbours * kSampled) return false;
+    double bits = 0;
+    for (const std::uint32_t c : count) {
+        if (c == 0) continue;
+        const double p = c / kSampled;
+        bits -= p * std::log2(p);
+    }
+    if (bits >= kInductionMostBits) return false;
+    for (std::size_t period = 1; period <= kShortestLibraryPeriods; ++period) {
+        bool periodic = true;
+        for (std::size_t b = 0; b < kSampledBlocks && periodic; ++b) {
+            const std::uint8_t* block = text + b * stride;
+            for (std::size_t j = 0; j < kSampledBlock && periodic; ++j) periodic = block[j] == block[j + period];
+        }
+        if (periodic) return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 void check_text_length(std::size_t n) {
     if (n > kMaxTextLength) throw InternalFailure("text too large, should not exceed 2147483646 bytes");
@@ -19,6 +67,9 @@ SuffixSorter sort_suffixes(const std::uint8_t* text, std::size_t n, std::uint32_
             sort_by_induction(text, n, sa, rank);
             return SuffixSorter::kInduction;
         }
+    } else if (induction_beats_library(text, n)) {
+        sort_by_induction(text, n, sa, rank);
+        return SuffixSorter::kInduction;
     }
     check_text_length(n);
     // The library writes signed 32-bit entries; they are reinterpreted in place.

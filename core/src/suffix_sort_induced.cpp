@@ -88,10 +88,33 @@ private:
     Index current_, place_;
 };
 
+// The passes that read the text at the positions held in sa ask, while
+// they work on one entry, for the symbols (and buckets) that the entries
+// kAhead and 2 kAhead places on will need, so that cache misses overlap
+// instead of following one another.
+constexpr std::size_t kAhead = 32;
+
+// The place of the symbol before position v & (kLms - 1), clamped into the
+// text: entries ahead may be marked, complemented or not yet written.
+inline std::size_t before_clamped(Index v, std::size_t n) {
+    const std::size_t p = v & (kLms - 1);
+    return p < n ? p - (p > 0) : n - 1;
+}
+
+// Asks for what the entries ahead of the one being induced from will need:
+// the symbol before `far`, and for reduced texts (whose buckets are many,
+// so that their counters miss too) the bucket of the symbol before `near`,
+// read now that it has been asked for.
+template <class Symbol>
+void prefetch_ahead(const Symbol* s, std::size_t n, const Index* bucket, Index far, Index near) {
+    __builtin_prefetch(s + before_clamped(far, n));
+    if constexpr (sizeof(Symbol) > 1) __builtin_prefetch(bucket + s[before_clamped(near, n)]);
+}
+
 // The L-type suffixes, left to right, from the LMS suffixes placed in sa
 // (the sentinel's predecessor n - 1 first).  Entry j whose predecessor is
 // S-type is placed complemented.
-template <class Symbol>
+template <bool kPrefetch, class Symbol>
 void induce_large(const Symbol* s, Index* sa, std::size_t n, Index* bucket) {
     BucketCursor cursor(bucket, s[n - 1]);
     auto place = [&](Index j) {
@@ -101,6 +124,8 @@ void induce_large(const Symbol* s, Index* sa, std::size_t n, Index* bucket) {
     };
     place(static_cast<Index>(n - 1));
     for (std::size_t r = 0; r < n; ++r) {
+        if constexpr (kPrefetch)
+            prefetch_ahead(s, n, bucket, sa[std::min(r + 2 * kAhead, n - 1)], sa[std::min(r + kAhead, n - 1)]);
         const Index v = sa[r];
         sa[r] = ~v;
         if (is_positive(v)) place(v - 1);
@@ -112,10 +137,12 @@ void induce_large(const Symbol* s, Index* sa, std::size_t n, Index* bucket) {
 // are placed marked with kLms and the entries skipped stay as they are;
 // otherwise an LMS suffix is placed complemented and every entry ends as
 // its position.
-template <bool kFinal, class Symbol>
+template <bool kFinal, bool kPrefetch, class Symbol>
 void induce_small(const Symbol* s, Index* sa, std::size_t n, Index* bucket) {
     BucketCursor cursor(bucket, s[n - 1]);
     for (std::size_t r = n; r-- > 0;) {
+        if constexpr (kPrefetch)
+            prefetch_ahead(s, n, bucket, sa[r >= 2 * kAhead ? r - 2 * kAhead : 0], sa[r >= kAhead ? r - kAhead : 0]);
         const Index v = sa[r];
         if (kFinal ? is_positive(v) : v - 1 < kLms - 1) {
             const Index j = v - 1;
@@ -128,6 +155,23 @@ void induce_small(const Symbol* s, Index* sa, std::size_t n, Index* bucket) {
             sa[r] = ~v;
         }
     }
+}
+
+// Both passes over sa, from the LMS suffixes placed at the ends of their
+// buckets (kFinal as induce_small), prefetching when `far`.
+template <bool kFinal, class Symbol>
+void induce(const Symbol* s, Index* sa, std::size_t n, const Index* count, Index* bucket, Index lo, Index hi,
+            bool far) {
+    heads(count, bucket, lo, hi);
+    if (far)
+        induce_large<true>(s, sa, n, bucket);
+    else
+        induce_large<false>(s, sa, n, bucket);
+    tails(count, bucket, lo, hi);
+    if (far)
+        induce_small<kFinal, true>(s, sa, n, bucket);
+    else
+        induce_small<kFinal, false>(s, sa, n, bucket);
 }
 
 // Whether s[a, a + length) equals s[b, b + length), both inside s[0, n).
@@ -152,7 +196,7 @@ bool same_symbols(const Symbol* s, std::size_t n, Index a, Index b, Index length
 // counters live there).
 template <class Symbol>
 void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count, Index* bucket, Index* scratch,
-                bool counters_in_scratch) {
+                bool counters_in_scratch, std::size_t prefetch_from) {
     if (n == 0) return;
     Index lo = 0, hi = k;  // the symbols that occur lie in [lo, hi)
     auto count_symbols = [&] {
@@ -186,6 +230,7 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
     // (the top level), the lengths go at p / 2 and the positions in order
     // at its end, saving two scans for LMS positions; otherwise they are
     // scanned for again.
+    const bool far = n >= prefetch_from;
     Index* const spare = counters_in_scratch ? nullptr : scratch;
     std::fill(sa, sa + n, 0);
     tails(count, bucket, lo, hi);
@@ -205,10 +250,7 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
     if (m > 0) {
         // Induced from them in any order, the LMS suffixes come out sorted
         // by their LMS substrings (from one LMS position to the next).
-        heads(count, bucket, lo, hi);
-        induce_large(s, sa, n, bucket);
-        tails(count, bucket, lo, hi);
-        induce_small<false>(s, sa, n, bucket);
+        induce<false>(s, sa, n, count, bucket, lo, hi, far);
         std::size_t sorted = 0;
         for (std::size_t r = 0; r < n; ++r) {
             const Index v = sa[r];
@@ -230,6 +272,12 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
         }
         Index names = 0, previous = 0, previous_length = 0;
         for (std::size_t r = 0; r < m; ++r) {
+            if (far) {
+                const Index ahead = sa[std::min(r + kAhead, m - 1)];
+                __builtin_prefetch(s + ahead);
+                __builtin_prefetch(lengths + ahead / 2);
+                __builtin_prefetch(sa + m + ahead / 2);
+            }
             const Index p = sa[r];
             const Index length = lengths[p / 2];
             names += length != previous_length || !same_symbols(s, n, p, previous, length);
@@ -258,10 +306,12 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
             // level's counting and comparing handle faster.
             auto* bytes = reinterpret_cast<std::uint8_t*>(reduced);
             for (std::size_t i = 0; i < m; ++i) bytes[i] = static_cast<std::uint8_t>(reduced[i]);
-            sort_level(static_cast<const std::uint8_t*>(bytes), sa, m, names, scratch, scratch + names, scratch, true);
+            sort_level(static_cast<const std::uint8_t*>(bytes), sa, m, names, scratch, scratch + names, scratch, true,
+                       prefetch_from);
             if (counters_in_scratch) count_symbols();
         } else if (names < m) {
-            sort_level(reduced, sa, m, names, scratch, scratch + names, scratch, true);
+            sort_level(reduced, sa, m, names, scratch, scratch + names, scratch, true,
+                       prefetch_from);
             if (counters_in_scratch) count_symbols();
         } else {
             for (std::size_t i = 0; i < m; ++i) sa[reduced[i]] = static_cast<Index>(i);
@@ -273,33 +323,35 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
             std::size_t t = n;
             for_each_lms_descending(s, n, [&](Index p) { sa[--t] = p; });
         }
-        for (std::size_t r = 0; r < m; ++r) sa[r] = positions[sa[r]];
+        for (std::size_t r = 0; r < m; ++r) {
+            if (far) __builtin_prefetch(positions + sa[std::min(r + kAhead, m - 1)]);
+            sa[r] = positions[sa[r]];
+        }
 
         // Sorted LMS suffixes at the ends of their buckets (each one's place
         // is at or after its rank among them, so none is overwritten).
         std::fill(sa + m, sa + n, 0);
         tails(count, bucket, lo, hi);
         for (std::size_t r = m; r-- > 0;) {
+            if (far) __builtin_prefetch(s + sa[r >= kAhead ? r - kAhead : 0]);
             const Index j = sa[r];
             sa[r] = 0;
             sa[--bucket[s[j]]] = j;
         }
     }
-    heads(count, bucket, lo, hi);
-    induce_large(s, sa, n, bucket);
-    tails(count, bucket, lo, hi);
-    induce_small<true>(s, sa, n, bucket);
+    induce<true>(s, sa, n, count, bucket, lo, hi, far);
 }
 
 }  // namespace induction
 
 }  // namespace
 
-void sort_by_induction(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* work) {
+void sort_by_induction(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* work,
+                       std::size_t prefetch_from) {
     // Bytes as they are: the buckets of the symbols that do not occur cost
     // nothing beyond their counters.
     std::array<std::uint32_t, 256> count, bucket;
-    induction::sort_level(text, sa, n, 256, count.data(), bucket.data(), work, false);
+    induction::sort_level(text, sa, n, 256, count.data(), bucket.data(), work, false, prefetch_from);
 }
 
 }  // namespace parsimetrics

@@ -41,7 +41,8 @@ TEST(SuffixArray, MatchesNaiveSortOnBothSidesOfTheLibraryThreshold) {
 // prefix keys with and without their cost bound, induced sorting, and the
 // dispatch, on lengths around each of their thresholds (insertion sort,
 // radix bytes, key widths that change at powers of two, tie checks,
-// induction, the library).
+// induction with and without prefetching, the library, the choice on long
+// texts).
 TEST(SuffixSorters, AgreeWithTheLibrary) {
     std::mt19937_64 rng(4);
     pm::WideWorkArray wide;
@@ -60,6 +61,8 @@ TEST(SuffixSorters, AgreeWithTheLibrary) {
         }
         pm::sort_by_induction(text, n, sa.data(), rank.data());
         ASSERT_EQ(sa, want) << "induction, input " << pm::show(t);
+        pm::sort_by_induction(text, n, sa.data(), rank.data(), 0);
+        ASSERT_EQ(sa, want) << "induction prefetching at every level, input " << pm::show(t);
         pm::sort_suffixes(text, n, sa.data(), rank.data(), wide);
         ASSERT_EQ(sa, want) << "dispatch, input " << pm::show(t);
     };
@@ -71,8 +74,10 @@ TEST(SuffixSorters, AgreeWithTheLibrary) {
     };
     for (std::size_t n = 0; n <= 300 && !HasFatalFailure(); ++n) check_families(n);
     for (std::size_t n : {511, 512, 513, 1024, 1025, 2049, 4097}) check_families(n);
+    // 2^19: texts that induced sorting sorts in the dispatch; the Fibonacci
+    // word recurses a level per factor of 1.6 or so.
     for (std::size_t n : {pm::kInductionAnyAlphabetThreshold - 1, pm::kInductionAnyAlphabetThreshold,
-                          pm::kLibrarySortThreshold - 1, pm::kLibrarySortThreshold})
+                          pm::kLibrarySortThreshold - 1, pm::kLibrarySortThreshold, std::size_t{1} << 19})
         check_families(n);
     // Every other symbol the largest: LMS positions two apart, named almost
     // all differently (the top level's kept positions overwritten below it).
@@ -88,25 +93,37 @@ TEST(SuffixSorters, AgreeWithTheLibrary) {
 
 // Which sorter the dispatch picks on each side of each of its thresholds:
 // random text goes to the keys, repetitive text to induction while it is
-// short or has few symbols, the rest to the library.
+// short or has few symbols; long texts to induction unless they are of high
+// entropy, exactly periodic with a short period or runs of one symbol.
 TEST(SuffixSorters, DispatchPerLengthClass) {
     using S = pm::SuffixSorter;
     std::mt19937_64 rng(5);
     std::string forty_symbols;
     for (char c = '0'; c < '0' + 40; ++c) forty_symbols += c;
     constexpr std::size_t kAny = pm::kInductionAnyAlphabetThreshold, kLib = pm::kLibrarySortThreshold;
+    // Long texts in the library's favour but for one mark each.
+    std::string near_periodic = pm::repeat("abcd", kLib), runs;
+    for (std::size_t i = 0; i < kLib; i += 499) near_periodic[i] = 'e';
+    while (runs.size() < kLib) runs.append(std::size_t{1} + rng() % 40, static_cast<char>('a' + rng() % 4));
     const struct {
         std::string text;
         S want;
     } cases[] = {
         {pm::random_text(100, 256, rng), S::kPrefixKeys},
         {pm::random_text(kLib - 1, 4, rng), S::kPrefixKeys},
-        {pm::random_text(kLib, 4, rng), S::kLibrary},
+        {pm::random_text(kLib, 4, rng), S::kInduction},
+        {pm::random_text(kLib, 16, rng), S::kInduction},
+        {pm::random_text(kLib, 64, rng), S::kLibrary},
         {pm::repeat("ab", 1000), S::kInduction},
         {pm::repeat(forty_symbols, kAny - 1), S::kInduction},
         {pm::repeat(forty_symbols, kAny), S::kLibrary},
         {pm::repeat("abcd", kLib - 1), S::kInduction},
         {pm::repeat("abcd", kLib), S::kLibrary},
+        {pm::repeat(forty_symbols.substr(0, pm::kShortestLibraryPeriods), kLib), S::kLibrary},
+        {pm::repeat(forty_symbols.substr(0, 4) + forty_symbols.substr(0, pm::kShortestLibraryPeriods - 3), kLib),
+         S::kInduction},
+        {near_periodic, S::kInduction},
+        {runs, S::kLibrary},
     };
     pm::WideWorkArray wide;
     for (const auto& c : cases) {

@@ -16,7 +16,7 @@ std::vector<std::uint32_t> build_suffix_array(const std::uint8_t* text, std::siz
     std::vector<std::uint32_t> sa;
     sa.reserve(n + 1);
     sa.resize(n);
-    std::vector<std::uint32_t> rank(n < kLibrarySortThreshold ? n : 0);
+    std::vector<std::uint32_t> rank(n);
     WideWorkArray wide;
     sort_suffixes(text, n, sa.data(), rank.data(), wide);
     return sa;
