@@ -8,6 +8,7 @@ import os
 import pty
 import random
 import re
+import resource
 import signal
 import struct
 import subprocess
@@ -678,15 +679,23 @@ def test_plot(tmp_path, capsys, monkeypatch):
     assert target.read_bytes().startswith(b"\x89PNG") and len(json_lines(out)) == 3
 
 
-@pytest.mark.parametrize("target", ["folder.png", "full.png"])
-def test_plot_write_failures_are_one_line(tmp_path, target):
+def _small_files():
+    resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096))  # as a full disk: writes past 4 KiB fail
+
+
+@pytest.mark.parametrize("target, limit", [("folder.png", None), ("full.png", None), ("kept.png", _small_files)])
+def test_plot_write_failures_are_one_line_and_leave_nothing(tmp_path, target, limit):
     pytest.importorskip("matplotlib")
     (tmp_path / "folder.png").mkdir()
     (tmp_path / "full.png").symlink_to("/dev/full")
-    proc = cli("analyze", "-m", "h", "--json", "--plot", target, EXAMPLES / "periodic.txt", cwd=tmp_path)
+    (tmp_path / "kept.png").write_bytes(b"an earlier image")
+    proc = cli("analyze", "-m", "h", "--json", "--plot", target, EXAMPLES / "periodic.txt", cwd=tmp_path,
+               preexec_fn=limit)
     assert proc.returncode == 1 and len(proc.stdout.splitlines()) == 1
     assert proc.stderr.startswith(f"parsimetrics: {target}: cannot write the plot: ".encode())
-    assert proc.stderr.count(b"\n") == 1 and sorted(p.name for p in tmp_path.iterdir()) == ["folder.png", "full.png"]
+    assert proc.stderr.count(b"\n") == 1
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["folder.png", "full.png", "kept.png"]
+    assert (tmp_path / "kept.png").read_bytes() == b"an earlier image"
 
 
 def test_plot_colours_stay_distinct_past_ten():

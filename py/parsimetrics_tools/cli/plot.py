@@ -6,6 +6,9 @@ only when a plot is asked for.
 
 from __future__ import annotations
 
+import contextlib
+import os
+import tempfile
 from itertools import accumulate
 from pathlib import Path
 
@@ -152,8 +155,36 @@ def write_plot(path: str, entries: list[tuple[str, list[float] | None, float]], 
 
 
 def _save(fig, path: str) -> None:
+    """Write the figure to ``path`` whole or not at all.
+
+    The image goes to a temporary file beside the target, renamed over it
+    once complete, so that a failure (a full disk) leaves neither a partial
+    image nor a temporary file, and an earlier image stays as it was.  A
+    target that is not a regular file (a device, a pipe) is written in place.
+    """
     fmt = plot_format(path)
     # An open file of our own: matplotlib never adds a suffix, and a failure
-    # to write (a full device, a directory) surfaces as OSError here.
-    with open(path, "wb") as out:
-        fig.savefig(out, format=fmt, dpi=100)
+    # to write surfaces as OSError here.
+    target = os.path.realpath(path)  # through a link, to keep the link
+    if os.path.exists(target) and not os.path.isfile(target):
+        with open(target, "wb") as out:
+            fig.savefig(out, format=fmt, dpi=100)
+        return
+    mode = os.stat(target).st_mode & 0o7777 if os.path.exists(target) else 0o666 & ~_umask()
+    fd, temporary = tempfile.mkstemp(prefix=f".{os.path.basename(target)}.", suffix=".part",
+                                     dir=os.path.dirname(target))
+    try:
+        with os.fdopen(fd, "wb") as out:
+            fig.savefig(out, format=fmt, dpi=100)
+        os.chmod(temporary, mode)
+        os.replace(temporary, target)
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.unlink(temporary)
+        raise
+
+
+def _umask() -> int:
+    mask = os.umask(0o022)
+    os.umask(mask)
+    return mask
