@@ -698,6 +698,35 @@ def test_plot_write_failures_are_one_line_and_leave_nothing(tmp_path, target, li
     assert (tmp_path / "kept.png").read_bytes() == b"an earlier image"
 
 
+@pytest.mark.filterwarnings("error")
+@pytest.mark.parametrize("count", [1, 60])
+@pytest.mark.parametrize("figure", ["h", "ladders", "profile"])
+def test_plot_labels_fit_and_lines_stay_apart(count, figure):
+    pytest.importorskip("matplotlib")
+    from matplotlib.backends.backend_agg import FigureCanvasAgg
+
+    from parsimetrics_tools.cli.plot import analysis_figure, profile_figure
+
+    names = [f"data/recordings/session_{i:02d}_left_channel.txt" for i in range(count)]
+    if figure == "profile":
+        fig = profile_figure([(name, [50.0, 150.0, 250.0], [0.5] * 3) for name in names], "h", rate=100)
+        assert fig.axes[0].lines[0].get_xdata().tolist() == [0.5, 1.5, 2.5]
+        assert "seconds" in fig.axes[0].get_xlabel()
+    else:
+        # Periodic inputs all give the same flat ladder: each must still show.
+        fig = analysis_figure([(name, [0.0] * 5 if figure == "ladders" else None, 0.9) for name in names])
+    canvas = FigureCanvasAgg(fig)
+    canvas.draw()
+    renderer = canvas.get_renderer()
+    drawn = fig.get_tightbbox(renderer)  # in inches, around every label, title and tick drawn
+    width, height = fig.get_size_inches()
+    assert drawn.x0 >= -0.01 and drawn.y0 >= -0.01 and drawn.x1 <= width + 0.01 and drawn.y1 <= height + 0.01
+    ticks = [t.get_window_extent(renderer) for t in fig.axes[-1].get_yticklabels() if t.get_text()]
+    assert not any(a.overlaps(b) for a, b in zip(ticks, ticks[1:]))
+    lines = [line for ax in fig.axes for line in ax.get_lines()]
+    assert len({(line.get_marker(), line.get_linestyle(), line.get_linewidth()) for line in lines}) == len(lines)
+
+
 def test_plot_colours_stay_distinct_past_ten():
     pytest.importorskip("matplotlib")
     from parsimetrics_tools.cli.plot import _colours

@@ -59,6 +59,16 @@ def _measure(text: str) -> str:
                                      f"{PERMUTATION}D[:TAU])")
 
 
+def _positive_float(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
+    if not 0 < value < float("inf"):
+        raise argparse.ArgumentTypeError(f"must be a positive number, not {text}")
+    return value
+
+
 def _symbolizer(text: str):
     try:
         return parse_symbolizer(text)
@@ -262,6 +272,8 @@ def _add_profile(commands, inputs, run) -> None:
                          help="logarithm base of every window (default: the sequence's alphabet size)")
     _add_output(windows, "json", {"json": "write JSON lines", "csv": "write CSV", "table": "write an aligned table"})
     windows.add_argument("--plot", metavar="FILE.png", help="also draw the values against position")
+    windows.add_argument("--rate", metavar="HZ", type=_positive_float,
+                         help="symbols per second of the input: the plot shows time in seconds")
     windows.set_defaults(run=run_profile, parser=windows)
 
 

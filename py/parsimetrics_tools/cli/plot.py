@@ -1,4 +1,4 @@
-"""The ``--plot`` figure: EMC ladders and entropy densities side by side.
+"""The ``--plot`` figures: EMC ladders and entropy densities side by side, and window profiles.
 
 matplotlib is an optional extra (``pip install parsimetrics[plot]``), imported
 only when a plot is asked for.
@@ -88,38 +88,65 @@ def _colours(count: int) -> list:
 
 def h_unit(log_base: int | None) -> str:
     if log_base is None:
-        return "normalized: log base = number of distinct symbols"
+        return "normalized: log base = distinct symbols"
     return "bits per symbol" if log_base == 2 else f"base-{log_base} digits per symbol"
 
 
-def write_profile_plot(path: str, entries: list[tuple[str, list[float], list[float]]], measure: str) -> None:
-    """Draw one line of window values against window centres per (name, centres, values) entry."""
+# A bar per input, each this high (inches), with room for its name in a small font;
+# past the height limit names are shown for every few bars only.
+_BAR_INCHES = 0.22
+_BASE_INCHES = 1.6
+_MAX_INCHES = 60.0
+# Ladders that coincide (periodic inputs all give 0) must still all be seen: each
+# input differs in marker and dashes too, and earlier lines are drawn wider, below.
+_MARKERS = "osD^vP*Xph"
+_DASHES = ("-", "--", "-.", ":")
+
+
+def _height(count: int) -> float:
+    return min(max(4.5, _BASE_INCHES + _BAR_INCHES * count), _MAX_INCHES)
+
+
+def _styles(count: int) -> list[dict]:
+    widths = [2.6 - 1.6 * i / max(1, count - 1) for i in range(count)]
+    return [
+        {"color": colour, "marker": _MARKERS[i % len(_MARKERS)], "linestyle": _DASHES[i // len(_MARKERS) % 4],
+         "linewidth": width, "markersize": 2 + width}
+        for i, (colour, width) in enumerate(zip(_colours(count), widths))
+    ]
+
+
+def profile_figure(entries: list[tuple[str, list[float], list[float]]], measure: str, rate: float | None = None):
+    """One line of window values against window centres per (name, centres, values) entry.
+
+    With ``rate`` (samples per second) the centres are shown as times in seconds.
+    """
     require_matplotlib()
     from matplotlib.figure import Figure
 
     fig = Figure(figsize=(11, 4.5), layout="constrained")
     ax = fig.subplots()
-    for (name, centres, values), colour in zip(entries, _colours(len(entries))):
-        ax.plot(centres, values, color=colour, label=clip_name(name, _LABEL_WIDTH))
-    ax.set_xlabel("position (window centre)")
+    for (name, centres, values), style in zip(entries, _styles(len(entries))):
+        x = [c / rate for c in centres] if rate else centres
+        ax.plot(x, values, label=clip_name(name, _LABEL_WIDTH), **style, markevery=max(1, len(x) // 20))
+    ax.set_xlabel("time in seconds (window centre)" if rate else "position in symbols (window centre)")
     ax.set_ylabel(measure)
     ax.set_title(f"{measure} over sliding windows")
     ax.grid(alpha=0.3)
     if len(entries) <= 12:
         ax.legend(fontsize="small")
-    _save(fig, path)
+    return fig
 
 
-def write_plot(path: str, entries: list[tuple[str, list[float] | None, float]], log_base: int | None = None) -> None:
-    """Draw one entropy bar per (name, summands, h) entry, and the EMC ladders where summands are given."""
+def analysis_figure(entries: list[tuple[str, list[float] | None, float]], log_base: int | None = None):
+    """One entropy bar per (name, summands, h) entry, and the EMC ladders where summands are given."""
     require_matplotlib()
     # Figure without pyplot: no GUI backend is ever chosen, so this works headless.
     from matplotlib.figure import Figure
     from matplotlib.ticker import MaxNLocator
 
     ladders = any(summands is not None for _, summands, _ in entries)
-    colours = _colours(len(entries))
-    fig = Figure(figsize=(11 if ladders else 6, 4.5), layout="constrained")
+    fig = Figure(figsize=(11 if ladders else 6, _height(len(entries))), layout="constrained")
     if ladders:
         ladder_ax, h_ax = fig.subplots(1, 2, width_ratios=[3, 2])
     else:
@@ -127,13 +154,11 @@ def write_plot(path: str, entries: list[tuple[str, list[float] | None, float]], 
 
     # Long paths as labels would squeeze both panels to nothing.
     names = [clip_name(name, _LABEL_WIDTH) for name, _, _ in entries]
+    styles = _styles(len(entries))
     if ladders:
-        for name, colour, (_, summands, _) in zip(names, colours, entries):
+        for name, style, (_, summands, _) in zip(names, styles, entries):
             if summands is not None:
-                blocks = range(1, len(summands) + 1)
-                ladder_ax.plot(
-                    blocks, list(accumulate(summands)), marker="o", markersize=3, label=name, color=colour
-                )
+                ladder_ax.plot(range(1, len(summands) + 1), list(accumulate(summands)), label=name, **style)
         ladder_ax.xaxis.set_major_locator(MaxNLocator(integer=True))
         ladder_ax.set_xlabel("block length l")
         unit = "normalized" if log_base is None else h_unit(log_base).replace(" per symbol", "")
@@ -144,14 +169,22 @@ def write_plot(path: str, entries: list[tuple[str, list[float] | None, float]], 
             ladder_ax.legend(fontsize="small")
 
     positions = range(len(entries))
-    h_ax.barh(positions, [h for _, _, h in entries], color=colours)
-    h_ax.set_yticks(positions, names, fontsize="small" if len(entries) <= 20 else "xx-small")
-    h_ax.invert_yaxis()
-    h_ax.set_xlabel(f"entropy density h ({h_unit(log_base)})")
+    h_ax.barh(positions, [h for _, _, h in entries], color=[style["color"] for style in styles])
+    every = max(1, round(len(entries) * _BAR_INCHES / (_MAX_INCHES - _BASE_INCHES) + 0.5))
+    h_ax.set_yticks(positions[::every], names[::every], fontsize="small")
+    h_ax.set_ylim(len(entries) - 0.5, -0.5)  # the first input at the top
+    h_ax.set_xlabel(f"entropy density h\n({h_unit(log_base)})")
     h_ax.set_title("Entropy density")
     h_ax.grid(axis="x", alpha=0.3)
+    return fig
 
-    _save(fig, path)
+
+def write_profile_plot(path: str, entries: list, measure: str, rate: float | None = None) -> None:
+    _save(profile_figure(entries, measure, rate), path)
+
+
+def write_plot(path: str, entries: list, log_base: int | None = None) -> None:
+    _save(analysis_figure(entries, log_base), path)
 
 
 def _save(fig, path: str) -> None:

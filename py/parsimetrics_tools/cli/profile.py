@@ -36,7 +36,7 @@ def run_profile(args) -> int:
     except Stop:
         return EXIT_ERROR
     if args.plot is not None and plotted:
-        save_plot(args.plot, write_profile_plot, plotted, args.measure)
+        save_plot(args.plot, write_profile_plot, plotted, args.measure, args.rate)
     return batch.status
 
 
