@@ -106,7 +106,7 @@ def test_pool_that_cannot_start_is_an_internal_failure_and_is_retried():
     result = run_child("""
     pm.factorization("warm up the calling thread")
     limit(2_000_000)  # far below one worker's stack
-    failed = outcome(lambda: pm.emc("ab" * 100))
+    failed = outcome(lambda: pm.emc("ab" * 5000))  # enough work for the pool
     caught_as_exception = False
     try:
         limit(2_000_000)

@@ -254,6 +254,15 @@ private:
 namespace {
 
 thread_local Worker* t_current_worker = nullptr;
+thread_local Scope* t_current_scope = nullptr;
+
+// Runs a job inside the stoppable run it belongs to.  The job may vanish as
+// soon as it has run, so its run is read first.
+void run_job(Job* job) noexcept {
+    Scope* const saved = std::exchange(t_current_scope, job->scope());
+    job->execute();
+    t_current_scope = saved;
+}
 
 }  // namespace
 
@@ -313,7 +322,7 @@ void Worker::wait_until(const Done& done) noexcept {
         if (job == nullptr) job = steal();
         if (job == nullptr) job = registry_.pop_injected();
         if (job != nullptr) {
-            job->execute();
+            run_job(job);
             idle_rounds = 0;
         } else if (idle_rounds < spin_rounds) {
             if (idle_rounds < pause_rounds) {
@@ -391,7 +400,14 @@ void after_fork_in_parent() { g_creation_mutex.unlock(); }
 void after_fork_in_child() {
     g_registry.store(nullptr, std::memory_order_relaxed);
     t_current_worker = nullptr;
+    t_current_scope = nullptr;
     g_creation_mutex.unlock();
+}
+
+// The size a pool created now would have: the environment is read then.
+std::size_t planned_size() {
+    return thread_count_from_env([](const char* name) -> const char* { return std::getenv(name); },
+                                 default_thread_count());
 }
 
 Registry& global_registry() {
@@ -406,9 +422,7 @@ Registry& global_registry() {
         g_fork_handlers_installed =
             pthread_atfork(before_fork, after_fork_in_parent, after_fork_in_child) == 0;
     }
-    const std::size_t thread_count = thread_count_from_env(
-        [](const char* name) -> const char* { return std::getenv(name); }, default_thread_count());
-    auto registry = std::make_unique<Registry>(thread_count);
+    auto registry = std::make_unique<Registry>(planned_size());
     registry->start();
     // Deliberately leaked (see g_registry).
     Registry* live = registry.release();
@@ -429,14 +443,7 @@ void split_range(std::size_t lo, std::size_t hi, std::size_t grain, const RangeB
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// Entry points of the templates.
-
-void SpinLatch::set() noexcept {
-    // Read the owner first: once `done_` is set the latch may be gone.
-    Worker* owner = owner_;
-    done_.store(true, std::memory_order_release);
-    owner->wake();
-}
+// This shared object's pool, and the one its operations use.
 
 void LockLatch::set() noexcept {
     // Notify while holding the lock: the waiter owns this latch and may
@@ -451,30 +458,176 @@ void LockLatch::wait() noexcept {
     cv_.wait(lock, [this] { return done_; });
 }
 
+bool LockLatch::wait_until(std::chrono::steady_clock::time_point deadline) noexcept {
+    std::unique_lock lock(mutex_);
+    return cv_.wait_until(lock, deadline, [this] { return done_; });
+}
+
+bool Scope::stop_requested() {
+    if (requested.load(std::memory_order_relaxed)) return true;
+    if (pthread_equal(pthread_self(), owner) && std::chrono::steady_clock::now() >= next_poll) poll_now();
+    return requested.load(std::memory_order_relaxed);
+}
+
+void Scope::poll_now() {
+    next_poll = std::chrono::steady_clock::now() + kPollInterval;
+    if (poll == nullptr) return;
+    bool stop;
+    try {
+        stop = poll(context);
+    } catch (...) {
+        poll_threw = true;
+        requested.store(true, std::memory_order_relaxed);
+        throw;
+    }
+    if (stop) requested.store(true, std::memory_order_relaxed);
+}
+
+void stop_point(Scope* scope) {
+    if (scope->stop_requested()) throw Stopped{};
+}
+
+namespace {
+
+// The functions that reach the pool's shared state: the registry, the
+// workers and the thread-local variables.  Everything else is code that
+// works the same in any shared object.
+struct EntryPoints {
+    // Both sides must agree on these, or the pool is not shared.
+    std::uint32_t version;
+    std::uint32_t size;
+    std::uint32_t job_size, scope_size, spin_latch_size, lock_latch_size;
+
+    Worker* (*current_worker)() noexcept;
+    Scope* (*current_scope)() noexcept;
+    Scope* (*exchange_scope)(Scope*) noexcept;
+    bool (*push_job)(Worker*, Job*) noexcept;
+    bool (*take_back)(Worker*, Job*) noexcept;
+    void (*wait_until)(Worker*, const SpinLatch&) noexcept;
+    void (*wake)(Worker*) noexcept;
+    bool (*pool_ready)(Scope*);
+    void (*inject_and_wait)(Job*, LockLatch&);
+    std::size_t (*worker_pool_size)(const Worker*) noexcept;
+    std::size_t (*worker_index)(const Worker*) noexcept;
+    std::size_t (*thread_count)();
+    std::size_t (*planned_thread_count)();
+};
+
+// Raised whenever the table or a type that crosses it changes meaning.
+constexpr std::uint32_t kEntryPointsVersion = 1;
+
+namespace own {
+
 Worker* current_worker() noexcept { return t_current_worker; }
-
+Scope* current_scope() noexcept { return t_current_scope; }
+Scope* exchange_scope(Scope* scope) noexcept { return std::exchange(t_current_scope, scope); }
 bool push_job(Worker* worker, Job* job) noexcept { return worker->push(job); }
-
 bool take_back(Worker* worker, Job* job) noexcept { return worker->take_back(job); }
-
 void wait_until(Worker* worker, const SpinLatch& latch) noexcept {
     worker->wait_until([&latch] { return latch.probe(); });
 }
+void wake(Worker* worker) noexcept { worker->wake(); }
 
-void inject_and_wait(Job* job, LockLatch& latch) {
-    global_registry().inject(job);
+bool pool_ready(Scope* scope) {
+    if (scope != nullptr && scope->without_pool) return false;
+    try {
+        global_registry();
+        return true;
+    } catch (const InternalFailure&) {
+        if (scope == nullptr || !scope->run_here_without_pool) throw;
+    } catch (const std::bad_alloc&) {
+        if (scope == nullptr || !scope->run_here_without_pool) throw;
+    }
+    scope->without_pool = true;
+    return false;
+}
+
+// The owner of a stoppable run wakes every kPollInterval to consult the
+// poll; once the run is to stop it only waits for the job to end, since its
+// frame holds the job.
+void wait_polling(LockLatch& latch, Scope& scope) {
+    while (!scope.requested.load(std::memory_order_relaxed)) {
+        if (latch.wait_until(scope.next_poll)) return;
+        try {
+            scope.poll_now();
+        } catch (...) {
+            latch.wait();
+            throw;
+        }
+    }
     latch.wait();
 }
 
-std::size_t worker_pool_size(const Worker* worker) noexcept { return worker->registry().size(); }
+void inject_and_wait(Job* job, LockLatch& latch) {
+    Scope* const scope = job->scope();
+    global_registry().inject(job);
+    if (scope != nullptr && pthread_equal(pthread_self(), scope->owner))
+        wait_polling(latch, *scope);
+    else
+        latch.wait();
+}
 
+std::size_t worker_pool_size(const Worker* worker) noexcept { return worker->registry().size(); }
 std::size_t worker_index(const Worker* worker) noexcept { return worker->index(); }
+std::size_t thread_count() { return global_registry().size(); }
+std::size_t planned_thread_count() {
+    if (const Registry* registry = g_registry.load(std::memory_order_acquire)) return registry->size();
+    return planned_size();
+}
+
+}  // namespace own
+
+constexpr EntryPoints kOwnEntryPoints = {
+    kEntryPointsVersion, sizeof(EntryPoints), sizeof(Job), sizeof(Scope), sizeof(SpinLatch), sizeof(LockLatch),
+    own::current_worker, own::current_scope, own::exchange_scope, own::push_job, own::take_back,
+    own::wait_until, own::wake, own::pool_ready, own::inject_and_wait, own::worker_pool_size,
+    own::worker_index, own::thread_count, own::planned_thread_count,
+};
+
+// Written once, before this shared object starts any operation.
+std::atomic<const EntryPoints*> g_entry_points{&kOwnEntryPoints};
+
+const EntryPoints& pool() noexcept { return *g_entry_points.load(std::memory_order_relaxed); }
+
+}  // namespace
+
+Job::Job(ExecuteFn execute) : execute_(execute), scope_(pool().current_scope()) {}
+
+void SpinLatch::set() noexcept {
+    // Read the owner first: once `done_` is set the latch may be gone.
+    Worker* owner = owner_;
+    done_.store(true, std::memory_order_release);
+    pool().wake(owner);
+}
+
+Scope* current_scope() noexcept { return pool().current_scope(); }
+
+Scope* exchange_scope(Scope* scope) noexcept { return pool().exchange_scope(scope); }
+
+Worker* current_worker() noexcept { return pool().current_worker(); }
+
+bool push_job(Worker* worker, Job* job) noexcept { return pool().push_job(worker, job); }
+
+bool take_back(Worker* worker, Job* job) noexcept { return pool().take_back(worker, job); }
+
+void wait_until(Worker* worker, const SpinLatch& latch) noexcept { pool().wait_until(worker, latch); }
+
+bool pool_ready(Scope* scope) { return pool().pool_ready(scope); }
+
+void inject_and_wait(Job* job, LockLatch& latch) { pool().inject_and_wait(job, latch); }
+
+std::size_t worker_pool_size(const Worker* worker) noexcept { return pool().worker_pool_size(worker); }
+
+std::size_t worker_index(const Worker* worker) noexcept { return pool().worker_index(worker); }
 
 void parallel_for(std::size_t count, RangeBody body) {
     if (count == 0) return;
     Worker* worker = current_worker();
     if (worker == nullptr) {
-        run_outside([&] { parallel_for(count, body); });
+        if (pool_ready(current_scope()))
+            run_outside([&] { parallel_for(count, body); });
+        else
+            body(0, count);
         return;
     }
     const std::size_t threads = worker_pool_size(worker);
@@ -498,6 +651,21 @@ std::size_t map_length(std::int64_t first, std::int64_t last) {
 
 }  // namespace detail
 
-std::size_t pool_thread_count() { return detail::global_registry().size(); }
+std::size_t pool_thread_count() { return detail::pool().thread_count(); }
+
+std::size_t planned_thread_count() { return detail::pool().planned_thread_count(); }
+
+const void* pool_entry_points() noexcept { return &detail::kOwnEntryPoints; }
+
+bool share_pool(const void* entry_points) noexcept {
+    const auto* theirs = static_cast<const detail::EntryPoints*>(entry_points);
+    const detail::EntryPoints& ours = detail::kOwnEntryPoints;
+    if (theirs == nullptr || theirs->version != ours.version || theirs->size != ours.size ||
+        theirs->job_size != ours.job_size || theirs->scope_size != ours.scope_size ||
+        theirs->spin_latch_size != ours.spin_latch_size || theirs->lock_latch_size != ours.lock_latch_size)
+        return false;
+    detail::g_entry_points.store(theirs, std::memory_order_relaxed);
+    return true;
+}
 
 }  // namespace parsimetrics

@@ -12,9 +12,21 @@
 // the task's slot and rethrown in the waiting thread, but only once both sides
 // of the `join` have finished, so nothing keeps running on behalf of a call
 // that already reported a failure.
+//
+// An operation started inside `run_stoppable` can be stopped from the thread
+// that started it: its parallel maps then start no further index, and the
+// starting thread raises Stopped once the indices already running are done.
+//
+// Several shared objects of one process may each link this code; one of them
+// hands its pool to the others (`pool_entry_points`, `share_pool`), so that
+// the process runs one set of worker threads.
 #pragma once
 
+#include <cxxabi.h>
+#include <pthread.h>
+
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +34,7 @@
 #include <functional>
 #include <limits>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -34,6 +47,17 @@ namespace parsimetrics {
 
 // The number of worker threads of the live pool, creating it if needed.
 std::size_t pool_thread_count();
+
+// The number of worker threads of the live pool, or of the pool the next
+// operation would create; creates nothing.
+std::size_t planned_thread_count();
+
+// Raised where a stoppable run stops (see run_stoppable).  Not a failure:
+// the thread that started the run asked for it.
+class Stopped : public std::exception {
+public:
+    const char* what() const noexcept override { return "stopped"; }
+};
 
 // How much an operation does, in symbols factor counted.  A thread outside
 // the pool hands an operation in and sleeps until a worker has run it: two
@@ -50,6 +74,7 @@ inline constexpr std::size_t kPoolWorkFrom = std::size_t{1} << 12;
 namespace detail {
 
 class Worker;
+struct Scope;
 
 // A unit of work as the scheduler sees it.  Concrete jobs are templates that
 // embed the callable's address and a result slot; `execute` runs the job and
@@ -58,13 +83,17 @@ class Worker;
 class Job {
 public:
     using ExecuteFn = void (*)(Job*) noexcept;
-    explicit Job(ExecuteFn execute) : execute_(execute) {}
+    // A job belongs to the stoppable run of the thread that creates it, if
+    // any; whichever thread executes it works inside that run meanwhile.
+    explicit Job(ExecuteFn execute);
     Job(const Job&) = delete;
     Job& operator=(const Job&) = delete;
     void execute() noexcept { execute_(this); }
+    Scope* scope() const noexcept { return scope_; }
 
 private:
     ExecuteFn execute_;
+    Scope* scope_;
 };
 
 // Completion flag of a job whose owner is a worker.  The owner keeps running
@@ -86,12 +115,47 @@ class LockLatch {
 public:
     void set() noexcept;
     void wait() noexcept;
+    // Waits until the latch is set or `deadline` passes; true when set.
+    bool wait_until(std::chrono::steady_clock::time_point deadline) noexcept;
 
 private:
     std::mutex mutex_;
     std::condition_variable cv_;
     bool done_ = false;
 };
+
+// What a thread that may stop its operation shares with the threads that
+// run its jobs.  Only `requested` is read by others; the rest belongs to the
+// starting thread.
+struct Scope {
+    using Poll = bool (*)(void* context);
+
+    std::atomic<bool> requested{false};
+    Poll poll = nullptr;  // called on the starting thread only
+    void* context = nullptr;
+    pthread_t owner{};
+    std::chrono::steady_clock::time_point next_poll{};
+    bool run_here_without_pool = false;
+    bool without_pool = false;  // the pool could not start: everything runs here
+    bool poll_threw = false;
+
+    // True once the run is to stop.  On the starting thread (which runs the
+    // work itself when the pool is small work or absent) this is also where
+    // the poll is consulted, at most once per kPollInterval.
+    bool stop_requested();
+    // Consults the poll now.  A poll that throws (the thread is being ended)
+    // stops the run first.
+    void poll_now();
+};
+
+// How often the starting thread of a stoppable run consults its poll.
+inline constexpr std::chrono::milliseconds kPollInterval{40};
+
+// The stoppable run of this thread (the one it started, or the one of the
+// job it is executing), or null.
+Scope* current_scope() noexcept;
+// Makes `scope` this thread's run and returns the previous one.
+Scope* exchange_scope(Scope* scope) noexcept;
 
 // The worker running on this thread, or null outside the pool.
 Worker* current_worker() noexcept;
@@ -109,6 +173,8 @@ void wait_until(Worker* worker, const SpinLatch& latch) noexcept;
 
 // Creates the pool if needed, hands the job in from outside and sleeps until
 // its latch is set.  Throws InternalFailure when the pool cannot be created.
+// The thread that started a stoppable run wakes every kPollInterval to
+// consult the poll.
 void inject_and_wait(Job* job, LockLatch& latch);
 
 // Number of threads of the pool that `worker` belongs to.
@@ -133,7 +199,8 @@ struct Slot {
     std::optional<Value> value;
     std::exception_ptr error;
 
-    void run(std::remove_reference_t<F>& f) noexcept {
+    // Not noexcept: a forced unwind may pass (see below).
+    void run(std::remove_reference_t<F>& f) {
         try {
             if constexpr (std::is_void_v<std::invoke_result_t<F>>) {
                 std::invoke(std::forward<F>(f));
@@ -141,12 +208,13 @@ struct Slot {
             } else {
                 value.emplace(std::invoke(std::forward<F>(f)));
             }
+        } catch (abi::__forced_unwind&) {
+            // The calling thread is being ended (by its poll, when the task
+            // runs there): the unwinding must go on.
+            throw;
         } catch (...) {
-            // Everything travels, std::bad_alloc included: the waiting thread
-            // decides what becomes of it.  (No forced unwind, which must go
-            // on, gets here: tasks run on pool workers, which nothing ends,
-            // or, when small, on the calling thread, which only the
-            // interpreter ends, and tasks never call the interpreter.)
+            // Everything else travels, std::bad_alloc included: the waiting
+            // thread decides what becomes of it.
             error = std::current_exception();
         }
     }
@@ -160,7 +228,7 @@ public:
         : Job(&StackJob::run), f_(f), latch_(latch) {}
 
     // Runs the job on the owner's thread, without going through the latch.
-    void run_inline() noexcept { slot.run(f_); }
+    void run_inline() { slot.run(f_); }
 
     Slot<F> slot;
 
@@ -182,6 +250,15 @@ inline bool runs_on_caller(Work work) noexcept {
     return work.symbols < kPoolWorkFrom && current_worker() == nullptr;
 }
 
+// Throws Stopped when the current stoppable run is to stop.
+void stop_point(Scope* scope);
+
+// Creates the pool if needed.  False when it cannot be created and the
+// stoppable run `scope` goes on without it (which it then does for good:
+// everything runs on the thread that started it); otherwise a failure to
+// create it is thrown.
+bool pool_ready(Scope* scope);
+
 // Runs `f` as one job on the pool and sleeps until it is done.
 template <class F>
 task_result_t<F> run_outside(F&& f) {
@@ -190,6 +267,19 @@ task_result_t<F> run_outside(F&& f) {
     inject_and_wait(&job, latch);
     if (job.slot.error) std::rethrow_exception(job.slot.error);
     return std::move(*job.slot.value);
+}
+
+// a() and then b() on this thread, failures traveling as with join.
+template <class A, class B>
+std::pair<task_result_t<A>, task_result_t<B>> join_here(std::remove_reference_t<A>& a,
+                                                        std::remove_reference_t<B>& b) {
+    Slot<A> slot_a;
+    slot_a.run(a);
+    Slot<B> slot_b;
+    slot_b.run(b);
+    if (slot_a.error) std::rethrow_exception(slot_a.error);
+    if (slot_b.error) std::rethrow_exception(slot_b.error);
+    return {std::move(*slot_a.value), std::move(*slot_b.value)};
 }
 
 template <class A, class B>
@@ -251,6 +341,7 @@ auto join(A&& a, B&& b) -> std::pair<detail::task_result_t<A>, detail::task_resu
     if (detail::Worker* worker = detail::current_worker()) {
         return detail::join_on_worker<A, B>(worker, a, b);
     }
+    if (!detail::pool_ready(detail::current_scope())) return detail::join_here<A, B>(a, b);
     return detail::run_outside([&] { return join(std::forward<A>(a), std::forward<B>(b)); });
 }
 
@@ -260,13 +351,7 @@ auto join(A&& a, B&& b) -> std::pair<detail::task_result_t<A>, detail::task_resu
 template <class A, class B>
 auto join(Work work, A&& a, B&& b) -> std::pair<detail::task_result_t<A>, detail::task_result_t<B>> {
     if (!detail::runs_on_caller(work)) return join(std::forward<A>(a), std::forward<B>(b));
-    detail::Slot<A> slot_a;
-    slot_a.run(a);
-    detail::Slot<B> slot_b;
-    slot_b.run(b);
-    if (slot_a.error) std::rethrow_exception(slot_a.error);
-    if (slot_b.error) std::rethrow_exception(slot_b.error);
-    return {std::move(*slot_a.value), std::move(*slot_b.value)};
+    return detail::join_here<A, B>(a, b);
 }
 
 // Returns [f(first), f(first + 1), ..., f(last)], each f(i) computed exactly
@@ -290,7 +375,10 @@ auto parallel_map(Work work, std::int64_t first, std::int64_t last, F&& f)
     using Cell = std::conditional_t<std::is_same_v<R, bool>, unsigned char, R>;
     std::vector<Cell> cells(count);
     auto body = [out = cells.data(), &f, first](std::size_t lo, std::size_t hi) {
+        // In a stoppable run, no index starts once the run is to stop.
+        detail::Scope* const scope = detail::current_scope();
         for (std::size_t i = lo; i < hi; ++i) {
+            if (scope != nullptr) detail::stop_point(scope);
             out[i] = static_cast<Cell>(std::invoke(f, first + static_cast<std::int64_t>(i)));
         }
     };
@@ -312,25 +400,103 @@ auto parallel_map(std::int64_t first, std::int64_t last, F&& f) {
 }
 
 // Scratch space reused by the tasks of one operation: one T per pool worker,
-// created with the operation and released with it, so a call pays for its
-// buffers once rather than once per task.  A task may hold its worker's T
-// only while it runs no join or parallel_map of its own (a waiting worker
-// runs other tasks), which keeps every slot to one task at a time.
+// made when a worker first asks and released with the operation, so a call
+// pays for its buffers once rather than once per task, and an operation that
+// runs on the calling thread neither makes them nor creates the pool.  A task
+// may hold its worker's T only while it runs no join or parallel_map of its
+// own (a waiting worker runs other tasks), which keeps every slot to one task
+// at a time.
 template <class T>
 class PerWorker {
 public:
-    PerWorker() : slots_(pool_thread_count()) {}
-
-    // The calling worker's T, or null on a thread outside the pool.
-    T* local() noexcept {
+    // The calling worker's T, or null on a thread outside the pool.  May
+    // throw std::bad_alloc.
+    T* local() {
         const detail::Worker* worker = detail::current_worker();
         if (worker == nullptr) return nullptr;
-        const std::size_t i = detail::worker_index(worker);
-        return i < slots_.size() ? &slots_[i] : nullptr;
+        T* base = base_.load(std::memory_order_acquire);
+        if (base == nullptr) {
+            std::lock_guard lock(mutex_);
+            if (slots_.empty()) slots_.resize(detail::worker_pool_size(worker));
+            base = slots_.data();
+            base_.store(base, std::memory_order_release);
+        }
+        return base + detail::worker_index(worker);
     }
 
 private:
+    std::atomic<T*> base_{nullptr};
+    std::mutex mutex_;
     std::vector<T> slots_;
 };
+
+// How the thread that starts a stoppable run keeps control of it.
+struct StopControl {
+    // Called on the starting thread about every kPollInterval while the run
+    // lasts, with `context`; returning true stops the run.  A poll that
+    // throws stops it too, and its exception travels on once nothing runs
+    // on the run's behalf any more.
+    bool (*poll)(void* context) = nullptr;
+    void* context = nullptr;
+    // When the pool cannot start its threads, run everything on the starting
+    // thread instead of failing; `ran_without_pool` then says so afterwards.
+    bool run_here_without_pool = false;
+    bool ran_without_pool = false;
+};
+
+// Runs f(), whose joins and parallel maps may then be stopped through
+// `control`: once the poll has asked for it, no further index of a
+// parallel_map starts (on any thread), and when the indices already running
+// are done this throws Stopped, whatever f() returned or threw.  Only
+// operations run on behalf of f() are affected, also when other threads use
+// the pool meanwhile.
+template <class F>
+auto run_stoppable(StopControl& control, F&& f) -> decltype(f()) {
+    detail::Scope scope;
+    scope.poll = control.poll;
+    scope.context = control.context;
+    scope.owner = pthread_self();
+    scope.next_poll = std::chrono::steady_clock::now() + detail::kPollInterval;
+    scope.run_here_without_pool = control.run_here_without_pool;
+    struct Restore {
+        detail::Scope* previous;
+        StopControl& control;
+        const detail::Scope& scope;
+        ~Restore() {
+            detail::exchange_scope(previous);
+            control.ran_without_pool = scope.without_pool;
+        }
+    } restore{detail::exchange_scope(&scope), control, scope};
+    try {
+        if constexpr (std::is_void_v<decltype(f())>) {
+            f();
+            if (scope.requested.load(std::memory_order_relaxed)) throw Stopped{};
+        } else {
+            auto result = f();
+            if (scope.requested.load(std::memory_order_relaxed)) throw Stopped{};
+            return result;
+        }
+    } catch (abi::__forced_unwind&) {
+        throw;
+    } catch (const Stopped&) {
+        throw;
+    } catch (...) {
+        // A failure that came out of a run already asked to stop is not
+        // what the caller waits to hear, unless the poll itself threw it.
+        if (scope.requested.load(std::memory_order_relaxed) && !scope.poll_threw) throw Stopped{};
+        throw;
+    }
+}
+
+// The entry points of this shared object's pool, for share_pool in another
+// shared object of the same process.
+const void* pool_entry_points() noexcept;
+
+// Runs every pool operation of this shared object on the pool behind
+// `entry_points` (what pool_entry_points returned in another shared object
+// built from this same code).  False, and nothing changed, when that pool was
+// built with a different layout.  Call it before this shared object starts
+// any operation.
+bool share_pool(const void* entry_points) noexcept;
 
 }  // namespace parsimetrics

@@ -400,6 +400,88 @@ TEST(OutsideCallers, WaitersSleep) {
 }
 
 // ---------------------------------------------------------------------------
+// Stoppable runs: once the poll asks, no index starts anywhere, the running
+// ones finish, and Stopped is raised; the next run is whole again.
+
+struct Counted {
+    std::atomic<int> started{0}, finished{0}, polls{0};
+};
+
+// A run of 2,000 one-millisecond indices whose poll asks to stop at its
+// second look (some 40 ms in), from the pool or (small work) the caller.
+std::vector<int> counted_run(Counted& counted, pm::Work work, bool stop) {
+    pm::StopControl control;
+    control.context = stop ? &counted : nullptr;
+    control.poll = [](void* context) {
+        return context != nullptr && ++static_cast<Counted*>(context)->polls >= 2;
+    };
+    return pm::run_stoppable(control, [&] {
+        return pm::parallel_map(work, 0, 1999, [&](std::int64_t i) {
+            ++counted.started;
+            std::this_thread::sleep_for(1ms);
+            ++counted.finished;
+            return static_cast<int>(i);
+        });
+    });
+}
+
+class Stopping : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(Stopping, NoIndexStartsOnceThePollAsks) {
+    const pm::Work work{GetParam()};
+    Counted counted;
+    EXPECT_THROW(counted_run(counted, work, true), pm::Stopped);
+    EXPECT_EQ(counted.finished.load(), counted.started.load());
+    EXPECT_LT(counted.started.load(), 1000);
+    EXPECT_EQ(counted.polls.load(), 2);
+
+    Counted whole;
+    const std::vector<int> values = counted_run(whole, work, false);
+    ASSERT_EQ(values.size(), 2000u);
+    EXPECT_EQ(values[1999], 1999);
+}
+
+TEST_P(Stopping, AThrowingPollTravelsOnceNothingRuns) {
+    std::atomic<int> running{0};
+    pm::StopControl control;
+    control.context = &running;
+    control.poll = [](void*) -> bool { throw std::runtime_error("poll"); };
+    try {
+        pm::run_stoppable(control, [&] {
+            return pm::parallel_map(pm::Work{GetParam()}, 0, 999, [&](std::int64_t) {
+                ++running;
+                std::this_thread::sleep_for(1ms);
+                return --running;
+            });
+        });
+        ADD_FAILURE() << "no exception";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "poll");
+        EXPECT_EQ(running.load(), 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(OnThePoolAndOnTheCaller, Stopping, ::testing::Values(pm::kPoolWorkFrom, 1));
+
+// Runs on behalf of other callers meanwhile are not stopped with this one.
+TEST(Stopping, OnlyTheRunThatAsked) {
+    Counted stopped, other;
+    std::vector<int> others;
+    std::thread thread([&] { others = counted_run(other, pm::Work{pm::kPoolWorkFrom}, false); });
+    EXPECT_THROW(counted_run(stopped, pm::Work{pm::kPoolWorkFrom}, true), pm::Stopped);
+    thread.join();
+    EXPECT_EQ(others.size(), 2000u);
+}
+
+TEST(Sharing, ATableOfAnotherLayoutIsRefused) {
+    EXPECT_TRUE(pm::share_pool(pm::pool_entry_points()));  // its own: nothing changes
+    std::vector<std::uint32_t> other(64, 0);
+    EXPECT_FALSE(pm::share_pool(other.data()));
+    EXPECT_FALSE(pm::share_pool(nullptr));
+    EXPECT_EQ(pm::join([] { return 1; }, [] { return 2; }).second, 2);
+}
+
+// ---------------------------------------------------------------------------
 // Fork: the parent's workers are not copied into a child, which must build a
 // pool of its own, reading the environment anew.
 
@@ -465,6 +547,44 @@ TEST(Fork, ThreadStartFailureIsReportedAndRetried) {
         setenv("RAYON_NUM_THREADS", "2", 1);
         if (pm::join([] { return 1; }, [] { return 2; }) != std::make_pair(1, 2)) return 4;
         return pm::pool_thread_count() == 2 ? 0 : 5;
+    });
+    EXPECT_EQ(status, 0);
+}
+
+// A stoppable run that may go on without the pool computes everything on the
+// calling thread when the threads cannot start, and creates no pool for work
+// that runs there anyway.
+TEST(Fork, WithoutThreadsAStoppableRunStaysOnTheCallingThread) {
+#if defined(POOL_TEST_TSAN) || defined(POOL_TEST_ASAN)
+    GTEST_SKIP() << "needs a small address-space limit, which sanitizers cannot live with";
+#endif
+    const int status = run_in_child([] {
+        long pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        rlimit tight{};
+        getrlimit(RLIMIT_AS, &tight);
+        tight.rlim_cur = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t{64} << 20);
+        if (setrlimit(RLIMIT_AS, &tight) != 0) return 10;
+        setenv("RAYON_NUM_THREADS", "65535", 1);
+        pm::PerWorker<int> unused;
+        if (unused.local() != nullptr) return 1;
+        pm::StopControl control;
+        control.run_here_without_pool = true;
+        const auto caller = std::this_thread::get_id();
+        const auto here = pm::run_stoppable(control, [&] {
+            return pm::parallel_map(0, 99, [&](std::int64_t) {
+                return pm::join([&] { return std::this_thread::get_id() == caller; }, [] { return true; }).first;
+            });
+        });
+        if (!control.ran_without_pool || here.size() != 100u) return 2;
+        for (const bool b : here)
+            if (!b) return 3;
+        try {
+            pm::join([] { return 1; }, [] { return 2; });  // elsewhere the failure stands
+            return 4;
+        } catch (const pm::InternalFailure&) {
+        }
+        return 0;
     });
     EXPECT_EQ(status, 0);
 }
