@@ -10,7 +10,6 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <cxxabi.h>
 #include <exception>
 #include <new>
 #include <string>
@@ -21,16 +20,16 @@
 #include "convert.hpp"
 #include "docstrings.hpp"
 #include "error.hpp"
+#include "failures.hpp"
 #include "lz76.hpp"
 #include "measures.hpp"
 #include "options.hpp"
 #include "results.hpp"
 #include "sequence.hpp"
 #include "shuffle.hpp"
-#include "thread_storage.hpp"
 
 namespace pm = parsimetrics;
-using namespace pm::boundary;  // PyRef, PythonError, the conversion, results, the docstrings
+using namespace pm::boundary;  // PyRef, PythonError, the conversion, results, failures, the docstrings
 
 namespace {
 
@@ -164,10 +163,7 @@ void bind_arguments(const Function& f, PyObject* args, PyObject* kwargs,
 // its cause; other exception types pass through unchanged.
 void tag_argument_error(const char* name) {
     if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
-    PyObject *type, *value, *traceback;
-    PyErr_Fetch(&type, &value, &traceback);
-    PyErr_NormalizeException(&type, &value, &traceback);
-    PyRef t(type), v(value), tb(traceback);
+    PyRef v = take_exception(false);
     PyRef text(v ? PyObject_Str(v.get()) : nullptr);
     if (!text) return;
     PyRef message(PyUnicode_FromFormat("argument '%s': %U", name, text.get()));
@@ -206,9 +202,7 @@ std::uint32_t optional_u32(PyObject* obj, const char* name) {
 }
 
 PyObject* call_frame(const Function& f, PyObject* args, PyObject* kwargs) {
-    // Before anything here may throw (see thread_storage.hpp).
-    if (!pm::reserve_thread_storage()) return PyErr_NoMemory();
-    try {
+    return guarded([&]() -> PyObject* {
         std::array<PyObject*, kMostParameters> slots{};  // borrowed; null when omitted
         bind_arguments(f, args, kwargs, slots);
 
@@ -240,19 +234,7 @@ PyObject* call_frame(const Function& f, PyObject* args, PyObject* kwargs) {
             seqs[i] = sequence_from_python(slots[i]);
 
         return f.compute(seqs.data(), options);
-    } catch (abi::__forced_unwind&) {
-        throw;  // the thread is being ended (see PyRef): let it go
-    } catch (const PythonError&) {
-        return nullptr;
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    } catch (const std::exception& e) {
-        raise_panic(e.what());
-        return nullptr;
-    } catch (...) {
-        raise_panic("unknown internal failure");
-        return nullptr;
-    }
+    });
 }
 
 template <std::size_t I>

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <utility>
 
+#include "failures.hpp"
+
 namespace parsimetrics::boundary {
 
 namespace {

@@ -14,11 +14,6 @@
 
 namespace parsimetrics::boundary {
 
-// Raises the package's internal-failure exception (PanicException) with
-// `message`.  Each module defines it: the module creates the type, the
-// package's other native code looks it up in the module.
-void raise_panic(const char* message);
-
 // Every builder returns a new reference.  A failed allocation throws
 // PythonError with MemoryError set; any other failure is reported and turned
 // into an internal failure.

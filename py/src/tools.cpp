@@ -10,8 +10,6 @@
 // Built against the limited API only, like the module.
 #include "owned_ref.hpp"
 
-#include <cxxabi.h>
-
 #include <cstdint>
 #include <exception>
 #include <new>
@@ -22,10 +20,10 @@
 
 #include "batch.hpp"
 #include "convert.hpp"
+#include "failures.hpp"
 #include "options.hpp"
 #include "results.hpp"
 #include "suffix_array.hpp"
-#include "thread_storage.hpp"
 
 namespace parsimetrics::boundary {
 
@@ -83,28 +81,11 @@ private:
     PyObject *type_ = nullptr, *value_ = nullptr, *traceback_ = nullptr;
 };
 
-// Sets the Python exception for a core failure, as the module maps them.
-void set_failure(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-    } catch (const std::exception& e) {
-        pm::boundary::raise_panic(e.what());
-    } catch (...) {
-        pm::boundary::raise_panic("unknown internal failure");
-    }
-}
-
 // (index, exception) for the pending exception, which is cleared: the
 // wrapper re-raises it with the item's position.
 PyObject* failure_at(std::size_t index) {
-    PyObject *type, *value, *traceback;
-    PyErr_Fetch(&type, &value, &traceback);
-    PyErr_NormalizeException(&type, &value, &traceback);
-    PyRef t(type), v(value), tb(traceback);
-    if (tb) PyException_SetTraceback(v.get(), tb.get());
-    return Py_BuildValue("(nO)", static_cast<Py_ssize_t>(index), v.get());
+    PyRef exception = pm::boundary::take_exception();
+    return Py_BuildValue("(nO)", static_cast<Py_ssize_t>(index), exception.get());
 }
 
 // The items of `list` as sequences, in order, up to the first that cannot
@@ -133,23 +114,6 @@ pm::AnalysisOptions options_from(unsigned alphabet, unsigned log_base, int max_b
     options.log_base = log_base;
     options.max_block_size = max_block_size;
     return options;
-}
-
-// Runs a native entry point, turning C++ failures into Python exceptions.
-template <class F>
-PyObject* guarded(F&& body) {
-    // Before anything here may throw (see thread_storage.hpp).
-    if (!pm::reserve_thread_storage()) return PyErr_NoMemory();
-    try {
-        return body();
-    } catch (abi::__forced_unwind&) {
-        throw;  // the thread is being ended at interpreter exit: let it go
-    } catch (const PythonError&) {
-        return nullptr;
-    } catch (...) {
-        set_failure(std::current_exception());
-        return nullptr;
-    }
 }
 
 PyObject* result_object(pm::BatchMeasure measure, const pm::BatchItem& item) {
@@ -202,7 +166,7 @@ PyObject* many(PyObject*, PyObject* args) {
         return nullptr;
     const auto chosen = named(pm::kBatchMeasures, measure_name);
     if (!chosen) return nullptr;
-    return guarded([&]() -> PyObject* {
+    return pm::boundary::guarded([&]() -> PyObject* {
         const auto measure = *chosen;
         pm::AnalysisOptions options = options_from(alphabet, log_base, max_block_size);
         options.want_summands = measure == pm::BatchMeasure::emc || measure == pm::BatchMeasure::lz76;
@@ -217,7 +181,7 @@ PyObject* many(PyObject*, PyObject* args) {
             unlocked([&] { return pm::measure_each(measure, seqs, options, normalize != 0); });
         for (std::size_t i = 0; i < items.size(); ++i) {
             if (items[i].error) {
-                set_failure(items[i].error);
+                pm::boundary::set_failure(items[i].error);
                 return Py_BuildValue("(ON)", Py_None, failure_at(i));
             }
         }
@@ -255,7 +219,7 @@ PyObject* profile(PyObject*, PyObject* args) {
         PyErr_SetString(PyExc_ValueError, "profile: window and step out of range");
         return nullptr;
     }
-    return guarded([&]() -> PyObject* {
+    return pm::boundary::guarded([&]() -> PyObject* {
         pm::AnalysisOptions options = options_from(alphabet, log_base, max_block_size);
         const pm::Sequence seq = pm::boundary::sequence_from_python(obj);
         const std::vector<double> values = unlocked([&] {
@@ -273,7 +237,7 @@ PyObject* nid_matrix(PyObject*, PyObject* args) {
     if (!PyArg_ParseTuple(args, "O!II", &PyList_Type, &list, &alphabet, &log_base)) return nullptr;
     // Factor counts depend on the symbols alone: alphabet and log_base are
     // accepted, as nid accepts them, and change nothing.
-    return guarded([&]() -> PyObject* {
+    return pm::boundary::guarded([&]() -> PyObject* {
         bool conversion_failed;
         const std::vector<pm::Sequence> seqs = convert_items(list, conversion_failed);
         if (conversion_failed) return Py_BuildValue("(ON)", Py_None, failure_at(seqs.size()));
