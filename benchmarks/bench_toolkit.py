@@ -4,6 +4,8 @@
 
 - many("h") over 10,000 random binary sequences of 1,000 symbols, on 2
   threads, against a Python loop calling parsimetrics.h;
+- many("h") over 10^7 sequences of two symbols against the same loop, and
+  the peak memory many adds per row beyond its results;
 - profile of 10^7 random binary symbols (window 10^4, step 10^3) on 2
   threads, against 1 thread (RAYON_NUM_THREADS=1) and a Python loop over the
   windows;
@@ -54,6 +56,19 @@ if task == "many":
     out["many"], values = best(lambda: many("h", batch))
     out["loop"], expected = best(lambda: [pm.h(s) for s in batch])
     out["same"] = values == expected
+elif task == "tiny":
+    rows = [bytes(row) for row in rng.integers(48, 50, (10_000_000 // scale, 2), dtype=np.uint8)]
+    out["loop"], expected = best(lambda: [pm.h(s) for s in rows], repeat=1)
+    del expected
+    with open("/proc/self/statm") as f:
+        base = int(f.read().split()[1]) * 4096
+    with open("/proc/self/clear_refs", "w") as f:
+        f.write("5")  # peak resident size from here on
+    out["many"], values = best(lambda: many("h", rows), repeat=1)
+    with open("/proc/self/status") as f:
+        peak = next(int(line.split()[1]) * 1024 for line in f if line.startswith("VmHWM:"))
+    results = sys.getsizeof(values) + sum(sys.getsizeof(v) for v in values)
+    out["per_row"] = (peak - base - results) / len(rows)
 elif task == "profile":
     out["profile"], (_, values) = best(lambda: profile(long, window, step), repeat=1)
     out["digest"] = values.tobytes().hex()[:64] + str(values.sum())
@@ -81,6 +96,10 @@ def main():
     m = run(2, "many", scale)
     print(f"many('h'), {10_000 // scale} x 1,000 symbols, 2 threads: {m['loop'] / m['many']:.2f}x "
           f"a Python loop (identical: {m['same']})")
+
+    t = run(2, "tiny", scale)
+    print(f"many('h'), {10_000_000 // scale:,} x 2 symbols, 2 threads: {t['many'] / t['loop']:.2f} the time "
+          f"of a Python loop, {t['per_row']:.0f} bytes per row beyond the results at the peak")
 
     one = run(1, "profile", scale, "none")
     two = run(2, "profile", scale, "loop")

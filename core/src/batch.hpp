@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <span>
 #include <string_view>
 #include <variant>
 #include <vector>
@@ -38,21 +39,65 @@ inline constexpr NamedMeasure<BatchMeasure> kBatchMeasures[] = {
     {"kaspar_schuster", BatchMeasure::kaspar_schuster},
 };
 
-// One sequence's result, or the failure that ended its computation.  A
-// failure stays with its item so that the caller can report the first one
-// in input order, whichever task happened to fail first.
-struct BatchItem {
-    std::variant<std::monostate, FactorizationResult, double, EmcResult, FullAnalysisResult, std::uint32_t> value;
-    std::exception_ptr error;
+// The sequences of a batch as rows of one byte string: either rows of one
+// width laid end to end in memory the caller keeps (a two-dimensional array),
+// or rows packed into bytes of their own.  Either costs a batch of tiny
+// sequences a few bytes per row, where a Sequence each would cost 64.
+class Rows {
+public:
+    Rows() = default;
+    // `count` rows of `width` symbols at `data`, which must outlive the Rows.
+    static Rows fixed(const std::uint8_t* data, std::size_t count, std::size_t width);
+    // Appends a row (copying its symbols).
+    void push_back(const std::uint8_t* symbols, std::size_t n);
+
+    std::size_t size() const { return fixed_ ? count_ : ends_.size(); }
+    std::size_t total_symbols() const { return fixed_ ? count_ * width_ : bytes_.size(); }
+    std::size_t longest() const { return fixed_ ? width_ : longest_; }
+    std::span<const std::uint8_t> operator[](std::size_t i) const {
+        if (fixed_) return {data_ + i * width_, width_};
+        const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
+        return {bytes_.data() + begin, ends_[i] - begin};
+    }
+
+private:
+    bool fixed_ = false;
+    const std::uint8_t* data_ = nullptr;
+    std::size_t count_ = 0, width_ = 0, longest_ = 0;
+    std::vector<std::uint8_t> bytes_;
+    std::vector<std::size_t> ends_;
+};
+
+// The results of a batch in input order, one vector of the type its measure
+// yields, and the first failure in input order, whichever task met it first.
+// Items after the failed one may be left unset.
+struct BatchResults {
+    std::variant<std::vector<FactorizationResult>, std::vector<double>, std::vector<EmcResult>,
+                 std::vector<FullAnalysisResult>, std::vector<std::uint32_t>>
+        values;
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    std::size_t failed = kNone;
+    std::exception_ptr failure;
 };
 
 // The measure of every sequence, each exactly as the single-sequence
 // function computes it.  `normalize` applies to kaspar_schuster alone: the
 // count c becomes c / (n / log_k n) (a double) with k the effective log
 // base, as entropy_density scales the LZ76 count; without it the count is
-// a std::uint32_t.
-std::vector<BatchItem> measure_each(BatchMeasure measure, const std::vector<Sequence>& seqs,
-                                    const AnalysisOptions& options, bool normalize = false);
+// a std::uint32_t.  Throws std::bad_alloc, before anything runs, when the
+// batch could not fit in memory at its block size and thread count.
+BatchResults measure_each(BatchMeasure measure, const Rows& rows, const AnalysisOptions& options,
+                          bool normalize = false);
+
+// Bytes a batch of `measure` over `rows` needs at its peak beyond its inputs:
+// the results it keeps, and the working memory of as many items as threads.
+std::uint64_t batch_memory(BatchMeasure measure, const Rows& rows, const AnalysisOptions& options,
+                           std::size_t threads);
+
+// Memory the process can still take: what the system has available, lowered
+// to the room left under its address-space and data limits and its control
+// group's memory limit.
+std::uint64_t available_memory();
 
 // The per-window value of a profile.
 enum class WindowMeasure { complexity, h, emc, kaspar_schuster };

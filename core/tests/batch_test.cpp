@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <new>
 #include <random>
 #include <string>
 #include <vector>
@@ -54,22 +55,56 @@ std::vector<Sequence> corpus() {
     return seqs;
 }
 
+Rows rows_of(const std::vector<Sequence>& seqs) {
+    Rows rows;
+    for (const Sequence& s : seqs) rows.push_back(s.data(), s.size());
+    return rows;
+}
+
+template <class T>
+const std::vector<T>& column(const BatchResults& results) {
+    EXPECT_EQ(results.failed, BatchResults::kNone);
+    return std::get<std::vector<T>>(results.values);
+}
+
 TEST(MeasureEach, EqualsTheSingleSequenceFunctions) {
     const auto seqs = corpus();
     AnalysisOptions options;
     options.want_summands = true;
-    const auto f = measure_each(BatchMeasure::factorization, seqs, options);
-    const auto h = measure_each(BatchMeasure::h, seqs, options);
-    const auto e = measure_each(BatchMeasure::emc, seqs, options);
-    ASSERT_EQ(f.size(), seqs.size());
+    const Rows rows = rows_of(seqs);
+    const auto f = measure_each(BatchMeasure::factorization, rows, options);
+    const auto h = measure_each(BatchMeasure::h, rows, options);
+    const auto e = measure_each(BatchMeasure::emc, rows, options);
+    ASSERT_EQ(column<FactorizationResult>(f).size(), seqs.size());
     for (std::size_t i = 0; i < seqs.size(); ++i) {
-        const auto& fi = std::get<FactorizationResult>(f[i].value);
+        const auto& fi = column<FactorizationResult>(f)[i];
         const auto expected = is_constant(seqs[i]) ? constant_result(seqs[i].size()) : factorize(seqs[i], options);
         EXPECT_EQ(fi.factors, expected.factors) << i;
         EXPECT_EQ(fi.complexity, expected.complexity) << i;
-        EXPECT_EQ(std::get<double>(h[i].value), entropy_density(seqs[i], options)) << i;
-        EXPECT_EQ(std::get<EmcResult>(e[i].value).summands, effective_measure_complexity(seqs[i], options).summands) << i;
+        EXPECT_EQ(column<double>(h)[i], entropy_density(seqs[i], options)) << i;
+        EXPECT_EQ(column<EmcResult>(e)[i].summands, effective_measure_complexity(seqs[i], options).summands) << i;
     }
+}
+
+TEST(MeasureEach, FixedWidthRowsAreTheRowsOfAnArray) {
+    const Sequence all = random_sequence(30 * 7, 3, 5);
+    const auto h = measure_each(BatchMeasure::h, Rows::fixed(all.data(), 30, 7), {});
+    for (std::size_t i = 0; i < 30; ++i)
+        EXPECT_EQ(column<double>(h)[i], entropy_density(from_bytes(all.data() + i * 7, 7), {})) << i;
+}
+
+// A batch whose block size cannot fit is refused before anything runs.
+TEST(MeasureEach, RefusesABatchThatCannotFit) {
+    const auto seqs = corpus();
+    AnalysisOptions options;
+    options.max_block_size = 1 << 30;
+    const Rows rows = rows_of(seqs);
+    EXPECT_GT(batch_memory(BatchMeasure::emc, rows, options, 2), std::uint64_t{1} << 36);
+    options.want_summands = true;
+    if (batch_memory(BatchMeasure::emc, rows, options, 2) > available_memory()) {
+        EXPECT_THROW(measure_each(BatchMeasure::emc, rows, options), std::bad_alloc);
+    }
+    EXPECT_LT(batch_memory(BatchMeasure::h, rows, options, 2), std::uint64_t{1} << 20);
 }
 
 TEST(WindowValues, EachWindowWithTheWholeAlphabetAsBase) {
@@ -94,20 +129,23 @@ TEST(MeasureEach, KasparSchusterCountsEveryPhrase) {
     seqs.push_back(from_bytes("ab"));
     seqs.push_back(from_bytes("aab"));    // ends with a new symbol
     seqs.push_back(from_bytes("abab"));   // ends in a copy
-    const auto counts = measure_each(BatchMeasure::kaspar_schuster, seqs, {});
-    const auto scaled = measure_each(BatchMeasure::kaspar_schuster, seqs, {}, true);
+    const auto counted = measure_each(BatchMeasure::kaspar_schuster, rows_of(seqs), {});
+    const auto scaled_results = measure_each(BatchMeasure::kaspar_schuster, rows_of(seqs), {}, true);
+    const auto& counts = column<std::uint32_t>(counted);
+    const auto& scaled = column<double>(scaled_results);
     for (std::size_t i = 0; i < seqs.size(); ++i) {
-        EXPECT_EQ(std::get<std::uint32_t>(counts[i].value), reference_ks(seqs[i])) << i;
-        EXPECT_DOUBLE_EQ(std::get<double>(scaled[i].value), reference_ks_normalized(seqs[i], seqs[i].alphabet_size)) << i;
+        EXPECT_EQ(counts[i], reference_ks(seqs[i])) << i;
+        EXPECT_DOUBLE_EQ(scaled[i], reference_ks_normalized(seqs[i], seqs[i].alphabet_size)) << i;
     }
-    EXPECT_EQ(std::get<std::uint32_t>(counts[0].value), 0u);  // the empty sequence has no phrase
-    EXPECT_EQ(std::get<std::uint32_t>(counts[2].value), 2u);  // "aaaa": a, then its copy
+    EXPECT_EQ(counts[0], 0u);  // the empty sequence has no phrase
+    EXPECT_EQ(counts[2], 2u);  // "aaaa": a, then its copy
 
     // Past the short-text walks: every boundary of the factorization, less the leading 0.
     const std::vector<Sequence> long_ones = {random_sequence(140000, 2, 99), random_sequence(140001, 3, 98)};
-    const auto long_counts = measure_each(BatchMeasure::kaspar_schuster, long_ones, {});
+    const auto long_results = measure_each(BatchMeasure::kaspar_schuster, rows_of(long_ones), {});
+    const auto& long_counts = column<std::uint32_t>(long_results);
     for (std::size_t i = 0; i < long_ones.size(); ++i)
-        EXPECT_EQ(std::get<std::uint32_t>(long_counts[i].value), factorize(long_ones[i], {}).factors.size() - 1) << i;
+        EXPECT_EQ(long_counts[i], factorize(long_ones[i], {}).factors.size() - 1) << i;
 }
 
 TEST(WindowValues, KasparSchusterWithTheWholeAlphabetAsBase) {

@@ -139,7 +139,9 @@ def _symbols_of_items(function: str, items: list) -> tuple[list[bytes], tuple[in
     for index, item in enumerate(items):
         try:
             symbols.append(item if type(item) is bytes else as_symbols(item, function=function))
-        except Exception as exc:
+        except (TypeError, ValueError) as exc:
+            if type(exc) not in (TypeError, ValueError):
+                raise  # the caller's own exception types pass unchanged, as do MemoryError and the like
             return symbols, (index, exc)
     return symbols, None
 
@@ -161,7 +163,10 @@ def _raise_at(function: str, failure: tuple[int, BaseException]) -> NoReturn:
     raise tagged from exc
 
 
-def _measure_each(function: str, measure: str, symbols: list[bytes], options: tuple[int, int, int, bool]) -> list:
+def _measure_each(
+    function: str, measure: str, symbols: list[bytes] | np.ndarray, options: tuple[int, int, int, bool]
+) -> list:
+    """The measure of each sequence: bytes objects, or the rows of a 2-D uint8 array (read in place)."""
     results, failure = _native.many(measure, symbols, *options)
     if failure is not None:
         _raise_at(function, failure)
@@ -235,7 +240,7 @@ def many(measure: str, sequences: Any, *, axis: Any = None, dim: Any = None, **o
     native = _native_options("many", measure, options)
     if _is_series_data(sequences):
         return map_series(
-            "many", sequences, lambda codes: _measure_each("many", measure, rows_as_bytes(codes), native),
+            "many", sequences, lambda codes: _measure_each("many", measure, np.ascontiguousarray(codes), native),
             axis=axis, dim=dim, kind="scalar" if measure in ("h", "kaspar_schuster") else "record",
         )
     _no_axis("many", axis, dim)
@@ -487,7 +492,7 @@ def kaspar_schuster(
         sequence = _characters(sequence)
     return map_series(
         "kaspar_schuster", sequence,
-        lambda codes: _measure_each("kaspar_schuster", "kaspar_schuster", rows_as_bytes(codes), native),
+        lambda codes: _measure_each("kaspar_schuster", "kaspar_schuster", np.ascontiguousarray(codes), native),
         axis=axis, dim=dim,
     )
 

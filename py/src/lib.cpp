@@ -24,6 +24,8 @@
 #include "lz76.hpp"
 #include "measures.hpp"
 #include "options.hpp"
+#include "pool.hpp"
+#include "pool_capsule.hpp"
 #include "results.hpp"
 #include "sequence.hpp"
 #include "shuffle.hpp"
@@ -282,6 +284,10 @@ PyObject* create_module() {
     // Published for `except parsimetrics.PanicException`; not part of __all__.
     PyObject* panic = panic_type();
     if (panic == nullptr || PyModule_AddObjectRef(module.get(), "PanicException", panic) < 0) return nullptr;
+    // The worker pool, for the package's other native code, so that the
+    // process runs one set of worker threads (pool.hpp, share_pool).
+    PyRef pool(PyCapsule_New(const_cast<void*>(pm::pool_entry_points()), kPoolCapsule, nullptr));
+    if (!pool || PyModule_AddObjectRef(module.get(), kPoolAttribute, pool.get()) < 0) return nullptr;
     return module.release();
 }
 

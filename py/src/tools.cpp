@@ -1,7 +1,9 @@
 // parsimetrics_tools._native: measures over many sequences, over the windows
 // of one sequence and over all pairs of a set.  Sequences are read under the
 // interpreter lock with the module's own conversion; the measures then run on
-// the worker pool with the lock released.
+// the module's worker pool with the lock released.  While they run, the calling thread
+// takes the lock back now and then to let signal handlers run: a
+// KeyboardInterrupt stops the work (no further item starts) and is raised.
 //
 // These functions are private: parsimetrics_tools.toolkit checks arguments
 // (options through the module itself, so mistakes raise the module's errors)
@@ -10,9 +12,11 @@
 // Built against the limited API only, like the module.
 #include "owned_ref.hpp"
 
+#include <cxxabi.h>
+
+#include <atomic>
 #include <cstdint>
 #include <exception>
-#include <new>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -22,6 +26,8 @@
 #include "convert.hpp"
 #include "failures.hpp"
 #include "options.hpp"
+#include "pool.hpp"
+#include "pool_capsule.hpp"
 #include "results.hpp"
 #include "suffix_array.hpp"
 
@@ -44,21 +50,49 @@ namespace pm = parsimetrics;
 using pm::boundary::PyRef;
 using pm::boundary::PythonError;
 
-// Runs f() with the interpreter lock released.  The lock is taken back
-// outside any destructor or handler: at interpreter exit that ends a daemon
-// thread by a forced unwind, which must travel on (see guarded).
+// Takes the lock back to run the signal handlers of the main thread; true
+// when one raised (its exception is then pending).
+bool signal_raised(void* context) {
+    auto* state = static_cast<PyThreadState**>(context);
+    PyEval_RestoreThread(*state);
+    const bool raised = PyErr_CheckSignals() < 0;
+    *state = PyEval_SaveThread();
+    return raised;
+}
+
+std::atomic<bool> g_warned_without_pool{false};
+
+// Runs f() with the interpreter lock released, stoppable by a signal
+// handler that raises.  Without worker threads it runs on this thread and
+// says so once per process.  The lock is taken back outside any destructor
+// or handler: at interpreter exit that ends a daemon thread by a forced
+// unwind, which must travel on (see guarded).
 template <class F>
 auto unlocked(F&& f) {
     std::optional<decltype(f())> result;
     std::exception_ptr error;
-    PyThreadState* state = PyEval_SaveThread();
+    PyThreadState* state = nullptr;
+    pm::StopControl control;
+    control.poll = signal_raised;
+    control.context = &state;
+    control.run_here_without_pool = true;
+    state = PyEval_SaveThread();
     try {
-        result.emplace(f());
+        result.emplace(pm::run_stoppable(control, f));
+    } catch (abi::__forced_unwind&) {
+        throw;
     } catch (...) {
         error = std::current_exception();
     }
     PyEval_RestoreThread(state);
     if (error) std::rethrow_exception(error);
+    if (control.ran_without_pool && !g_warned_without_pool.exchange(true)) {
+        if (PyErr_WarnEx(PyExc_RuntimeWarning,
+                         "parsimetrics_tools: the worker threads could not be started; "
+                         "computing on the calling thread",
+                         1) < 0)
+            throw PythonError{};
+    }
     return std::move(*result);
 }
 
@@ -88,23 +122,71 @@ PyObject* failure_at(std::size_t index) {
     return Py_BuildValue("(nO)", static_cast<Py_ssize_t>(index), exception.get());
 }
 
-// The items of `list` as sequences, in order, up to the first that cannot
-// be converted; its exception is then pending and `failed` is set.
-std::vector<pm::Sequence> convert_items(PyObject* list, bool& failed) {
-    std::vector<pm::Sequence> seqs;
+// Items converted between looks at the signal handlers: a long list of
+// Python-level sequences can be interrupted while it is read.
+constexpr Py_ssize_t kItemsPerSignalCheck = 4096;
+
+// The sequences of `items`, a list of sequences or a two-dimensional
+// C-contiguous array of bytes (one sequence per row, one symbol per byte),
+// as rows.  A list is read up to its first item that cannot be converted,
+// whose exception is then left pending and `failed` set.
+struct ItemRows {
+    pm::Rows rows;
+    std::vector<std::uint8_t> copy;  // the array's bytes, which the caller may change meanwhile
+};
+
+bool read_array(PyObject* items, ItemRows& out) {
+    if (!PyObject_CheckBuffer(items)) return false;
+    Py_buffer view;
+    if (PyObject_GetBuffer(items, &view, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) < 0) throw PythonError{};
+    struct Release {
+        Py_buffer* v;
+        ~Release() { PyBuffer_Release(v); }
+    } release{&view};
+    const bool bytes = view.itemsize == 1 && view.format != nullptr &&
+                       (std::string_view(view.format) == "B" || std::string_view(view.format) == "b");
+    if (view.ndim != 2 || !bytes) {
+        PyErr_SetString(PyExc_ValueError, "items: expected a 2-D array of bytes");
+        throw PythonError{};
+    }
+    const auto* data = static_cast<const std::uint8_t*>(view.buf);
+    out.copy.assign(data, data + view.len);
+    out.rows = pm::Rows::fixed(out.copy.data(), static_cast<std::size_t>(view.shape[0]),
+                               static_cast<std::size_t>(view.shape[1]));
+    return true;
+}
+
+ItemRows read_items(PyObject* items, bool& failed) {
+    ItemRows out;
     failed = false;
+    if (!PyList_Check(items)) {
+        if (!read_array(items, out)) {
+            PyErr_SetString(PyExc_TypeError, "items: expected a list or a 2-D array of bytes");
+            throw PythonError{};
+        }
+        return out;
+    }
     // The list may change under conversions that run Python code.
-    for (Py_ssize_t i = 0; i < PyList_Size(list); ++i) {
-        PyObject* borrowed = PyList_GetItem(list, i);
+    for (Py_ssize_t i = 0; i < PyList_Size(items); ++i) {
+        if (i % kItemsPerSignalCheck == kItemsPerSignalCheck - 1 && PyErr_CheckSignals() < 0) throw PythonError{};
+        PyObject* borrowed = PyList_GetItem(items, i);
         Py_INCREF(borrowed);
         PyRef item(borrowed);
         try {
-            seqs.push_back(pm::boundary::sequence_from_python(item.get()));
+            const pm::Sequence seq = pm::boundary::sequence_from_python(item.get());
+            out.rows.push_back(seq.data(), seq.size());
         } catch (const PythonError&) {
             failed = true;
             break;
         }
     }
+    return out;
+}
+
+std::vector<pm::Sequence> sequences_of(const pm::Rows& rows) {
+    std::vector<pm::Sequence> seqs;
+    seqs.reserve(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) seqs.push_back(pm::from_bytes(rows[i].data(), rows[i].size()));
     return seqs;
 }
 
@@ -116,21 +198,23 @@ pm::AnalysisOptions options_from(unsigned alphabet, unsigned log_base, int max_b
     return options;
 }
 
-PyObject* result_object(pm::BatchMeasure measure, const pm::BatchItem& item) {
-    switch (measure) {
-        case pm::BatchMeasure::factorization:
-            return pm::boundary::factorization_object(std::get<pm::FactorizationResult>(item.value));
-        case pm::BatchMeasure::h:
-            return pm::boundary::float_object(std::get<double>(item.value));
-        case pm::BatchMeasure::emc:
-            return pm::boundary::emc_object(std::get<pm::EmcResult>(item.value));
-        case pm::BatchMeasure::lz76:
-            return pm::boundary::analysis_object(std::get<pm::FullAnalysisResult>(item.value));
-        case pm::BatchMeasure::kaspar_schuster:
-            if (const auto* count = std::get_if<std::uint32_t>(&item.value)) return PyLong_FromUnsignedLong(*count);
-            return pm::boundary::float_object(std::get<double>(item.value));
-    }
-    return nullptr;
+PyObject* result_object(const pm::FactorizationResult& r) { return pm::boundary::factorization_object(r); }
+PyObject* result_object(double value) { return pm::boundary::float_object(value); }
+PyObject* result_object(std::uint32_t count) { return PyLong_FromUnsignedLong(count); }
+PyObject* result_object(const pm::EmcResult& r) { return pm::boundary::emc_object(r); }
+PyObject* result_object(const pm::FullAnalysisResult& r) { return pm::boundary::analysis_object(r); }
+
+// The first `count` results as a list.
+PyObject* results_list(const pm::BatchResults& results, std::size_t count) {
+    return std::visit(
+        [count](const auto& values) {
+            PyRef list(PyList_New(static_cast<Py_ssize_t>(count)));
+            if (!list) throw PythonError{};
+            for (std::size_t i = 0; i < count; ++i)
+                PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), result_object(values[i]));
+            return list.release();
+        },
+        results.values);
 }
 
 // The measure named `name` in `table`, or nullopt with ValueError set.
@@ -160,9 +244,9 @@ PyObject* many(PyObject*, PyObject* args) {
     const char* measure_name;
     int max_block_size, normalize;
     unsigned alphabet, log_base;
-    PyObject* list;
-    if (!PyArg_ParseTuple(args, "sO!IIip", &measure_name, &PyList_Type, &list, &alphabet, &log_base,
-                          &max_block_size, &normalize))
+    PyObject* items;
+    if (!PyArg_ParseTuple(args, "sOIIip", &measure_name, &items, &alphabet, &log_base, &max_block_size,
+                          &normalize))
         return nullptr;
     const auto chosen = named(pm::kBatchMeasures, measure_name);
     if (!chosen) return nullptr;
@@ -172,28 +256,21 @@ PyObject* many(PyObject*, PyObject* args) {
         options.want_summands = measure == pm::BatchMeasure::emc || measure == pm::BatchMeasure::lz76;
 
         bool conversion_failed;
-        const std::vector<pm::Sequence> seqs = convert_items(list, conversion_failed);
+        const ItemRows read = read_items(items, conversion_failed);
         Stashed conversion_error;
         if (conversion_failed) conversion_error.take();
         // The items before a bad one are still computed: one of them may fail
         // first, as it would in a loop.
-        const std::vector<pm::BatchItem> items =
-            unlocked([&] { return pm::measure_each(measure, seqs, options, normalize != 0); });
-        for (std::size_t i = 0; i < items.size(); ++i) {
-            if (items[i].error) {
-                pm::boundary::set_failure(items[i].error);
-                return Py_BuildValue("(ON)", Py_None, failure_at(i));
-            }
+        const pm::BatchResults results = unlocked([&] { return pm::measure_each(measure, read.rows, options, normalize != 0); });
+        if (results.failed != pm::BatchResults::kNone) {
+            pm::boundary::set_failure(results.failure);
+            return Py_BuildValue("(ON)", Py_None, failure_at(results.failed));
         }
         if (conversion_failed) {
             conversion_error.restore();
-            return Py_BuildValue("(ON)", Py_None, failure_at(seqs.size()));
+            return Py_BuildValue("(ON)", Py_None, failure_at(read.rows.size()));
         }
-        PyRef results(PyList_New(static_cast<Py_ssize_t>(items.size())));
-        if (!results) throw PythonError{};
-        for (std::size_t i = 0; i < items.size(); ++i)
-            PyList_SetItem(results.get(), static_cast<Py_ssize_t>(i), result_object(measure, items[i]));
-        return Py_BuildValue("(NO)", results.release(), Py_None);
+        return Py_BuildValue("(NO)", results_list(results, read.rows.size()), Py_None);
     });
 }
 
@@ -232,15 +309,16 @@ PyObject* profile(PyObject*, PyObject* args) {
 
 // nid_matrix(items, alphabet, log_base) -> (bytearray of m * m float64, None) or (None, (index, exc))
 PyObject* nid_matrix(PyObject*, PyObject* args) {
-    PyObject* list;
+    PyObject* items;
     unsigned alphabet, log_base;
-    if (!PyArg_ParseTuple(args, "O!II", &PyList_Type, &list, &alphabet, &log_base)) return nullptr;
+    if (!PyArg_ParseTuple(args, "OII", &items, &alphabet, &log_base)) return nullptr;
     // Factor counts depend on the symbols alone: alphabet and log_base are
     // accepted, as nid accepts them, and change nothing.
     return pm::boundary::guarded([&]() -> PyObject* {
         bool conversion_failed;
-        const std::vector<pm::Sequence> seqs = convert_items(list, conversion_failed);
-        if (conversion_failed) return Py_BuildValue("(ON)", Py_None, failure_at(seqs.size()));
+        const ItemRows read = read_items(items, conversion_failed);
+        if (conversion_failed) return Py_BuildValue("(ON)", Py_None, failure_at(read.rows.size()));
+        const std::vector<pm::Sequence> seqs = sequences_of(read.rows);
         const std::vector<double> matrix = unlocked([&] { return pm::nid_matrix(seqs); });
         return Py_BuildValue("(NO)", doubles_object(matrix), Py_None);
     });
@@ -295,9 +373,27 @@ bool add_constants(PyObject* module) {
            add("MAX_SYMBOLS", PyLong_FromSize_t(pm::kMaxTextLength));
 }
 
+// Runs this module's work on the module's pool.  A module built from other
+// sources keeps its pool to itself, and this one runs its own.
+bool share_the_modules_pool() {
+    PyRef module(PyImport_ImportModule("parsimetrics"));
+    if (!module) return false;
+    PyRef capsule(PyObject_GetAttrString(module.get(), pm::boundary::kPoolAttribute));
+    if (!capsule) {
+        PyErr_Clear();
+        return true;
+    }
+    if (void* entry_points = PyCapsule_GetPointer(capsule.get(), pm::boundary::kPoolCapsule))
+        pm::share_pool(entry_points);
+    else
+        PyErr_Clear();
+    return true;
+}
+
 }  // namespace
 
 PyMODINIT_FUNC PyInit__native(void) {
+    if (!share_the_modules_pool()) return nullptr;
     PyRef module(PyModule_Create(&g_module_def));
     if (!module || !add_constants(module.get())) return nullptr;
     return module.release();
