@@ -8,10 +8,12 @@ import inspect
 import io
 import json
 import os
+import re
 import select
 import shutil
 import subprocess
 import sys
+import textwrap
 import time
 from html.parser import HTMLParser
 from pathlib import Path
@@ -71,6 +73,24 @@ def test_public_function_documents_every_section(module, name):
     doc = FunctionDoc(getattr(importlib.import_module(module), name))
     assert [s for s in ("Parameters", "Returns", "Raises", "Notes", "Examples") if not doc[s]] == []
     assert ">>>" in "\n".join(doc["Examples"])
+
+
+def python_blocks(path):
+    """The Python code blocks of a reST or Markdown page."""
+    text = path.read_text()
+    if path.suffix == ".md":
+        return re.findall(r"^```python\n(.*?)^```", text, re.S | re.M)
+    blocks = re.findall(r"^\.\. code-block:: python\n\n((?:   .*\n|\n)+)", text, re.M)
+    return [textwrap.dedent(block) for block in blocks]
+
+
+@pytest.mark.parametrize("page", ["docs/index.rst"])
+def test_quick_start_code_runs(page, monkeypatch):
+    monkeypatch.chdir(ROOT)
+    blocks = python_blocks(ROOT / page)
+    assert blocks
+    for block in blocks:
+        exec(compile(block, page, "exec"), {})
 
 
 # --------------------------------------------------------------------------
