@@ -119,7 +119,6 @@ class Symbolized:
 
     codes: npt.NDArray[np.uint8]
     cuts: tuple[float, ...] | None  # None for values and ordinal patterns
-    dropped: int  # missing values left out
 
 
 def _as_symbolizer(method: str | Symbolizer, function: str = "symbolize") -> Symbolizer:
@@ -300,15 +299,14 @@ def symbolize_row(x: np.ndarray, symbolizer: Symbolizer, missing: str = "error",
     (every other method compares values with each other, which a common
     positive factor does not change).
     """
-    dropped = 0
     if x.dtype.kind == "f":
         finite = np.isfinite(x)
         if not finite.all():
             if np.isinf(x).any():
                 raise ValueError("x holds infinite values")
-            dropped = int(np.count_nonzero(~finite))
             if missing == "error":
-                raise ValueError(f"x holds {dropped} missing values (NaN); missing='drop' leaves them out")
+                count = int(np.count_nonzero(~finite))
+                raise ValueError(f"x holds {count} missing values (NaN); missing='drop' leaves them out")
             x = x[finite]
     if x.shape[-1] == 0:
         raise ValueError("x is empty")
@@ -317,18 +315,18 @@ def symbolize_row(x: np.ndarray, symbolizer: Symbolizer, missing: str = "error",
     if method == "hilbert":
         from .multichannel import envelope_bits  # SciPy is imported only when asked for
 
-        return Symbolized(envelope_bits(x.astype(np.float64)), None, dropped)
+        return Symbolized(envelope_bits(x.astype(np.float64)), None)
     if method == "values":
         distinct, inverse = np.unique(x, return_inverse=True)
         if len(distinct) > MAX_CLASSES:
             raise ValueError(
                 f"{len(distinct)} distinct values, more than the {MAX_CLASSES} symbols available; use quantiles:K"
             )
-        return Symbolized(inverse.reshape(x.shape).astype(np.uint8), None, dropped)
+        return Symbolized(inverse.reshape(x.shape).astype(np.uint8), None)
     if method == "ordinal":
         codes = _ordinal(x, symbolizer.order, symbolizer.delay)
         codes = codes if symbolizer.order <= 5 else _dense(codes)
-        return Symbolized(codes.astype(np.uint8), None, dropped)
+        return Symbolized(codes.astype(np.uint8), None)
     if method in ("median", "mean", "zero"):
         if method == "zero":
             split = reported = np.zeros(x.shape[:-1], dtype=x.dtype if _integral(x) else np.float64)
@@ -346,7 +344,7 @@ def symbolize_row(x: np.ndarray, symbolizer: Symbolizer, missing: str = "error",
         cuts = np.asarray(symbolizer.cuts, dtype=np.float64)
         codes = _threshold_codes(x, symbolizer.cuts, scale).astype(np.uint8)
     # Cut points are reported for one series; a stack's would be one set per row.
-    return Symbolized(codes, tuple(float(c) for c in cuts.reshape(-1)) if x.ndim == 1 else None, dropped)
+    return Symbolized(codes, tuple(float(c) for c in cuts.reshape(-1)) if x.ndim == 1 else None)
 
 
 def symbolize_rows(rows: np.ndarray, symbolizer: Symbolizer, missing: str = "error", *, scale: int = 1) -> list[bytes]:
