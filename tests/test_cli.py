@@ -112,11 +112,14 @@ def read_again(fields):
     column = next((str(fields[key]) for key in ("column_number", "column") if fields.get(key) is not None), None)
     options = ReadOptions(
         format=fields["format"],
-        raw=fields.get("raw", False),
+        raw=fields["raw"],
         column=column,
         symbolize=fields["symbolizer"] and parse_symbolizer(fields["symbolizer"]),
         missing="drop" if fields["missing_dropped"] else "error",
         keep_case=not fields["case_folded"],
+        rows=fields["row"] is not None,
+        unit=fields["unit"],
+        ambiguous="drop" if fields["ambiguous_dropped"] else "keep",
     )
     wanted = (fields["record"], fields["file"])
     (symbols,) = [r.symbols for r in read_source(fields["file"], options) if r.name in wanted]
@@ -153,6 +156,9 @@ def recompute(command, out):
         ("s.csv", "t,x\n0,0.2\n1,0.7\n2,0.5\n3,0.9\n4,0.1\n", ["--column", "x", "--symbolize", "threshold:0.5"]),
         ("s.fa", ">a\nacgtTGCAtt\n>b\nAAAAnnnCgg\n", []),
         ("s.txt", "3 1 NaN 4 1 5 9 2 6 5 3 5", ["--missing", "drop", "--symbolize", "quantiles:3"]),
+        ("raw.txt", "ab\ncd\n", ["--raw"]),
+        ("prose.txt", "Grüße aus\nKöln\n", ["--unit", "char"]),
+        ("rows.csv", "1,2,3,4\n5,6,7,5\n", ["--rows"]),
     ],
 )
 @pytest.mark.parametrize(
@@ -166,7 +172,7 @@ def recompute(command, out):
 )
 def test_every_record_says_enough_to_compute_it_again(tmp_path, name, content, args, command, options):
     path = write(tmp_path, name, content)
-    files = [path] if name.endswith(".fa") else [path, path]  # two sequences for distance and nid
+    files = [path] if name in ("s.fa", "rows.csv") else [path, path]  # two sequences for distance and nid
     proc = cli(command, "--json", *options, *args, *files)
     assert proc.returncode == 0, proc.stderr
     recompute(command, proc.stdout.decode())
