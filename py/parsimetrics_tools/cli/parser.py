@@ -117,7 +117,8 @@ def _input_options() -> argparse.ArgumentParser:
         "quantiles:K (K equally filled symbols), values (one symbol per distinct value), "
         "hilbert (1 above the mean of the Hilbert amplitude envelope) or "
         "ordinal:D[:TAU] (rank patterns of D values TAU apart); "
-        "default: values for integers, median otherwise",
+        "default: values for integers, median otherwise; the symbols are the bytes 0, 1, ... "
+        "that parsimetrics_tools.symbolize gives",
     )
     group.add_argument(
         "--missing",
