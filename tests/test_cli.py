@@ -650,7 +650,8 @@ def test_repeated_names_get_unique_labels(tmp_path):
 # Parallel and distributed runs give the same results
 
 
-@pytest.mark.parametrize("command, lines", [(["analyze", "--json"], 9), (["distance"], 10)])
+@pytest.mark.parametrize("command, lines", [(["analyze", "--json"], 9), (["distance"], 10),
+                                           (["profile", "--json", "-w", "2000"], 25)])
 def test_processes_give_the_same_output(command, lines):
     inputs = [EXAMPLES / "sequences.fasta", *sorted(EXAMPLES.glob("*.txt"))]
     one, two = (cli(*command, "-p", p, *inputs) for p in (1, 2))

@@ -4,7 +4,7 @@ Where things are:
 
 - ``entry``: ``main``, the entry point; standard streams, signals, and each failure as one line and an exit status.
 - ``parser``: every command's options and help.
-- ``analyze``, ``profile``, ``distance`` (with ``nid``): the commands.
+- ``analyze``, ``profile``, ``distance`` (with ``nid``), ``channels`` (``multichannel``, ``pci``): the commands.
 - ``batch``: what the commands share: reading inputs, labels, one-line reports of failed inputs.
 - ``writers`` (tables, JSON lines, CSV, matrices) and ``plot`` (``--plot``): the output.
 - ``progress``: the progress display; ``processes``: the worker processes of ``--processes``.
