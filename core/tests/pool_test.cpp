@@ -521,20 +521,26 @@ TEST(Fork, ChildBuildsItsOwnPool) {
     EXPECT_EQ(pm::pool_thread_count(), parent_threads);
 }
 
+// Limits the address space to `room` bytes beyond what is in use, asks for
+// 65535 workers, and returns the previous limit; false when it cannot.
+bool leave_room_for_a_few_stacks(rlim_t room, rlimit& saved) {
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    getrlimit(RLIMIT_AS, &saved);
+    rlimit tight = saved;
+    tight.rlim_cur = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + room;
+    setenv("RAYON_NUM_THREADS", "65535", 1);
+    return setrlimit(RLIMIT_AS, &tight) == 0;
+}
+
 TEST(Fork, ThreadStartFailureIsReportedAndRetried) {
 #if defined(POOL_TEST_TSAN) || defined(POOL_TEST_ASAN)
     GTEST_SKIP() << "needs a small address-space limit, which sanitizers cannot live with";
 #endif
     const int status = run_in_child([] {
         // Room for a few dozen thread stacks, not for 65535 of them.
-        long pages = 0;
-        std::ifstream("/proc/self/statm") >> pages;
         rlimit saved{};
-        getrlimit(RLIMIT_AS, &saved);
-        rlimit tight = saved;
-        tight.rlim_cur = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t{512} << 20);
-        if (setrlimit(RLIMIT_AS, &tight) != 0) return 10;
-        setenv("RAYON_NUM_THREADS", "65535", 1);
+        if (!leave_room_for_a_few_stacks(rlim_t{512} << 20, saved)) return 10;
         try {
             pm::join([] { return 1; }, [] { return 2; });
             return 1;
@@ -559,13 +565,8 @@ TEST(Fork, WithoutThreadsAStoppableRunStaysOnTheCallingThread) {
     GTEST_SKIP() << "needs a small address-space limit, which sanitizers cannot live with";
 #endif
     const int status = run_in_child([] {
-        long pages = 0;
-        std::ifstream("/proc/self/statm") >> pages;
-        rlimit tight{};
-        getrlimit(RLIMIT_AS, &tight);
-        tight.rlim_cur = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t{64} << 20);
-        if (setrlimit(RLIMIT_AS, &tight) != 0) return 10;
-        setenv("RAYON_NUM_THREADS", "65535", 1);
+        rlimit saved{};
+        if (!leave_room_for_a_few_stacks(rlim_t{64} << 20, saved)) return 10;
         pm::PerWorker<int> unused;
         if (unused.local() != nullptr) return 1;
         pm::StopControl control;
