@@ -395,6 +395,7 @@ def _bomb(tmp_path, name, head, fill, total):
         ("s.fq.gz", b"@a\n", b"ACGT", "auto", "sequence too long (more than 20000000", 1),
         # A number takes two bytes of text at least, its separator included.
         ("n.gz", b"", b"7\n", "auto", "sequence too long (more than 20000000", 2),
+        ("l.gz", b"", b"7,", "auto", "sequence too long (more than 20000000", 2),
         ("z.gz", b"", b"\x00", "auto", "binary content", 1),
         ("h.fa.gz", b">", b"a", "auto", "sequence too long (more than 20000000", 1),
         ("a.npy.gz", "npy header", b"\x00", "auto", "sequence too long (10000000000 symbols", 1),

@@ -77,6 +77,8 @@ _BOM = b"\xef\xbb\xbf"
 _BINARY = re.compile(rb"[\x00-\x08\x0e-\x1a\x1c-\x1f\x7f]")
 
 _SEPARATORS = re.compile(r"[\s,;]+")
+_VALUE_SEPARATORS = np.zeros(256, bool)
+_VALUE_SEPARATORS[list(b" \t\r\n\v\f,;")] = True
 # Format detection looks at this much of the (decompressed) input; the rest is read in chunks.
 _SNIFF_BYTES = 1 << 16
 _CHUNK = 1 << 20
@@ -366,13 +368,27 @@ def _read(file, source: str, options: ReadOptions, path: str) -> list[Record]:
 
 
 def _read_lines(head: bytes, stream: _Stream, source: str, limit: _Limit) -> bytes:
-    """All of a number file; refused once it has more lines than a record may have values."""
+    """All of a number file; refused once it has more lines than a record may have values, or a
+    line more values (a record is a column, a row, or one line of values)."""
     out = io.BytesIO()
     lines = 0
+    values = 0  # in the line not yet ended
+    between = True  # whether that line so far ends between values
     for chunk in _chain(head, stream):
         lines += chunk.count(b"\n")
         if lines > limit:
             raise limit.refuse(source)
+        at = chunk.rfind(b"\n")
+        if at >= 0:
+            values, between = 0, True
+        tail = np.frombuffer(chunk, np.uint8)[at + 1 :]
+        if len(tail):
+            # A value starts wherever a separator is followed by anything else.
+            separator = _VALUE_SEPARATORS[tail]
+            values += int(np.count_nonzero(separator[:-1] & ~separator[1:])) + (between and not separator[0])
+            between = bool(separator[-1])
+            if values > limit:
+                raise limit.refuse(source)
         out.write(chunk)
     return out.getvalue()
 
