@@ -73,6 +73,19 @@ def fasta_records(seed: int = 7) -> list[tuple[str, str, str]]:
     ]
 
 
+def fastq_reads(ancestor: str, count: int = 100, length: int = 150, seed: int = 11) -> str:
+    """Reads of the ancestor as a sequencer gives them: 1% miscalls, and an N where a base went unread."""
+    rng = random.Random(seed)
+    reads = []
+    for index in range(count):
+        start = rng.randrange(len(ancestor) - length)
+        read = mutate(rng, ancestor[start : start + length], 0.01)
+        read = "".join("N" if rng.random() < 0.002 else c for c in read)
+        quality = "".join("#" if c == "N" else chr(33 + rng.randint(25, 40)) for c in read)
+        reads.append(f"@read{index + 1} ancestor:{start + 1}-{start + length}\n{read}\n+\n{quality}\n")
+    return "".join(reads)
+
+
 def main(folder: Path) -> None:
     folder.mkdir(parents=True, exist_ok=True)
     (folder / "random_binary.txt").write_text(wrap(random_binary(LENGTH)))
@@ -91,6 +104,8 @@ def main(folder: Path) -> None:
     (folder / "sequences.fasta").write_text(
         "".join(f">{name} {description}\n{wrap(sequence, 60)}" for name, description, sequence in records)
     )
+    # Sequencing reads of the ancestor, for the FASTQ reader.
+    (folder / "reads.fastq").write_text(fastq_reads(records[0][2]))
 
 
 if __name__ == "__main__":
