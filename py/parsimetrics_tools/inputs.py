@@ -35,6 +35,7 @@ import sys
 import zlib
 from collections.abc import Callable, Iterator
 from pathlib import Path
+from typing import Any
 
 import numpy as np
 
@@ -64,7 +65,7 @@ CSV_SUFFIXES = frozenset({".csv", ".tsv"})
 STDIN_NAME = "<stdin>"
 
 # Magic numbers: (prefix, name, stream opener).  bzip2's includes the block magic after the level digit.
-_COMPRESSIONS = (
+_COMPRESSIONS: tuple[tuple[re.Pattern[bytes], str, Callable[[Any], Any]], ...] = (
     (re.compile(rb"\x1f\x8b\x08"), "gzip", lambda f: gzip.GzipFile(fileobj=f, mode="rb")),
     (re.compile(rb"BZh[1-9]1AY&SY"), "bzip2", bz2.BZ2File),
     (re.compile(rb"\xfd7zXZ\x00"), "xz", lzma.LZMAFile),

@@ -252,8 +252,9 @@ def read_table(
     return [_labelled(numbers, column=label, column_number=index + 1)]
 
 
-def _labelled(numbers: Numbers, **where: int | str | None) -> Numbers:
-    return Numbers(numbers.values, numbers.integral, numbers.dropped, **where)
+def _labelled(numbers: Numbers, column: int | str | None = None, column_number: int | None = None,
+              row: int | None = None) -> Numbers:
+    return Numbers(numbers.values, numbers.integral, numbers.dropped, column, column_number, row)
 
 
 def _read_column(body: list[bytes], first: int, index: int, width: int, source: str, delimiter: str | None,
