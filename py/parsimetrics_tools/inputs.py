@@ -78,6 +78,7 @@ _BOM = b"\xef\xbb\xbf"
 _BINARY = re.compile(rb"[\x00-\x08\x0e-\x1a\x1c-\x1f\x7f]")
 
 _SEPARATORS = re.compile(r"[\s,;]+")
+_LONGEST_VALUE = 1 << 16
 _VALUE_SEPARATORS = np.zeros(256, bool)
 _VALUE_SEPARATORS[list(b" \t\r\n\v\f,;")] = True
 # Format detection looks at this much of the (decompressed) input; the rest is read in chunks.
@@ -375,21 +376,27 @@ def _read_lines(head: bytes, stream: _Stream, source: str, limit: _Limit) -> byt
     lines = 0
     values = 0  # in the line not yet ended
     between = True  # whether that line so far ends between values
+    word = 0  # the length of the value not yet ended
     for chunk in _chain(head, stream):
         lines += chunk.count(b"\n")
         if lines > limit:
             raise limit.refuse(source)
         at = chunk.rfind(b"\n")
         if at >= 0:
-            values, between = 0, True
+            values, between, word = 0, True, 0
         tail = np.frombuffer(chunk, np.uint8)[at + 1 :]
         if len(tail):
             # A value starts wherever a separator is followed by anything else.
             separator = _VALUE_SEPARATORS[tail]
             values += int(np.count_nonzero(separator[:-1] & ~separator[1:])) + (between and not separator[0])
             between = bool(separator[-1])
+            last = len(tail) - 1 - int(np.argmax(separator[::-1])) if separator.any() else -1
+            word = len(tail) - 1 - last + (word if last < 0 else 0)
             if values > limit:
                 raise limit.refuse(source)
+            if word > _LONGEST_VALUE:
+                # No number is written so (an endless device read as numbers comes here).
+                raise InputError(f"{source}:{lines + 1}: a value of more than {_LONGEST_VALUE} characters")
         out.write(chunk)
     return out.getvalue()
 
