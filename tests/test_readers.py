@@ -402,7 +402,9 @@ def _bomb(tmp_path, name, head, fill, total):
         ("/dev/zero", None, None, "auto", "binary content", 1),
         ("/dev/urandom", None, None, "text", "sequence too long (more than 20000000", 1),
         ("/dev/zero", None, None, "bytes", "sequence too long (more than 20000000", 1),
-        ("/dev/zero", None, None, "numbers", "/dev/zero:1: a value of more than 65536 characters", 1),
+        ("/dev/zero", None, None, "numbers", "/dev/zero: binary content where numbers were expected", 1),
+        ("/dev/zero", None, None, "fastq", "/dev/zero: not valid FASTQ: a record starts with '@'", 1),
+        ("v.gz", b"", b"9", "numbers", "v.gz:1: a value of more than 65536 characters", 1),
     ],
 )
 def test_hostile_inputs_refused_within_the_limit(tmp_path, name, head, fill, fmt, message, bytes_per_symbol):

@@ -378,6 +378,8 @@ def _read_lines(head: bytes, stream: _Stream, source: str, limit: _Limit) -> byt
     between = True  # whether that line so far ends between values
     word = 0  # the length of the value not yet ended
     for chunk in _chain(head, stream):
+        if _BINARY.search(chunk):
+            raise InputError(f"{source}: binary content where numbers were expected (UTF-16 text? UTF-8 is read)")
         lines += chunk.count(b"\n")
         if lines > limit:
             raise limit.refuse(source)
@@ -636,6 +638,8 @@ def _fastq(head: bytes, stream: _Stream, source: str, limit: _Limit) -> Iterator
     """(header, sequence) of every FASTQ record, parsed by dnaio."""
     import dnaio
 
+    if not head.lstrip().startswith(b"@"):  # known at once, before the reader fills its buffer
+        raise InputError(f"{source}: not valid FASTQ: a record starts with '@'")
     guarded = io.BufferedReader(_Stream(head, stream, source, guard=_line_guard(source, limit)), _CHUNK)
     try:
         for item in dnaio.FastqReader(guarded, _close_file=False):
