@@ -514,7 +514,7 @@ struct EntryPoints {
 };
 
 // Raised whenever the table or a type that crosses it changes meaning.
-constexpr std::uint32_t kEntryPointsVersion = 1;
+constexpr std::uint32_t kEntryPointsVersion = 2;
 
 namespace own {
 
@@ -543,19 +543,26 @@ bool pool_ready(Scope* scope) {
 }
 
 // The owner of a stoppable run wakes every kPollInterval to consult the
-// poll; once the run is to stop it only waits for the job to end, since its
-// frame holds the job.
+// poll.  Once the run is to stop, it waits for the job for good when the job
+// lives in its frame, or for the run's grace when the job owns itself.
 void wait_polling(LockLatch& latch, Scope& scope) {
+    const bool may_leave = scope.grace.count() >= 0;
     while (!scope.requested.load(std::memory_order_relaxed)) {
         if (latch.wait_until(scope.next_poll)) return;
         try {
             scope.poll_now();
         } catch (...) {
-            latch.wait();
+            if (may_leave)
+                scope.left = true;
+            else
+                latch.wait();
             throw;
         }
     }
-    latch.wait();
+    if (!may_leave)
+        latch.wait();
+    else if (!latch.wait_until(std::chrono::steady_clock::now() + scope.grace))
+        scope.left = true;
 }
 
 void inject_and_wait(Job* job, LockLatch& latch) {
@@ -620,6 +627,33 @@ std::size_t worker_pool_size(const Worker* worker) noexcept { return pool().work
 
 std::size_t worker_index(const Worker* worker) noexcept { return pool().worker_index(worker); }
 
+namespace {
+
+// A run that owns itself: its job holds it until the job has ended, so the
+// thread that started it may leave first.
+struct DetachedRun : Job {
+    DetachedRun() : Job(&DetachedRun::execute, &scope) {}
+
+    static void execute(Job* job) noexcept {
+        auto* run = static_cast<DetachedRun*>(job);
+        const std::shared_ptr<DetachedRun> hold = std::move(run->self);
+        try {
+            run->work();
+        } catch (...) {
+            run->error = std::current_exception();
+        }
+        run->latch.set();
+    }  // the run may end here, with the last hold
+
+    Scope scope;
+    LockLatch latch;
+    std::function<void()> work;
+    std::exception_ptr error;
+    std::shared_ptr<DetachedRun> self;
+};
+
+}  // namespace
+
 void parallel_for(std::size_t count, RangeBody body) {
     if (count == 0) return;
     Worker* worker = current_worker();
@@ -654,6 +688,39 @@ std::size_t map_length(std::int64_t first, std::int64_t last) {
 std::size_t pool_thread_count() { return detail::pool().thread_count(); }
 
 std::size_t planned_thread_count() { return detail::pool().planned_thread_count(); }
+
+void run_detachable(StopControl& control, Work work, std::function<void()> f, std::chrono::milliseconds grace) {
+    if (detail::runs_on_caller(work)) return run_stoppable(control, f);
+    auto run = std::make_shared<detail::DetachedRun>();
+    detail::Scope& scope = run->scope;
+    scope.poll = control.poll;
+    scope.context = control.context;
+    scope.owner = pthread_self();
+    scope.next_poll = std::chrono::steady_clock::now() + detail::kPollInterval;
+    scope.run_here_without_pool = control.run_here_without_pool;
+    scope.grace = grace;
+    if (!detail::pool_ready(&scope)) return run_stoppable(control, f);  // tries the pool once more, then runs here
+    run->work = std::move(f);
+    run->self = run;
+    try {
+        detail::inject_and_wait(run.get(), run->latch);
+    } catch (...) {
+        if (!scope.left) run->self.reset();  // never handed in
+        throw;
+    }
+    if (scope.left) throw Stopped{};
+    if (run->error) {
+        try {
+            std::rethrow_exception(run->error);
+        } catch (const Stopped&) {
+            throw;
+        } catch (...) {
+            if (scope.requested.load(std::memory_order_relaxed)) throw Stopped{};
+            throw;
+        }
+    }
+    if (scope.requested.load(std::memory_order_relaxed)) throw Stopped{};
+}
 
 const void* pool_entry_points() noexcept { return &detail::kOwnEntryPoints; }
 

@@ -86,6 +86,7 @@ public:
     // A job belongs to the stoppable run of the thread that creates it, if
     // any; whichever thread executes it works inside that run meanwhile.
     explicit Job(ExecuteFn execute);
+    Job(ExecuteFn execute, Scope* scope) : execute_(execute), scope_(scope) {}
     Job(const Job&) = delete;
     Job& operator=(const Job&) = delete;
     void execute() noexcept { execute_(this); }
@@ -138,6 +139,10 @@ struct Scope {
     bool run_here_without_pool = false;
     bool without_pool = false;  // the pool could not start: everything runs here
     bool poll_threw = false;
+    // How long the starting thread waits for the job once the run is to
+    // stop, before it leaves the job to end on its own; negative: for good.
+    std::chrono::milliseconds grace{-1};
+    bool left = false;  // the starting thread left without the job
 
     // True once the run is to stop.  On the starting thread (which runs the
     // work itself when the pool is small work or absent) this is also where
@@ -487,6 +492,15 @@ auto run_stoppable(StopControl& control, F&& f) -> decltype(f()) {
         throw;
     }
 }
+
+// Like run_stoppable, for work whose single items may outlast the wait a
+// caller can afford: `f` runs as one job on the pool, and once the poll has
+// asked to stop, this thread waits at most `grace` for it before it throws
+// Stopped without it.  The job then ends on its own (no further index
+// starts), and `f` with it, so everything `f` reads must be its own (held by
+// its captures).  Work below kPoolWorkFrom symbols, and work without the
+// pool, runs on this thread as run_stoppable runs it.
+void run_detachable(StopControl& control, Work work, std::function<void()> f, std::chrono::milliseconds grace);
 
 // The entry points of this shared object's pool, for share_pool in another
 // shared object of the same process.

@@ -473,6 +473,38 @@ TEST(Stopping, OnlyTheRunThatAsked) {
     EXPECT_EQ(others.size(), 2000u);
 }
 
+// A run whose items outlast the grace is left to end on its own, holding
+// what it reads; the starting thread answers within the grace.
+TEST(Stopping, ADetachableRunLeavesLongItemsBehind) {
+    auto held = std::make_shared<std::atomic<int>>(0);
+    const std::weak_ptr<std::atomic<int>> watch = held;
+    pm::StopControl control;
+    control.poll = [](void*) { return true; };
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(pm::run_detachable(control, pm::Work{pm::kPoolWorkFrom},
+                                    [held] {
+                                        pm::parallel_map(0, 1, [&](std::int64_t) {
+                                            std::this_thread::sleep_for(1500ms);
+                                            return ++*held;
+                                        });
+                                    },
+                                    100ms),
+                 pm::Stopped);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1000ms);
+    held.reset();
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (!watch.expired() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(watch.expired());
+
+    // Whole when nothing asks to stop; failures travel as ever.
+    control.poll = [](void*) { return false; };
+    int value = 0;
+    pm::run_detachable(control, pm::Work{pm::kPoolWorkFrom}, [&] { value = 7; }, 100ms);
+    EXPECT_EQ(value, 7);
+    EXPECT_THROW(pm::run_detachable(control, pm::Work{1}, [] { throw std::logic_error("x"); }, 100ms),
+                 std::logic_error);
+}
+
 TEST(Sharing, ATableOfAnotherLayoutIsRefused) {
     EXPECT_TRUE(pm::share_pool(pm::pool_entry_points()));  // its own: nothing changes
     std::vector<std::uint32_t> other(64, 0);

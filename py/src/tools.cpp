@@ -15,8 +15,11 @@
 #include <cxxabi.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <exception>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -62,14 +65,23 @@ bool signal_raised(void* context) {
 
 std::atomic<bool> g_warned_without_pool{false};
 
-// Runs f() with the interpreter lock released, stoppable by a signal
-// handler that raises.  Without worker threads it runs on this thread and
-// says so once per process.  The lock is taken back outside any destructor
-// or handler: at interpreter exit that ends a daemon thread by a forced
-// unwind, which must travel on (see guarded).
+// How long a stopped call waits for the items it has already started before
+// it leaves them to end on their own: one item of a long sequence may take
+// seconds, and Ctrl-C must answer at once.
+constexpr std::chrono::milliseconds kGrace{200};
+
+// Runs body() with the interpreter lock released, on the pool when `work`
+// is enough for it, stoppable by a signal handler that raises.  body must own
+// what it reads (through its captures): a stopped call may leave it running.
+// Without worker threads it runs on this thread and says so once per
+// process.  The lock is taken back outside any destructor or handler: at
+// interpreter exit that ends a daemon thread by a forced unwind, which must
+// travel on (see guarded).
 template <class F>
-auto unlocked(F&& f) {
-    std::optional<decltype(f())> result;
+auto unlocked(pm::Work work, F body) {
+    using Result = decltype(body());
+    auto result = std::make_shared<std::optional<Result>>();
+    std::function<void()> job = [result, body = std::move(body)] { result->emplace(body()); };
     std::exception_ptr error;
     PyThreadState* state = nullptr;
     pm::StopControl control;
@@ -78,7 +90,7 @@ auto unlocked(F&& f) {
     control.run_here_without_pool = true;
     state = PyEval_SaveThread();
     try {
-        result.emplace(pm::run_stoppable(control, f));
+        pm::run_detachable(control, work, std::move(job), kGrace);
     } catch (abi::__forced_unwind&) {
         throw;
     } catch (...) {
@@ -93,7 +105,7 @@ auto unlocked(F&& f) {
                          1) < 0)
             throw PythonError{};
     }
-    return std::move(*result);
+    return std::move(**result);
 }
 
 // A pending Python exception taken aside while other work runs.
@@ -256,21 +268,23 @@ PyObject* many(PyObject*, PyObject* args) {
         options.want_summands = measure == pm::BatchMeasure::emc || measure == pm::BatchMeasure::lz76;
 
         bool conversion_failed;
-        const ItemRows read = read_items(items, conversion_failed);
+        const auto read = std::make_shared<const ItemRows>(read_items(items, conversion_failed));
         Stashed conversion_error;
         if (conversion_failed) conversion_error.take();
         // The items before a bad one are still computed: one of them may fail
         // first, as it would in a loop.
-        const pm::BatchResults results = unlocked([&] { return pm::measure_each(measure, read.rows, options, normalize != 0); });
+        const pm::BatchResults results = unlocked(pm::Work{read->rows.total_symbols()}, [=] {
+            return pm::measure_each(measure, read->rows, options, normalize != 0);
+        });
         if (results.failed != pm::BatchResults::kNone) {
             pm::boundary::set_failure(results.failure);
             return Py_BuildValue("(ON)", Py_None, failure_at(results.failed));
         }
         if (conversion_failed) {
             conversion_error.restore();
-            return Py_BuildValue("(ON)", Py_None, failure_at(read.rows.size()));
+            return Py_BuildValue("(ON)", Py_None, failure_at(read->rows.size()));
         }
-        return Py_BuildValue("(NO)", results_list(results, read.rows.size()), Py_None);
+        return Py_BuildValue("(NO)", results_list(results, read->rows.size()), Py_None);
     });
 }
 
@@ -298,12 +312,13 @@ PyObject* profile(PyObject*, PyObject* args) {
     }
     return pm::boundary::guarded([&]() -> PyObject* {
         pm::AnalysisOptions options = options_from(alphabet, log_base, max_block_size);
-        const pm::Sequence seq = pm::boundary::sequence_from_python(obj);
-        const std::vector<double> values = unlocked([&] {
-            return pm::window_values(seq, static_cast<std::size_t>(window), static_cast<std::size_t>(step),
-                                     *measure, options, normalize != 0);
+        const auto seq = std::make_shared<const pm::Sequence>(pm::boundary::sequence_from_python(obj));
+        const auto w = static_cast<std::size_t>(window), s = static_cast<std::size_t>(step);
+        const auto windows = pm::window_count(seq->size(), w, s);
+        const std::vector<double> values = unlocked(pm::Work{windows * w}, [=, measure = *measure] {
+            return pm::window_values(*seq, w, s, measure, options, normalize != 0);
         });
-        return Py_BuildValue("(nN)", static_cast<Py_ssize_t>(seq.size()), doubles_object(values));
+        return Py_BuildValue("(nN)", static_cast<Py_ssize_t>(seq->size()), doubles_object(values));
     });
 }
 
@@ -318,8 +333,9 @@ PyObject* nid_matrix(PyObject*, PyObject* args) {
         bool conversion_failed;
         const ItemRows read = read_items(items, conversion_failed);
         if (conversion_failed) return Py_BuildValue("(ON)", Py_None, failure_at(read.rows.size()));
-        const std::vector<pm::Sequence> seqs = sequences_of(read.rows);
-        const std::vector<double> matrix = unlocked([&] { return pm::nid_matrix(seqs); });
+        const auto seqs = std::make_shared<const std::vector<pm::Sequence>>(sequences_of(read.rows));
+        const pm::Work work{read.rows.total_symbols() * (seqs->size() + 1)};
+        const std::vector<double> matrix = unlocked(work, [seqs] { return pm::nid_matrix(*seqs); });
         return Py_BuildValue("(NO)", doubles_object(matrix), Py_None);
     });
 }
