@@ -78,19 +78,21 @@ _BOM = b"\xef\xbb\xbf"
 _BINARY = re.compile(rb"[\x00-\x08\x0e-\x1a\x1c-\x1f\x7f]")
 
 _SEPARATORS = re.compile(r"[\s,;]+")
+# Longer than any number written in text: a "value" past it is binary or endless content.
 _LONGEST_VALUE = 1 << 16
 _VALUE_SEPARATORS = np.zeros(256, bool)
 _VALUE_SEPARATORS[list(b" \t\r\n\v\f,;")] = True
 # Format detection looks at this much of the (decompressed) input; the rest is read in chunks.
 _SNIFF_BYTES = 1 << 16
 _CHUNK = 1 << 20
-# Room for a FASTA header line within the bound on a record's bytes.
+# How far a FASTA header or comment line may pass the record limit before it is refused.
 _HEADER_ROOM = 1 << 16
 
 # Nucleotides, and the IUPAC codes for uncertain ones (with gaps): a record of these alone,
 # mostly ACGT (U), is a nucleotide record.
 _NUCLEOTIDES = b"ACGTUacgtu"
 _AMBIGUITY_CODES = b"RYSWKMBDHVNryswkmbdhvn-.*"
+_WORD = re.compile(rb"\S")
 # Prose: two words on one line with a space between them.
 _PROSE = re.compile(rb"\S[ \t]+\S")
 _LINE_BREAKS = re.compile(rb"(?<=\S)(?:\r\n|\r|\n)+(?=\S)")
@@ -353,12 +355,15 @@ def _read(file, source: str, options: ReadOptions, path: str) -> list[Record]:
         numbers = _read_npy(head, stream, source, options, limit)
     else:
         data = _read_lines(head, stream, source, limit)
-        if not data.strip():
+        # Searched, not stripped: a stripped copy of a large table would cost its size again.
+        word = _WORD.search(data)
+        if word is None:
             raise InputError(f"{source}: empty input")
+        line_end = data.find(b"\n", word.start())
+        multi_line = line_end >= 0 and _WORD.search(data, line_end) is not None
         first = _first_line(data[:_SNIFF_BYTES]).decode("utf-8", "replace")
         delimiter = numeric.detect_delimiter(first, {".csv": ",", ".tsv": "\t"}.get(_inner_suffix(path)))
         numbers = numeric.read_table(data, source, options.column, delimiter, options.missing, options.rows)
-        multi_line = b"\n" in data.strip()
         fmt = "csv" if delimiter is not None and (multi_line or fmt == "csv") else "numbers"
     records = []
     for values in numbers:
@@ -532,7 +537,7 @@ def _read_text(head: bytes, stream: _Stream, source: str, compression: str | Non
         if raw:
             piece = chunk
         else:
-            words = words or bool(re.search(rb"\S", chunk))
+            words = words or bool(_WORD.search(chunk))
             buffer = carry + chunk
             body = buffer.rstrip()
             carry = buffer[len(body) :]
