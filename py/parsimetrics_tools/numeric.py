@@ -36,8 +36,10 @@ _GAPS = frozenset(
 NUMBER = re.compile(rb"[+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?\Z")
 _INFINITIES = (b"inf", b"infinity")
 _FRACTION = re.compile(rb"[.eE]")
+_BLANK_LINE = re.compile(rb"\n[ \t\r\v\f]*\n")
 _LONG_INTEGER = re.compile(rb"\d{19}")
 _DIGIT_BYTES = b"0123456789"
+_SHAPES = bytes.maketrans(_DIGIT_BYTES, b"0" * 10)
 _PLAIN_BYTES = _DIGIT_BYTES + b".eE+-"
 _SPACE_BYTES = b" \t\n\r\v\f"
 # How many rows decide whether the first one is a header.
@@ -75,11 +77,16 @@ def convert(tokens: list[bytes], where: Callable[[int], str], missing: str, sour
     """Numbers from their text, in order; ``where(i)`` names the line of token i for messages."""
     if not tokens:
         raise InputError(f"{source}: no values")
-    tokens = [t.strip() for t in tokens]
-    gap = np.fromiter(map(_GAPS.__contains__, tokens), bool, len(tokens))
-    count = int(np.count_nonzero(gap))
+    joined = b" ".join(tokens)
+    plain = not joined.translate(None, _PLAIN_BYTES + b" ")
+    if not plain:
+        tokens = [t.strip() for t in tokens]
+    # Gaps are words or empty cells: plain characters hold none but the empty one.
+    gap = np.fromiter(map(_GAPS.__contains__, tokens), bool, len(tokens)) if not plain or b"" in tokens else None
+    count = 0 if gap is None else int(np.count_nonzero(gap))
     kept = None  # positions of the tokens left once gaps are dropped
     if count:
+        assert gap is not None
         if missing != "drop":
             what = f"{count} missing values, the first on this line" if count > 1 else "a missing value"
             raise InputError(f"{where(int(np.argmax(gap)))}: {what}; --missing drop leaves them out")
@@ -91,9 +98,10 @@ def convert(tokens: list[bytes], where: Callable[[int], str], missing: str, sour
     def at(i: int) -> str:
         return where(int(kept[i]) if kept is not None else i)
 
-    joined = b" ".join(tokens)
-    # Digits between spaces are integers by construction; anything else is matched one by one.
-    if joined.translate(None, _DIGIT_BYTES + b" ") and not all(map(NUMBER.match, tokens)):
+    if count or not plain:
+        joined = b" ".join(tokens)
+    # Digits between spaces are integers by construction; anything else is matched by its shape.
+    if joined.translate(None, _DIGIT_BYTES + b" ") and not _well_formed(joined):
         for i, token in enumerate(tokens):
             if not NUMBER.match(token):
                 what = "infinite value" if is_infinity(token) else "bad number"
@@ -104,6 +112,15 @@ def convert(tokens: list[bytes], where: Callable[[int], str], missing: str, sour
         i = int(np.argmin(np.isfinite(values)))
         raise InputError(f"{at(i)}: number out of range {_shown(tokens[i])}")
     return Numbers(values, integral, count)
+
+
+def _well_formed(text: bytes) -> bool:
+    """Whether every whitespace-separated token of ``text`` is a number by ``NUMBER``.
+
+    Digits are all alike to the expression, so tokens are matched by their
+    shape (every digit a 0): a column of a million values has a few hundred.
+    """
+    return all(map(NUMBER.match, set(text.translate(_SHAPES).split())))
 
 
 def _parse(text: bytes, integral: bool) -> np.ndarray:
@@ -263,13 +280,15 @@ def _read_column(body: list[bytes], first: int, index: int, width: int, source: 
         return f"{source}:{first + i + 1}"
 
     if delimiter is None and index == 0:
-        # One value per line is the commonest table: with only plain characters, straight to NumPy
-        # when every line holds exactly one of them (a blank line or a second value would not).
+        # One value per line is the commonest table: with only plain characters, well formed, and
+        # one value on every line (no blank line inside, so the count says it), straight to NumPy.
         text = b"\n".join(body)
-        if not text.translate(None, _PLAIN_BYTES + _SPACE_BYTES):
-            tokens = text.split()
-            if len(tokens) == len(body):
-                return convert(tokens, where, missing, source)
+        if not text.translate(None, _PLAIN_BYTES + _SPACE_BYTES) and not _BLANK_LINE.search(text):
+            integral = not _FRACTION.search(text)
+            if _well_formed(text):
+                values = _parse(text, integral)
+                if len(values) == len(body) and (values.dtype.kind != "f" or np.isfinite(values).all()):
+                    return Numbers(values, integral, 0)
     if width == 1 and not quoted:
         # A second value on a line of a one-column table is no column of it, and would be lost.
         separator = delimiter.encode() if delimiter else None
