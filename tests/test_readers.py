@@ -54,6 +54,9 @@ def npy(array):
         ("y.csv", "2019,2020\n1.5,2.5\n0.5,0.7\n", {"column": "2"}, bytes([1, 0]), {"column": "2020"}),
         ("y.csv", "2019,2020\n15,25\n5,7\n", {"column": "2020"}, bytes([1, 0]), {"column": "2020"}),
         ("n.csv", "0,5\n1,-3\n", {"column": "2"}, bytes([1, 0]), {"column": 2}),
+        # A plain column: blank lines around it are layout; an integer over fractions still names it.
+        ("a.txt", "\n \n1.5\n0.5\n2.5\n\n", {}, b"\0\0\1", {"format": "numbers", "column": 1}),
+        ("a.txt", "2019\n1.5\n2.5\n0.5\n", {}, b"\0\1\0", {"format": "numbers", "column": "2019"}),
         # Gaps dropped on request, and counted.
         ("a.txt", "NaN\n0.5\n0.1\nnull\n0.9\n", {"missing": "drop"}, bytes([0, 0, 1]), {"missing_dropped": 2}),
         ("a.txt", "1,2,,3,4\n", {"missing": "drop"}, bytes([0, 1, 2, 3]), {"missing_dropped": 1}),

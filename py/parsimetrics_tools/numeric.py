@@ -37,6 +37,7 @@ NUMBER = re.compile(rb"[+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?\Z")
 _INFINITIES = (b"inf", b"infinity")
 _FRACTION = re.compile(rb"[.eE]")
 _BLANK_LINE = re.compile(rb"\n[ \t\r\v\f]*\n")
+_CONTENT = re.compile(rb"\S")
 _LONG_INTEGER = re.compile(rb"\d{19}")
 _DIGIT_BYTES = b"0123456789"
 _SHAPES = bytes.maketrans(_DIGIT_BYTES, b"0" * 10)
@@ -234,6 +235,10 @@ def read_table(
     of different lengths; lines of one length make a table, whose column must
     be chosen when there are several.
     """
+    if delimiter is None and not rows and column in (None, "1"):
+        plain = _plain_column(data)
+        if plain is not None:
+            return [plain]
     lines = data.replace(b"\r\n", b"\n").replace(b"\r", b"\n").split(b"\n")
     # Blank lines around the table are layout; blank rows inside it are gaps.
     start = next((i for i, line in enumerate(lines) if line.strip()), None)
@@ -267,6 +272,30 @@ def read_table(
     label: int | str = header[index].strip() if header is not None else index + 1
     numbers = _read_column(body, first, index, width, source, delimiter, missing, quoted=b'"' in data)
     return [_labelled(numbers, column=label, column_number=index + 1)]
+
+
+def _plain_column(data: bytes) -> Numbers | None:
+    """The commonest table, one well-formed plain number a line with no header and no gap, read in
+    one NumPy call without splitting it into lines; None for anything else."""
+    if data.translate(None, _PLAIN_BYTES + b" \t\n"):
+        return None
+    first = _CONTENT.search(data)
+    if first is None:
+        return None
+    end = len(data)
+    while data[end - 1] in b" \t\n":  # the layout after the table, scanned from its end
+        end -= 1
+    inner = data[first.start() : end]
+    if b"\n" not in inner or _BLANK_LINE.search(inner):
+        return None
+    sample = [line.decode().split() for line in inner.split(b"\n", _SAMPLE_ROWS)[:_SAMPLE_ROWS]]
+    if any(len(row) != 1 for row in sample) or has_header(sample) or not _well_formed(inner):
+        return None
+    integral = not _FRACTION.search(inner)
+    values = _parse(inner, integral)
+    if len(values) != inner.count(b"\n") + 1 or (values.dtype.kind == "f" and not np.isfinite(values).all()):
+        return None
+    return Numbers(values, integral, 0, 1, 1)
 
 
 def _labelled(numbers: Numbers, column: int | str | None = None, column_number: int | None = None,
