@@ -143,22 +143,30 @@ def test_nid_matrix_equals_pairwise_nid():
     assert nid_matrix([]).shape == (0, 0)
 
 
+@pytest.mark.parametrize("log_base", [None, 2, 7])
 @pytest.mark.parametrize("measure", ["h", "complexity", "emc"])
-def test_multiscale_coarse_grains_symbolizes_and_measures(measure):
+def test_multiscale_coarse_grains_symbolizes_and_measures(measure, log_base):
     x = np.random.default_rng(4).normal(size=(2, 1003)).cumsum(axis=1)
     scales = [1, 2, 5, 10]
+    if measure == "complexity" and log_base is not None:
+        with pytest.raises(ValueError, match="log_base"):
+            multiscale(x, scales, measure, log_base=log_base)
+        return
+    base = {} if log_base is None else {"log_base": log_base}
     expected = []
     for row in x:
         values = []
         for s in scales:
             symbols = symbolize(row[: len(row) // s * s].reshape(-1, s).mean(axis=1), "mean")
             if measure == "h":
-                values.append(parsimetrics.h(symbols))
+                values.append(parsimetrics.h(symbols, **base))
+            elif measure == "emc":
+                values.append(parsimetrics.emc(symbols, **base)[0])
             else:
-                values.append((parsimetrics.factorization if measure == "complexity" else parsimetrics.emc)(symbols)[0])
+                values.append(parsimetrics.factorization(symbols)[0])
         expected.append(values)
-    assert multiscale(x, scales, measure, method="mean").tolist() == expected
-    assert multiscale(x[1], scales, measure, method="mean").tolist() == expected[1]
+    assert multiscale(x, scales, measure, method="mean", **base).tolist() == expected
+    assert multiscale(x[1], scales, measure, method="mean", **base).tolist() == expected[1]
 
 
 @pytest.mark.parametrize("method", ["median", "mean", "quantiles:4", "threshold:4611686018427387925.5", "ordinal:3"])

@@ -540,7 +540,7 @@ def _coarse(data: np.ndarray, scale: int) -> tuple[np.ndarray, int]:
 
 def multiscale(
     x: Any, scales: Iterable[int], measure: str = "h", method: str = "median", *, normalize: bool = False,
-    axis: Any = None, dim: Any = None,
+    log_base: int | None = None, axis: Any = None, dim: Any = None,
 ) -> Any:
     """A measure of ``x`` coarse-grained at several scales: one value per scale.
 
@@ -564,6 +564,11 @@ def multiscale(
         give: 2 for ``median``, ``mean`` and ``zero``, K for
         ``quantiles:K``, D! for ``ordinal:D``, the cut points plus one for
         ``threshold``, and the distinct values seen for ``values``.
+    log_base : int, optional
+        The base of the logarithms for ``"h"``, ``"emc"`` and a normalized
+        ``"kaspar_schuster"`` (e.g. 2 for bits per symbol); by default the
+        number of distinct symbols of each coarse series, or for a
+        normalized ``"kaspar_schuster"`` the number ``method`` can give.
     axis, dim : optional
         The series axis of an array, or dimension of a DataArray.
 
@@ -582,7 +587,8 @@ def multiscale(
     ValueError
         No scales, a scale below 1 or beyond the length, a bad measure or
         method, ``normalize`` with another measure than
-        ``"kaspar_schuster"``, missing or infinite values.
+        ``"kaspar_schuster"``, ``log_base`` with a count that takes no
+        base, missing or infinite values.
 
     Notes
     -----
@@ -608,12 +614,19 @@ def multiscale(
     _choice("multiscale", "measure", measure, WINDOW_MEASURES)
     if normalize and measure != "kaspar_schuster":
         raise ValueError(f"multiscale: normalize: applies to measure='kaspar_schuster' only, not {measure!r}")
+    counts = measure == "complexity" or (measure == "kaspar_schuster" and not normalize)
+    if log_base is not None and counts:
+        raise ValueError(f"multiscale: log_base: a count takes no base (measure {measure!r}, normalize={normalize})")
     symbolizer = _as_symbolizer(method, "multiscale")
-    base = None if symbolizer.method == "values" or not normalize else symbolizer.classes
-    options = {"normalize": normalize, "log_base": base} if measure == "kaspar_schuster" else {}
+    base = log_base
+    if base is None and normalize and symbolizer.method != "values":
+        base = symbolizer.classes
+    if measure == "kaspar_schuster":
+        options = {"normalize": normalize, "log_base": base}
+    else:
+        options = {} if log_base is None else {"log_base": log_base}
     native = _native_options("multiscale", measure, options)
     batch = {"complexity": "factorization"}.get(measure, measure)
-    counts = measure == "complexity" or (measure == "kaspar_schuster" and not normalize)
     if isinstance(scales, (str, bytes)):
         raise TypeError(f"multiscale: scales: expected integers, got {type(scales).__name__}")
     scales = [_positive("multiscale", "scales", s) for s in scales]
