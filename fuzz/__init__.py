@@ -2,7 +2,8 @@
 
 Every argument of `factorization`, `h`, `emc`, `nid` and `lz76` is fed an
 object built from the fuzzer's bytes: texts with lone surrogates, bytes of
-every length around the 2048-symbol switch to the library suffix sort, lists
+every length around the engine's switches (direct comparison, the pool,
+induced sorting and the library sort), lists
 of texts and of integers (nested, self-referencing, huge and negative
 values), NumPy arrays and scalars of every dtype, and objects whose
 `__index__`, `__len__` or `__iter__` raise or lie.  Each call must either

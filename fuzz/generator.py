@@ -32,7 +32,11 @@ INTERESTING_INTS = [
     0, 1, -1, 2, 3, 255, 256, 2**31 - 1, 2**31, -(2**31), -(2**31) - 1, 2**32 - 1, 2**32,
     2**63 - 1, 2**63, -(2**63), -(2**63) - 1, 2**64, 10**30, -(10**30),
 ]
-LENGTHS_AROUND_2048 = list(range(2040, 2057))
+# Lengths on both sides of the engine's switches: where tiny texts stop being
+# compared directly (160 binary symbols), where short repetitive ones stop
+# (512), where the pool takes the work (4,096) and where induced sorting
+# takes any alphabet (2^14).
+LENGTHS_AT_SWITCHES = [n for switch in (160, 512, 4096, 2**14) for n in range(switch - 3, switch + 4)]
 EXCEPTIONS = [TypeError, ValueError, OverflowError, UserError, UserBaseError, KeyboardInterrupt, MemoryError]
 
 
@@ -86,12 +90,12 @@ class Gen:
     def length(self):
         kind = self.int_in(0, 3)
         if kind == 0:
-            return self.pick(LENGTHS_AROUND_2048)
+            return self.pick(LENGTHS_AT_SWITCHES)
         if kind == 1:
             return self.int_in(0, 12)
         if kind == 2:
             return self.int_in(0, 300)
-        return self.pick([4095, 4096, 4097, 10_000])
+        return self.pick([10_000, 2**17 - 1, 2**17])
 
     def text(self):
         kind = self.int_in(0, 3)
@@ -189,7 +193,7 @@ class Gen:
 
     def numpy_array(self):
         dtype = np.dtype(self.pick(NUMPY_DTYPES))
-        n = self.int_in(0, 40) if self.flag() else self.pick(LENGTHS_AROUND_2048)
+        n = self.int_in(0, 40) if self.flag() else self.pick(LENGTHS_AT_SWITCHES)
         raw = self.symbols(n * dtype.itemsize)
         if dtype.kind == "O":
             arr = np.array([self.integer() for _ in range(min(n, 8))], dtype=object)
@@ -203,7 +207,7 @@ class Gen:
 
     def buffer(self):
         """Objects whose integers can be read from memory in place."""
-        raw = self.symbols(self.int_in(0, 8) * 8 if self.flag() else self.pick([2048, 2056, 4096]))
+        raw = self.symbols(self.int_in(0, 8) * 8 if self.flag() else self.pick([512, 4096, 4104]))
         kind = self.int_in(0, 6)
         if kind == 0:
             return bytearray(raw)
