@@ -1,6 +1,5 @@
 #include "batch.hpp"
 
-#include <cxxabi.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include <string>
 #include <utility>
 
+#include "forced_unwind.hpp"
 #include "pool.hpp"
 
 namespace parsimetrics {
@@ -104,9 +104,7 @@ BatchResults each(const Rows& rows, bool scratch_safe, F measure) {
             values[i] = measure(seq, local ? &local->workspace : nullptr);
         } catch (const Stopped&) {
             throw;
-        } catch (abi::__forced_unwind&) {
-            throw;
-        } catch (...) {
+        } PARSIMETRICS_CATCH_ALL {
             std::lock_guard lock(failure_mutex);
             if (i < out.failed) {
                 out.failed = i;

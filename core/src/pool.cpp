@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "error.hpp"
+#include "forced_unwind.hpp"
 #include "pool_size.hpp"
 #include "thread_storage.hpp"
 
@@ -472,14 +473,14 @@ bool Scope::stop_requested() {
 void Scope::poll_now() {
     next_poll = std::chrono::steady_clock::now() + kPollInterval;
     if (poll == nullptr) return;
-    bool stop;
-    try {
-        stop = poll(context);
-    } catch (...) {
+    // A poll that ends other than by answering (it threw, or its thread is
+    // being ended) stops the run as well.
+    OnUnwind stop_run([this] {
         poll_threw = true;
         requested.store(true, std::memory_order_relaxed);
-        throw;
-    }
+    });
+    const bool stop = poll(context);
+    stop_run.dismiss();
     if (stop) requested.store(true, std::memory_order_relaxed);
 }
 
@@ -549,15 +550,17 @@ void wait_polling(LockLatch& latch, Scope& scope) {
     const bool may_leave = scope.grace.count() >= 0;
     while (!scope.requested.load(std::memory_order_relaxed)) {
         if (latch.wait_until(scope.next_poll)) return;
-        try {
-            scope.poll_now();
-        } catch (...) {
+        // However the poll ends early (it threw, or the thread is being
+        // ended), the job ends first when it lives in this frame; one that
+        // owns itself is left to finish alone.
+        OnUnwind settle([&] {
             if (may_leave)
                 scope.left = true;
             else
                 latch.wait();
-            throw;
-        }
+        });
+        scope.poll_now();
+        settle.dismiss();
     }
     if (!may_leave)
         latch.wait();
@@ -702,12 +705,13 @@ void run_detachable(StopControl& control, Work work, std::function<void()> f, st
     if (!detail::pool_ready(&scope)) return run_stoppable(control, f);  // tries the pool once more, then runs here
     run->work = std::move(f);
     run->self = run;
-    try {
-        detail::inject_and_wait(run.get(), run->latch);
-    } catch (...) {
-        if (!scope.left) run->self.reset();  // never handed in
-        throw;
-    }
+    // Left early (a poll threw, or the thread is being ended) and not left
+    // to finish alone: the job was never handed in.
+    OnUnwind release([&] {
+        if (!scope.left) run->self.reset();
+    });
+    detail::inject_and_wait(run.get(), run->latch);
+    release.dismiss();
     if (scope.left) throw Stopped{};
     if (run->error) {
         try {

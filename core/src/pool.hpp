@@ -22,7 +22,6 @@
 // the process runs one set of worker threads.
 #pragma once
 
-#include <cxxabi.h>
 #include <pthread.h>
 
 #include <atomic>
@@ -42,6 +41,8 @@
 #include <utility>
 #include <variant>
 #include <vector>
+
+#include "forced_unwind.hpp"
 
 namespace parsimetrics {
 
@@ -213,13 +214,11 @@ struct Slot {
             } else {
                 value.emplace(std::invoke(std::forward<F>(f)));
             }
-        } catch (abi::__forced_unwind&) {
-            // The calling thread is being ended (by its poll, when the task
-            // runs there): the unwinding must go on.
-            throw;
-        } catch (...) {
-            // Everything else travels, std::bad_alloc included: the waiting
-            // thread decides what becomes of it.
+        } PARSIMETRICS_CATCH_ALL {
+            // Everything travels, std::bad_alloc included: the waiting thread
+            // decides what becomes of it.  (A forced unwind goes on: the
+            // calling thread is being ended, by its poll, when the task runs
+            // there.)
             error = std::current_exception();
         }
     }
@@ -481,11 +480,9 @@ auto run_stoppable(StopControl& control, F&& f) -> decltype(f()) {
             if (scope.requested.load(std::memory_order_relaxed)) throw Stopped{};
             return result;
         }
-    } catch (abi::__forced_unwind&) {
-        throw;
     } catch (const Stopped&) {
         throw;
-    } catch (...) {
+    } PARSIMETRICS_CATCH_ALL {
         // A failure that came out of a run already asked to stop is not
         // what the caller waits to hear, unless the poll itself threw it.
         if (scope.requested.load(std::memory_order_relaxed) && !scope.poll_threw) throw Stopped{};

@@ -5,10 +5,9 @@
 
 #include "owned_ref.hpp"
 
-#include <cxxabi.h>
-
 #include <exception>
 
+#include "forced_unwind.hpp"
 #include "thread_storage.hpp"
 
 namespace parsimetrics::boundary {
@@ -37,11 +36,9 @@ PyObject* guarded(F&& body) {
     if (!reserve_thread_storage()) return PyErr_NoMemory();
     try {
         return body();
-    } catch (abi::__forced_unwind&) {
-        throw;  // the thread is being ended at interpreter exit (see PyRef): let it go
     } catch (const PythonError&) {
         return nullptr;
-    } catch (...) {
+    } PARSIMETRICS_CATCH_ALL {  // lets the thread end at interpreter exit (see PyRef)
         set_failure(std::current_exception());
         return nullptr;
     }

@@ -12,8 +12,6 @@
 // Built against the limited API only, like the module.
 #include "owned_ref.hpp"
 
-#include <cxxabi.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -28,6 +26,7 @@
 #include "batch.hpp"
 #include "convert.hpp"
 #include "failures.hpp"
+#include "forced_unwind.hpp"
 #include "options.hpp"
 #include "pool.hpp"
 #include "pool_capsule.hpp"
@@ -91,9 +90,7 @@ auto unlocked(pm::Work work, F body) {
     state = PyEval_SaveThread();
     try {
         pm::run_detachable(control, work, std::move(job), kGrace);
-    } catch (abi::__forced_unwind&) {
-        throw;
-    } catch (...) {
+    } PARSIMETRICS_CATCH_ALL {
         error = std::current_exception();
     }
     PyEval_RestoreThread(state);
