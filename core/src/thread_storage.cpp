@@ -29,7 +29,9 @@ constexpr std::size_t kRoom = 32 * 1024;
 
 bool reserve_thread_storage() noexcept {
     if (g_ready.valid && pthread_getspecific(g_ready.key) != nullptr) return true;
-    void* room = std::malloc(kRoom);
+    // Volatile: clang drops an allocation that is only freed, and with it
+    // the check that memory is left.
+    void* volatile room = std::malloc(kRoom);
     if (room == nullptr) return false;
     std::free(room);
     // Each call reads its library's block, which allocates it.
