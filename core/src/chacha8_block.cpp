@@ -4,7 +4,8 @@
 // so the library itself needs no instruction-set flags and still runs on any
 // x86-64 processor; which version runs is decided from the processor's
 // features at run time.  All of them must agree word for word with the
-// portable one (the test suite checks this on every machine it runs on).
+// portable one (the test suite checks this on every machine it runs on),
+// which is what every other processor (aarch64) runs.
 #include "chacha8_block.hpp"
 
 #include <array>
@@ -23,6 +24,7 @@
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
 #endif
+#include <cpuid.h>
 #define PARSIMETRICS_CHACHA_X86 1
 #endif
 
@@ -32,12 +34,6 @@ namespace {
 constexpr int kDoubleRounds = 4;  // ChaCha8: eight rounds
 
 constexpr std::uint32_t kSigma[4] = {0x61707865u, 0x3320646eu, 0x79622d32u, 0x6b206574u};
-
-// The 128-bit and AVX2 versions compute four blocks at a time, and a refill
-// runs them over its four groups of four.
-constexpr std::size_t kGroupBlocks = 4;
-constexpr std::size_t kGroupWords = kGroupBlocks * kChachaBlockWords;
-constexpr std::size_t kGroups = kChachaBlocksPerRefill / kGroupBlocks;
 
 constexpr std::uint32_t low_word(std::uint64_t x) { return static_cast<std::uint32_t>(x); }
 constexpr std::uint32_t high_word(std::uint64_t x) { return static_cast<std::uint32_t>(x >> 32); }
@@ -96,6 +92,12 @@ std::uint32_t draws_below_scalar(const std::uint32_t words[kChachaBufferWords], 
 }
 
 #if PARSIMETRICS_CHACHA_X86
+
+// The 128-bit and AVX2 versions compute four blocks at a time, and a refill
+// runs them over its four groups of four.
+constexpr std::size_t kGroupBlocks = 4;
+constexpr std::size_t kGroupWords = kGroupBlocks * kChachaBlockWords;
+constexpr std::size_t kGroups = kChachaBlocksPerRefill / kGroupBlocks;
 
 #define PM_INLINE inline __attribute__((always_inline))
 
@@ -453,6 +455,38 @@ __attribute__((target("avx512f"))) std::uint32_t draws_below_avx512(
 
 #undef PM_INLINE
 
+// The vector levels the processor has and the system saves the registers
+// of, read with cpuid and xgetbv.  __builtin_cpu_supports would ask the
+// compiler's runtime library, which the wheels' toolchain links whole (its
+// logarithm then replacing the C library's in the whole module).
+struct X86Levels {
+    bool sse2 = false, ssse3 = false, sse41 = false, avx = false, avx2 = false, avx512f = false;
+};
+
+X86Levels x86_levels() {
+    X86Levels levels;
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (__get_cpuid(1, &a, &b, &c, &d) == 0) return levels;
+    levels.sse2 = (d & bit_SSE2) != 0;
+    levels.ssse3 = (c & bit_SSSE3) != 0;
+    levels.sse41 = (c & bit_SSE4_1) != 0;
+    // XCR0: the system saves the SSE and AVX halves (bits 1, 2) and the
+    // AVX-512 mask and upper registers (bits 5 to 7).
+    std::uint64_t xcr0 = 0;
+    if ((c & bit_OSXSAVE) != 0) {
+        std::uint32_t low = 0, high = 0;
+        __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+        xcr0 = (std::uint64_t{high} << 32) | low;
+    }
+    const bool ymm = (xcr0 & 0x06) == 0x06;
+    levels.avx = ymm && (c & bit_AVX) != 0;
+    if (__get_cpuid_count(7, 0, &a, &b, &c, &d) != 0) {
+        levels.avx2 = levels.avx && (b & bit_AVX2) != 0;
+        levels.avx512f = ymm && (xcr0 & 0xe0) == 0xe0 && (b & bit_AVX512F) != 0;
+    }
+    return levels;
+}
+
 #endif  // PARSIMETRICS_CHACHA_X86
 
 struct Available {
@@ -468,14 +502,13 @@ Available detect() {
     Available found;
     found.add("scalar", refill_scalar);
 #if PARSIMETRICS_CHACHA_X86
-    // The feature bits may be read before the runtime's own constructors ran.
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("sse2")) found.add("sse2", refill_sse2);
-    if (__builtin_cpu_supports("ssse3")) found.add("ssse3", refill_ssse3);
-    if (__builtin_cpu_supports("sse4.1")) found.add("sse4.1", refill_sse41);
-    if (__builtin_cpu_supports("avx")) found.add("avx", refill_avx);
-    if (__builtin_cpu_supports("avx2")) found.add("avx2", refill_avx2);
-    if (__builtin_cpu_supports("avx512f")) found.add("avx512", refill_avx512, draws_below_avx512);
+    const X86Levels has = x86_levels();
+    if (has.sse2) found.add("sse2", refill_sse2);
+    if (has.ssse3) found.add("ssse3", refill_ssse3);
+    if (has.sse41) found.add("sse4.1", refill_sse41);
+    if (has.avx) found.add("avx", refill_avx);
+    if (has.avx2) found.add("avx2", refill_avx2);
+    if (has.avx512f) found.add("avx512", refill_avx512, draws_below_avx512);
 #endif
     return found;
 }

@@ -129,6 +129,29 @@ TEST_P(PerImplementation, KnownSurrogates) {
     }
 }
 
+#if defined(__x86_64__)
+// The levels read from cpuid and xgetbv are the ones the compiler's runtime
+// library reports.
+TEST(ChachaImplementations, OnePerLevelOfThisProcessor) {
+    __builtin_cpu_init();
+    const std::pair<bool, const char*> levels[] = {
+        {true, "scalar"},
+        {__builtin_cpu_supports("sse2") != 0, "sse2"},
+        {__builtin_cpu_supports("ssse3") != 0, "ssse3"},
+        {__builtin_cpu_supports("sse4.1") != 0, "sse4.1"},
+        {__builtin_cpu_supports("avx") != 0, "avx"},
+        {__builtin_cpu_supports("avx2") != 0, "avx2"},
+        {__builtin_cpu_supports("avx512f") != 0, "avx512"},
+    };
+    std::vector<std::string> expected;
+    for (const auto& [present, name] : levels)
+        if (present) expected.push_back(name);
+    std::vector<std::string> found;
+    for (const ChachaImpl& impl : chacha_implementations()) found.push_back(impl.name);
+    EXPECT_EQ(found, expected);
+}
+#endif
+
 TEST_P(PerImplementation, MatchesScalarWordForWord) {
     const ChachaImpl& scalar = chacha_implementations().front();
     std::mt19937_64 random(20240611);
