@@ -5,6 +5,7 @@ in fresh virtual environments."""
 import functools
 import glob
 import os
+import platform
 import shutil
 import subprocess
 import sys
@@ -53,16 +54,29 @@ def module_only_path(tmp_path_factory):
 
 
 @pytest.fixture(scope="session")
-def wheel_path():
-    """The repaired wheel: $PARSIMETRICS_WHEEL (tools/test.sh builds it once
-    for the whole run), else built here by tools/build_wheel.sh."""
-    given = os.environ.get("PARSIMETRICS_WHEEL")
-    if given:
-        return Path(given).resolve()
-    root = Path(__file__).resolve().parent.parent
-    built = subprocess.run(["bash", str(root / "tools/build_wheel.sh")], stdout=subprocess.PIPE,
-                           text=True, check=True)
-    return root / built.stdout.split()[-1]
+def wheel_of():
+    """wheel_of(arch) -> the repaired wheel for x86_64 or aarch64:
+    $PARSIMETRICS_WHEEL_<ARCH> (tools/test.sh builds both once for the whole
+    run), else built here by tools/build_wheel.sh."""
+    found = {}
+
+    def get(arch):
+        if arch not in found:
+            given = os.environ.get(f"PARSIMETRICS_WHEEL_{arch.upper()}")
+            if not given:
+                root = Path(__file__).resolve().parent.parent
+                given = subprocess.run(["bash", str(root / "tools/build_wheel.sh"), arch], stdout=subprocess.PIPE,
+                                       text=True, check=True, cwd=root).stdout.split()[-1]
+            found[arch] = Path(given).resolve()
+        return found[arch]
+
+    return get
+
+
+@pytest.fixture(scope="session")
+def wheel_path(wheel_of):
+    """The wheel for this machine."""
+    return wheel_of(platform.machine())
 
 
 @pytest.fixture(scope="session")

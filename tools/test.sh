@@ -3,9 +3,10 @@
 #   core    the core's GoogleTest suite through CTest
 #   asan    the same under AddressSanitizer with UndefinedBehaviorSanitizer
 #   tsan    the worker pool and its callers under ThreadSanitizer
-#   python  the module and package installed from these sources, then pytest
-#           (a short fuzz run against a coverage-instrumented build of the
-#           module, and the wheel in fresh environments)
+#   python  the wheels built from these sources, this machine's installed,
+#           then pytest (a short fuzz run against a coverage-instrumented
+#           build of the module, and both wheels in fresh environments, the
+#           aarch64 one under emulation)
 # With no arguments every step runs, in this order; otherwise the steps named.
 # A new step is a function step_NAME here and its NAME in `all_steps`.
 set -euo pipefail
@@ -52,18 +53,21 @@ step_tsan() {
 }
 
 step_python() {
-  # Without build isolation the build reuses its tree (build/cp311-abi3-*)
-  # and the provisioned backend and CMake.
-  python3 -m pip install -q --no-deps --no-build-isolation .
+  # The wheels users install, each built once for the whole run: the suite
+  # tests this machine's, installed here in place of any earlier build, and
+  # tests/test_wheel.py installs both into fresh environments.
+  local wheels
+  wheels=$(bash tools/build_wheel.sh x86_64 aarch64)
+  PARSIMETRICS_WHEEL_X86_64="$PWD/$(grep '_x86_64\.whl$' <<<"$wheels")"
+  PARSIMETRICS_WHEEL_AARCH64="$PWD/$(grep '_aarch64\.whl$' <<<"$wheels")"
+  export PARSIMETRICS_WHEEL_X86_64 PARSIMETRICS_WHEEL_AARCH64
+  local native="PARSIMETRICS_WHEEL_$(uname -m | tr a-z A-Z)"
+  python3 -m pip install -q --no-deps --force-reinstall "${!native}"
   # The module with clang's coverage counters, which guide the fuzz run of
   # tests/test_fuzz.py (fuzz/run.sh is the long run).
   CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DPython_EXECUTABLE="$(command -v python3)" \
     -DCMAKE_CXX_FLAGS="-fsanitize-coverage=inline-8bit-counters,pc-table,trace-cmp" >/dev/null
   cmake --build build/fuzz -j2 --target parsimetrics
-  # The wheel users install, built once for the tests that install it into
-  # fresh environments (tests/test_wheel.py).
-  PARSIMETRICS_WHEEL="$PWD/$(bash tools/build_wheel.sh)"
-  export PARSIMETRICS_WHEEL
   PARSIMETRICS_FUZZ_MODULE="$PWD/build/fuzz/py" python3 -m pytest -q
 }
 
