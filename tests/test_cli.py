@@ -25,7 +25,7 @@ import parsimetrics
 import parsimetrics_tools
 from parsimetrics_tools import measures, symbolizers
 from parsimetrics_tools.inputs import ReadOptions, Record, Symbolizer, read_source
-from parsimetrics_tools.cli.writers import Table, columns
+from parsimetrics_tools.cli.writers import JsonLines, Table, columns
 from parsimetrics_tools.symbolizers import parse_symbolizer
 
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
@@ -773,3 +773,70 @@ def test_examples_are_regenerated_exactly(tmp_path):
     assert made == sorted(p.name for p in EXAMPLES.iterdir() if p.suffix != ".py")
     for name in made:
         assert (tmp_path / name).read_bytes() == (EXAMPLES / name).read_bytes(), name
+
+
+SHARED_HEAD = {"name": "r1", "file": "a%s.fq", "record": "r1", "options": {"log_base": 2}, "cut_points": [0.5, 1e300]}
+FLOATS = [{"h": 0.1}, {"h": -0.0}, {"h": float("nan")}, {"h": float("inf")}, {"h": -float("inf")}, {"h": None}]
+
+
+@pytest.mark.parametrize("shared, values", [
+    ({"file", "options", "cut_points"}, FLOATS),
+    ({"file", "options", "cut_points"}, [{"name": 'q"uo\\te\n'}, {"name": "ünï €"}, {"name": "%d %s %%"},
+                                         {"record": None}, {"name": "\x00\x1f"}]),
+    ({"file", "options", "cut_points"}, [{"length": 0}, {"length": 10**30}, {"length": True},
+                                         {"emc": {"value": 1.5, "summands": [1]}}]),
+    (set(SHARED_HEAD), FLOATS),  # one field of each result its own
+])
+def test_json_lines_of_shared_fields_are_json_dumps(shared, values):
+    encoder = JsonLines(frozenset(shared))
+    results = [{**SHARED_HEAD, **value} for value in values]
+    # The same fields in another order, and another group with other shared values.
+    results += [dict(reversed(results[0].items())), {**results[1], "file": "b.fq", "cut_points": None}]
+    groups = [1] * len(values) + [1, 2]
+    assert [encoder.line(r, g) for r, g in zip(results, groups)] == [json.dumps(r, ensure_ascii=False) for r in results]
+
+
+def _reads(tmp_path, sequences):
+    text = "".join(f"@r{i}\n{s}\n+\n{'I' * len(s)}\n" for i, s in enumerate(sequences))
+    return str(write(tmp_path, "reads.fastq", text))
+
+
+@pytest.mark.parametrize("measure, options", [
+    ("h", {}), ("lz76", {"log_base": 2}), ("factorization", {}), ("emc", {"max_block_size": 1}),
+    ("kaspar_schuster", {"log_base": 3}),
+])
+def test_records_measured_together_equal_each_measured_alone(tmp_path, measure, options):
+    # Two ways of reading, interleaved.
+    reads = read_source(_reads(tmp_path, ["ACACCA", "ACGT", "A", "CCAACA" * 9]), ReadOptions())
+    text = read_source(write(tmp_path, "t.txt", "0110101"), ReadOptions())
+    chunk = [(f"label{i}", r) for i, r in enumerate([reads[0], *text, *reads[1:], *text])]
+    options = measures.AnalysisOptions(**options)
+    expected = []
+    for label, record in chunk:
+        try:
+            expected.append((True, measures.analyze_record(record, measure, options, label)))
+        except measures.AnalysisError as exc:
+            expected.append((False, str(exc)))
+    got = measures.analysis_chunk(chunk, measure, options)
+    assert [(ok, value if ok else str(value)) for ok, value in got] == expected
+
+
+@pytest.mark.parametrize("args", [["--json"], ["--table"], ["--json", "--processes", "2"]])
+def test_many_reads_keep_their_order_and_one_failure_is_one_line(tmp_path, capsys, monkeypatch, args):
+    sequences = ["ACGT" if i == 2500 else "AC" * (1 + i % 7) for i in range(2 * 2048 + 3)]  # across chunks
+    path = _reads(tmp_path, sequences)
+    expected = [measures.analyze_record(r, "h") for r in read_source(path, ReadOptions())]
+    # One read the module fails on (here, not in the fresh worker processes).
+    measure_many, h = measures._native.many, parsimetrics.h
+    monkeypatch.setattr(measures._native, "many", lambda m, items, *options: (
+        (None, (items.index(b"ACGT"), ValueError)) if b"ACGT" in items else measure_many(m, items, *options)))
+    monkeypatch.setattr(parsimetrics, "h", lambda s, **kw: 1 / 0 if s == b"ACGT" else h(s, **kw))
+    status, out, err = run_main(capsys, monkeypatch, "analyze", "-m", "h", *args, path)
+    if "--processes" not in args:
+        assert status == 1 and err == "parsimetrics: r2500: ZeroDivisionError: division by zero\n"
+        del expected[2500]
+    if "--table" in args:
+        table = Table([r["name"] for r in expected], columns("h"))
+        assert out.splitlines()[1:] == [table.row(r["name"], r) for r in expected]
+    else:
+        assert out.splitlines() == [json.dumps(r, ensure_ascii=False) for r in expected]

@@ -6,7 +6,8 @@ recipe all map over a corpus, so they take and return plain picklable values.
 
 from __future__ import annotations
 
-from dataclasses import dataclass
+import operator
+from dataclasses import dataclass, fields
 
 import numpy as np
 import parsimetrics
@@ -14,7 +15,7 @@ import parsimetrics
 from . import _native
 from .inputs import Record
 from .symbolizers import Symbolizer, parse_symbolizer
-from .toolkit import MANY_MEASURES, kaspar_schuster, ks_count, profile
+from .toolkit import MANY_MEASURES, _native_options, kaspar_schuster, ks_count, profile
 
 # The measures a record can be analysed with: the module's functions and
 # kaspar_schuster, as the native part names them.
@@ -88,22 +89,44 @@ def _call(name: str, function: str, *args, **kwargs):
 
 def reading_provenance(record: Record) -> dict:
     """How the record's symbols were read: file, record name, format, symbolizer and so on."""
-    fields = record.provenance()
-    del fields["name"]
+    how = record.provenance()
+    del how["name"]
+    return {"file": record.source, "record": _record_name(record), **how}
+
+
+def _record_name(record: Record) -> str | None:
     # A text or number file is one sequence named after the file; FASTA records have names of their own.
-    return {"file": record.source, "record": None if record.name == record.source else record.name, **fields}
+    return None if record.name == record.source else record.name
+
+
+# The fields of a record that the records of a file read one way have in common;
+# the others (its name and ambiguity counts) and its symbols are its own.
+SHARED_FIELDS = tuple(f.name for f in fields(Record) if f.name not in ("name", "symbols", "ambiguous", "ambiguous_dropped"))
+shared_fields = operator.attrgetter(*SHARED_FIELDS)
+# The keys of analyze_record's result that depend on those fields and the measure alone.
+SHARED_KEYS = frozenset({"file" if name == "source" else name for name in SHARED_FIELDS}
+                        | {"measure", "options", "parsimetrics_version"})
+
+
+def _own_fields(record: Record, label: str | None) -> dict:
+    """The fields of ``describe_input`` that tell apart records with the same shared fields."""
+    return {
+        "name": record.name if label is None else label,
+        "record": _record_name(record),
+        "ambiguous": record.ambiguous,
+        "ambiguous_dropped": record.ambiguous_dropped,
+        "length": len(record.symbols),
+        "alphabet_size": len(set(record.symbols)),
+    }
 
 
 def describe_input(record: Record, label: str | None = None) -> dict:
     """What every command's JSON says of one input: its label, how its symbols were read, their number
     and the number of distinct ones.  Every field of the record but its symbols is here, so that the
     symbols can be read again the same way."""
-    return {
-        "name": record.name if label is None else label,
-        **reading_provenance(record),
-        "length": len(record.symbols),
-        "alphabet_size": len(set(record.symbols)),
-    }
+    described = {"name": None, **reading_provenance(record), "length": None, "alphabet_size": None}
+    described.update(_own_fields(record, label))
+    return described
 
 
 def describe_matrix(path: str, how: dict, shape: tuple[int, int]) -> dict:
@@ -169,8 +192,16 @@ def analyze_record(
         raise AnalysisError(f"unknown measure {measure!r} (choose from {', '.join(MEASURES)} or permutation:D[:TAU])")
     check_record(record, measure, options)
     kwargs = options.kwargs(measure)
-    value = _call(record.name, measure, record.symbols, **kwargs)
-    result = {**describe_input(record, label), **measured(measure, kwargs)}
+    return _result(record, label, measure, kwargs, _call(record.name, measure, record.symbols, **kwargs))
+
+
+def _result(record: Record, label: str | None, measure: str, kwargs: dict, value, head: dict | None = None) -> dict:
+    """``analyze_record``'s result from the module's value (the first, for kaspar_schuster).
+
+    ``head``, if given, is the result's fields before the values: a dict of
+    the caller's, which becomes the result.
+    """
+    result = {**describe_input(record, label), **measured(measure, kwargs)} if head is None else head
     if measure == "kaspar_schuster":
         result["ks_complexity"] = value
         result["ks_normalized"] = _call(record.name, measure, record.symbols, normalize=True, **kwargs)
@@ -225,6 +256,50 @@ def analysis_job(
     label, record = labelled
     result = analyze_record(record, measure, options, label)
     return result, (ladder_and_h(record, result, options) if plot else None)
+
+
+# The measures whose result is one call of the module, and so can be computed many records at a time.
+_ONE_CALL = ("factorization", "h", "emc", "lz76")
+
+
+def analysis_chunk(
+    chunk: list[tuple[str, Record]], measure: str, options: AnalysisOptions
+) -> list[tuple[bool, dict | Exception]]:
+    """``(True, analyze_record(record, measure, options, label))``, or ``(False, exception)``, for each item.
+
+    The records must have passed ``check_record``.  A file of short reads is
+    millions of records: one parallel call of the extension measures them
+    all, where a call each would cost more than the measure.  Should any of
+    them fail, each is measured alone, so that only the failing ones fail,
+    each with its own message.
+    """
+    if measure in _ONE_CALL and len(chunk) > 1:
+        kwargs = options.kwargs(measure)
+        try:
+            values, failure = _native.many(measure, [record.symbols for _, record in chunk],
+                                           *_native_options("many", measure, kwargs))
+        except Exception:  # options the module refuses, or memory: each record reports it below
+            failure = True
+        if failure is None:
+            # The fields records share are worked out once for each way of reading them.
+            heads: dict[tuple, dict] = {}
+            outcomes = []
+            for (label, record), value in zip(chunk, values, strict=True):
+                shared = shared_fields(record)
+                head = heads.get(shared)
+                if head is None:
+                    head = heads[shared] = {**describe_input(record, label), **measured(measure, kwargs)}
+                head = head.copy()
+                head.update(_own_fields(record, label))
+                outcomes.append((True, _result(record, label, measure, kwargs, value, head)))
+            return outcomes
+    outcomes = []
+    for label, record in chunk:
+        try:
+            outcomes.append((True, analyze_record(record, measure, options, label)))
+        except Exception as exc:  # as ordered_map reports an item's failure
+            outcomes.append((False, exc))
+    return outcomes
 
 
 def distance(first: Record, second: Record) -> float:

@@ -4,14 +4,18 @@ from __future__ import annotations
 
 import functools
 import sys
+from collections.abc import Iterator
+from contextlib import closing
 
 from .. import measures
 from ..inputs import Record
 from ..measures import AnalysisError, AnalysisOptions
-from .batch import EXIT_ERROR, Batch, CliError, Stop, measured_in_order, read_inputs, say, unique_labels
+from .batch import (EXIT_ERROR, Batch, CliError, Stop, failure_message, measured_in_order, read_inputs, say,
+                    unique_labels, workers)
+from .processes import ordered_map
 from .plot import check_plot_path, save_plot, write_plot
 from .progress import Progress, isatty
-from .writers import Table, clip_name, columns, json_line, output_mode, terminal_width
+from .writers import JsonLines, Table, clip_name, columns, json_line, output_mode, terminal_width
 
 TABLE_HINT = "(what each column means: parsimetrics explain)"
 
@@ -54,7 +58,6 @@ def run_analyze(args) -> int:
 def _analyze(args, options: AnalysisOptions, work: list[tuple[str, Record]], batch: Batch) -> list:
     if not work:
         return []
-    job = functools.partial(measures.analysis_job, measure=args.measure, options=options, plot=args.plot is not None)
     table = None
     if output_mode(args) == "table":
         table = Table([label for label, _ in work], columns(args.measure, args.log_base), width=terminal_width())
@@ -64,12 +67,75 @@ def _analyze(args, options: AnalysisOptions, work: list[tuple[str, Record]], bat
     try:
         if table:
             progress.write(table.header())
-        for label, _, (result, plot_data) in measured_in_order(args, job, work, batch, progress):
-            progress.write(table.row(label, result) if table else json_line(result))
-            if plot_data is not None:
+        if args.plot is None:
+            _write_results(args, options, work, batch, progress, table)
+        else:
+            job = functools.partial(measures.analysis_job, measure=args.measure, options=options, plot=True)
+            for label, _, (result, plot_data) in measured_in_order(args, job, work, batch, progress):
+                progress.write(table.row(label, result) if table else json_line(result))
                 plotted.append((label, *plot_data))
     finally:
         progress.close()
     if table and isatty(sys.stderr) and isatty(sys.stdout):
         say(TABLE_HINT, prefix="")  # for the person reading the table, not for a file
     return plotted
+
+
+# Short records are measured this many symbols (and at most this many records)
+# at a time, in one call of the extension each; a longer record is measured alone.
+_CHUNK_SYMBOLS = 1 << 16
+_CHUNK_RECORDS = 2048
+
+def _chunks(work: list[tuple[str, Record]]) -> Iterator[list[tuple[str, Record]]]:
+    chunk: list[tuple[str, Record]] = []
+    size = 0
+    for item in work:
+        length = len(item[1].symbols)
+        if chunk and (size + length > _CHUNK_SYMBOLS or len(chunk) >= _CHUNK_RECORDS):
+            yield chunk
+            chunk, size = [], 0
+        chunk.append(item)
+        size += length
+    if chunk:
+        yield chunk
+
+
+class _ChunkProgress:
+    """The progress of records, for ``ordered_map``, which reports the chunks they are measured in."""
+
+    def __init__(self, progress: Progress, sizes: Iterator[int]):
+        self._progress = progress
+        self._sizes = sizes
+
+    def update(self) -> None:
+        self._progress.update(next(self._sizes))
+
+    def tick(self) -> None:
+        self._progress.tick()
+
+
+def _write_results(args, options: AnalysisOptions, work: list[tuple[str, Record]], batch: Batch,
+                   progress: Progress, table: Table | None) -> None:
+    """Measure ``work`` a chunk at a time and write a row or JSON line per record, in order; failures as
+    ``measured_in_order`` reports them, each after the lines of the records before it."""
+    chunks = list(_chunks(work))
+    job = functools.partial(measures.analysis_chunk, measure=args.measure, options=options)
+    count = workers(args, max(len(r.symbols) for _, r in work))
+    encoder = JsonLines(measures.SHARED_KEYS)
+    lines: list[str] = []
+    with closing(ordered_map(job, chunks, count, _ChunkProgress(progress, map(len, chunks)))) as outcomes:
+        for chunk, (ok, value) in zip(chunks, outcomes, strict=True):
+            for (label, record), (done, result) in zip(chunk, value if ok else [(False, value)] * len(chunk),
+                                                       strict=True):
+                if done:
+                    lines.append(table.row(label, result) if table else encoder.line(result, measures.shared_fields(record)))
+                else:
+                    _write(progress, lines)
+                    batch.fail(failure_message(label, result), result)
+            _write(progress, lines)
+
+
+def _write(progress: Progress, lines: list[str]) -> None:
+    if lines:
+        progress.write_lines(lines)
+        lines.clear()

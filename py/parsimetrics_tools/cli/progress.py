@@ -40,9 +40,9 @@ class Progress:
                     bar_format=single, mininterval=TICK_SECONDS,
                 )
 
-    def update(self) -> None:
+    def update(self, count: int = 1) -> None:
         if self._bar is not None:
-            self._bar.update()
+            self._bar.update(count)
 
     def tick(self) -> None:
         """Redraw, so the elapsed time moves while an item is being computed."""

@@ -5,10 +5,12 @@ from __future__ import annotations
 import csv
 import json
 import math
+import operator
 import os
 import sys
 from collections.abc import Callable
 from dataclasses import dataclass
+from json.encoder import encode_basestring  # the one json_line uses: no ASCII escapes
 from typing import IO, Any
 
 from .progress import isatty
@@ -30,8 +32,54 @@ def terminal_width() -> int | None:
 # same double back is kept.
 
 
-def json_line(value: Any) -> str:
-    return json.dumps(value, ensure_ascii=False)
+# What json.dumps(value, ensure_ascii=False) makes, without building an encoder for every line.
+json_line = json.JSONEncoder(ensure_ascii=False).encode
+
+
+def _json_float(value: float) -> str:
+    text = float.__repr__(value)
+    return _NOT_FINITE.get(text, text)
+
+
+_NOT_FINITE = {"nan": "NaN", "inf": "Infinity", "-inf": "-Infinity"}
+# json_line of the plain values most fields hold, each in one call rather than through the encoder.
+_PLAIN = {str: encode_basestring, int: int.__repr__, float: _json_float, type(None): lambda _: "null"}
+
+
+class JsonLines:
+    """``json_line`` of flat results in which most fields repeat, such as those of the records of one file.
+
+    ``line(result, group)`` equals ``json_line(result)`` provided that results
+    given the same ``group`` agree on every field named in ``shared``: those
+    are encoded once per group and key order, and only the others per result.
+    """
+
+    def __init__(self, shared: frozenset[str]):
+        self._shared = shared
+        self._templates: dict[Any, tuple[tuple[str, ...], str, Callable[[dict], tuple]]] = {}
+
+    def line(self, result: dict, group: Any) -> str:
+        keys = tuple(result)
+        known = self._templates.get(group)
+        if known is None or known[0] != keys:
+            known = self._templates[group] = self._template(result, keys)
+        return known[1] % tuple([(_PLAIN.get(type(value)) or json_line)(value) for value in known[2](result)])
+
+    def _template(self, result: dict, keys: tuple[str, ...]) -> tuple[tuple[str, ...], str, Callable[[dict], tuple]]:
+        # json.dumps writes an object as "{" + ", ".join(key + ": " + value) + "}".
+        fields, slots = [], []
+        for key, value in result.items():
+            head = json_line(key).replace("%", "%%") + ": "
+            if key in self._shared:
+                fields.append(head + json_line(value).replace("%", "%%"))
+            else:
+                fields.append(head + "%s")
+                slots.append(key)
+        if len(slots) > 1:
+            values = operator.itemgetter(*slots)
+        else:  # itemgetter gives one value bare, and takes no keys at all
+            values = lambda result: tuple(result[key] for key in slots)  # noqa: E731
+        return keys, "{" + ", ".join(fields) + "}", values
 
 
 def fixed(value: float | None) -> str:
