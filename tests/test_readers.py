@@ -322,6 +322,12 @@ def test_fastq_reads_as_a_direct_parse(tmp_path):
     assert {(r.format, r.compression) for r in records} == {("fastq", "gzip")}
 
 
+def test_fastq_without_dnaio_names_the_extra(tmp_path, monkeypatch):
+    monkeypatch.setitem(sys.modules, "dnaio", None)  # as where no wheel of it installs
+    with pytest.raises(InputError, match=r"parsimetrics\[fastq\]"):
+        read("r.fastq", b"@r\nACGT\n+\nIIII\n", tmp_path)
+
+
 @pytest.mark.parametrize("newline", ["\n", "\r\n"])
 def test_fasta_across_chunks_reads_as_a_direct_parse(tmp_path, newline):
     # Records from a few symbols to several chunks long, wrapped at any width or not at all.

@@ -642,7 +642,10 @@ def _read_sequences(head: bytes, stream: _Stream, source: str, fmt: str, compres
 
 def _fastq(head: bytes, stream: _Stream, source: str, limit: _Limit) -> Iterator[tuple[str, bytes]]:
     """(header, sequence) of every FASTQ record, parsed by dnaio."""
-    import dnaio
+    try:
+        import dnaio
+    except ImportError:
+        raise InputError(f"{source}: reading FASTQ needs dnaio: pip install 'parsimetrics[fastq]'") from None
 
     if not head.lstrip().startswith(b"@"):  # known at once, before the reader fills its buffer
         raise InputError(f"{source}: not valid FASTQ: a record starts with '@'")
