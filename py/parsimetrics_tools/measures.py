@@ -110,14 +110,7 @@ SHARED_KEYS = frozenset({"file" if name == "source" else name for name in SHARED
 
 def _own_fields(record: Record, label: str | None) -> dict:
     """The fields of ``describe_input`` that tell apart records with the same shared fields."""
-    return {
-        "name": record.name if label is None else label,
-        "record": _record_name(record),
-        "ambiguous": record.ambiguous,
-        "ambiguous_dropped": record.ambiguous_dropped,
-        "length": len(record.symbols),
-        "alphabet_size": len(set(record.symbols)),
-    }
+    return {key: column[0] for key, column in own_columns([(record.name if label is None else label, record)]).items()}
 
 
 def describe_input(record: Record, label: str | None = None) -> dict:
@@ -262,44 +255,75 @@ def analysis_job(
 _ONE_CALL = ("factorization", "h", "emc", "lz76")
 
 
+def values_together(chunk: list[tuple[str, Record]], measure: str, options: AnalysisOptions) -> list | None:
+    """The module's value of each record, all in one parallel call; None if the measure takes more than
+    one call, or if any record failed.
+
+    A file of short reads is millions of records: one call measures them all,
+    where a call each would cost more than the measure.
+    """
+    if measure not in _ONE_CALL or len(chunk) < 2:
+        return None
+    try:
+        values, failure = _native.many(measure, [record.symbols for _, record in chunk],
+                                       *_native_options("many", measure, options.kwargs(measure)))
+    except Exception:  # options the module refuses, or memory: each record alone reports it
+        return None
+    return values if failure is None else None
+
+
 def analysis_chunk(
     chunk: list[tuple[str, Record]], measure: str, options: AnalysisOptions
 ) -> list[tuple[bool, dict | Exception]]:
     """``(True, analyze_record(record, measure, options, label))``, or ``(False, exception)``, for each item.
 
-    The records must have passed ``check_record``.  A file of short reads is
-    millions of records: one parallel call of the extension measures them
-    all, where a call each would cost more than the measure.  Should any of
-    them fail, each is measured alone, so that only the failing ones fail,
-    each with its own message.
+    The records must have passed ``check_record``.  They are measured
+    together; should any of them fail, each is measured alone, so that only
+    the failing ones fail, each with its own message.
     """
-    if measure in _ONE_CALL and len(chunk) > 1:
-        kwargs = options.kwargs(measure)
-        try:
-            values, failure = _native.many(measure, [record.symbols for _, record in chunk],
-                                           *_native_options("many", measure, kwargs))
-        except Exception:  # options the module refuses, or memory: each record reports it below
-            failure = True
-        if failure is None:
-            # The fields records share are worked out once for each way of reading them.
-            heads: dict[tuple, dict] = {}
-            outcomes = []
-            for (label, record), value in zip(chunk, values, strict=True):
-                shared = shared_fields(record)
-                head = heads.get(shared)
-                if head is None:
-                    head = heads[shared] = {**describe_input(record, label), **measured(measure, kwargs)}
-                head = head.copy()
-                head.update(_own_fields(record, label))
-                outcomes.append((True, _result(record, label, measure, kwargs, value, head)))
-            return outcomes
+    values = values_together(chunk, measure, options)
+    if values is None:
+        return [_analysis_outcome(record, measure, options, label) for label, record in chunk]
+    kwargs = options.kwargs(measure)
+    # The fields records share are worked out once for each way of reading them.
+    heads: dict[tuple, dict] = {}
     outcomes = []
-    for label, record in chunk:
-        try:
-            outcomes.append((True, analyze_record(record, measure, options, label)))
-        except Exception as exc:  # as ordered_map reports an item's failure
-            outcomes.append((False, exc))
+    for (label, record), value in zip(chunk, values, strict=True):
+        shared = shared_fields(record)
+        head = heads.get(shared)
+        if head is None:
+            head = heads[shared] = {**describe_input(record, label), **measured(measure, kwargs)}
+        head = head.copy()
+        head.update(_own_fields(record, label))
+        outcomes.append((True, _result(record, label, measure, kwargs, value, head)))
     return outcomes
+
+
+def _analysis_outcome(record: Record, measure: str, options: AnalysisOptions, label: str):
+    try:
+        return True, analyze_record(record, measure, options, label)
+    except Exception as exc:  # as ordered_map reports an item's failure
+        return False, exc
+
+
+def first_result(chunk: list[tuple[str, Record]], measure: str, options: AnalysisOptions, value) -> dict:
+    """``analyze_record``'s result for the first record of ``chunk``, whose module value is ``value``."""
+    label, record = chunk[0]
+    return _result(record, label, measure, options.kwargs(measure), value)
+
+
+def own_columns(chunk: list[tuple[str, Record]]) -> dict[str, list]:
+    """The fields of ``describe_input`` that tell apart records with the same shared fields, as columns."""
+    labels, records = zip(*chunk)
+    symbols = [record.symbols for record in records]
+    return {
+        "name": list(labels),
+        "record": list(map(_record_name, records)),
+        "ambiguous": [record.ambiguous for record in records],
+        "ambiguous_dropped": [record.ambiguous_dropped for record in records],
+        "length": list(map(len, symbols)),
+        "alphabet_size": [len(set(s)) for s in symbols],
+    }
 
 
 def distance(first: Record, second: Record) -> float:

@@ -119,7 +119,9 @@ def _write_results(args, options: AnalysisOptions, work: list[tuple[str, Record]
     """Measure ``work`` a chunk at a time and write a row or JSON line per record, in order; failures as
     ``measured_in_order`` reports them, each after the lines of the records before it."""
     chunks = list(_chunks(work))
-    job = functools.partial(measures.analysis_chunk, measure=args.measure, options=options)
+    # h's results are written from columns of values; the other measures' from their results.
+    as_lines = table is None and args.measure == "h"
+    job = functools.partial(_h_lines if as_lines else measures.analysis_chunk, measure=args.measure, options=options)
     count = workers(args, max(len(r.symbols) for _, r in work))
     encoder = JsonLines(measures.SHARED_KEYS)
     lines: list[str] = []
@@ -127,7 +129,9 @@ def _write_results(args, options: AnalysisOptions, work: list[tuple[str, Record]
         for chunk, (ok, value) in zip(chunks, outcomes, strict=True):
             for (label, record), (done, result) in zip(chunk, value if ok else [(False, value)] * len(chunk),
                                                        strict=True):
-                if done:
+                if done and as_lines:
+                    lines.append(result)
+                elif done:
                     lines.append(table.row(label, result) if table else encoder.line(result, measures.shared_fields(record)))
                 else:
                     _write(progress, lines)
@@ -139,3 +143,25 @@ def _write(progress: Progress, lines: list[str]) -> None:
     if lines:
         progress.write_lines(lines)
         lines.clear()
+
+
+def _h_lines(chunk: list[tuple[str, Record]], measure: str, options: AnalysisOptions) -> list[tuple[bool, object]]:
+    """``analysis_chunk`` of measure h with each result as its JSON line, made without building the results:
+    one for each run of records read the same way, and the rest from columns of their own fields."""
+    encoder = JsonLines(measures.SHARED_KEYS)
+    values = measures.values_together(chunk, measure, options)
+    if values is None:
+        outcomes = measures.analysis_chunk(chunk, measure, options)
+        return [(ok, encoder.line(result, measures.shared_fields(record)) if ok else result)
+                for (_, record), (ok, result) in zip(chunk, outcomes, strict=True)]
+    groups = [measures.shared_fields(record) for _, record in chunk]
+    lines: list[tuple[bool, object]] = []
+    start = 0
+    for end in range(1, len(chunk) + 1):
+        if end == len(chunk) or groups[end] != groups[start]:
+            run = chunk[start:end]
+            sample = measures.first_result(run, measure, options, values[start])
+            columns = {**measures.own_columns(run), measure: values[start:end]}
+            lines += [(True, line) for line in encoder.lines(sample, groups[start], columns)]
+            start = end
+    return lines

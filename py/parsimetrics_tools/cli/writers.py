@@ -8,7 +8,7 @@ import math
 import operator
 import os
 import sys
-from collections.abc import Callable
+from collections.abc import Callable, Iterable
 from dataclasses import dataclass
 from json.encoder import encode_basestring  # the one json_line uses: no ASCII escapes
 from typing import IO, Any
@@ -46,6 +46,18 @@ _NOT_FINITE = {"nan": "NaN", "inf": "Infinity", "-inf": "-Infinity"}
 _PLAIN = {str: encode_basestring, int: int.__repr__, float: _json_float, type(None): lambda _: "null"}
 
 
+def _json_column(values: list) -> Iterable[str]:
+    """``json_line`` of each value; a column of one plain type in one pass."""
+    kinds = set(map(type, values))
+    if kinds == {str}:
+        return map(encode_basestring, values)
+    if kinds == {int}:
+        return map(int.__repr__, values)
+    if kinds == {float} and all(map(math.isfinite, values)):
+        return map(float.__repr__, values)
+    return [(_PLAIN.get(type(value)) or json_line)(value) for value in values]
+
+
 class JsonLines:
     """``json_line`` of flat results in which most fields repeat, such as those of the records of one file.
 
@@ -64,6 +76,18 @@ class JsonLines:
         if known is None or known[0] != keys:
             known = self._templates[group] = self._template(result, keys)
         return known[1] % tuple([(_PLAIN.get(type(value)) or json_line)(value) for value in known[2](result)])
+
+    def lines(self, sample: dict, group: Any, columns: dict[str, list]) -> list[str]:
+        """``line`` of each of several results in ``group`` whose keys are ``sample``'s: ``columns`` holds
+        each field that is not shared, one value a result."""
+        keys = tuple(sample)
+        known = self._templates.get(group)
+        if known is None or known[0] != keys:
+            known = self._templates[group] = self._template(sample, keys)
+        own = known[2](columns)
+        if len(columns) != len(own):
+            raise ValueError(f"columns {sorted(columns)} are not the fields of the results that are not shared")
+        return list(map(known[1].__mod__, zip(*map(_json_column, own))))
 
     def _template(self, result: dict, keys: tuple[str, ...]) -> tuple[tuple[str, ...], str, Callable[[dict], tuple]]:
         # json.dumps writes an object as "{" + ", ".join(key + ": " + value) + "}".
