@@ -95,7 +95,11 @@ def read_inputs(args, batch: Batch) -> list[Record]:
 
 def unique_labels(records: list[Record]) -> list[str]:
     """The records' names, with the file in front of those that repeat, and a count if they still do."""
-    repeated = {name for name, count in Counter(r.name for r in records).items() if count > 1}
+    names = [r.name for r in records]
+    counts = Counter(names)
+    if len(counts) == len(names):  # as the reads of a FASTQ file: every name is its own label
+        return names
+    repeated = {name for name, count in counts.items() if count > 1}
     labels = [f"{r.source}:{r.name}" if r.name in repeated and r.name != r.source else r.name for r in records]
     seen: Counter[str] = Counter()
     total = Counter(labels)
