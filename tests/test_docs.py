@@ -84,7 +84,7 @@ def python_blocks(path):
     return [textwrap.dedent(block) for block in blocks]
 
 
-@pytest.mark.parametrize("page", ["docs/index.rst"])
+@pytest.mark.parametrize("page", ["README.md", "docs/index.rst"])
 def test_quick_start_code_runs(page, monkeypatch):
     monkeypatch.chdir(ROOT)
     blocks = python_blocks(ROOT / page)
