@@ -810,7 +810,9 @@ def test_records_measured_together_equal_each_measured_alone(tmp_path, measure, 
     # Two ways of reading, interleaved.
     reads = read_source(_reads(tmp_path, ["ACACCA", "ACGT", "A", "CCAACA" * 9]), ReadOptions())
     text = read_source(str(write(tmp_path, "t.txt", "0110101")), ReadOptions())
+    wide = Record("wide", "w.bin", bytes(range(100)), "bytes")  # more letters than are looked for one by one
     chunk = [(f"label{i}", r) for i, r in enumerate([reads[0], *text, *reads[1:], *text])]
+    chunk = [*chunk, ("wide", wide)] if measure in ("h", "kaspar_schuster") else chunk
     options = measures.AnalysisOptions(**options)
     expected = []
     for label, record in chunk:

@@ -322,8 +322,21 @@ def own_columns(chunk: list[tuple[str, Record]]) -> dict[str, list]:
         "ambiguous": [record.ambiguous for record in records],
         "ambiguous_dropped": [record.ambiguous_dropped for record in records],
         "length": list(map(len, symbols)),
-        "alphabet_size": [len(set(s)) for s in symbols],
+        "alphabet_size": _alphabet_sizes(symbols),
     }
+
+
+def _alphabet_sizes(symbols: list[bytes]) -> list[int]:
+    """The distinct symbols of each sequence; for the few letters of reads, a look for each letter in each."""
+    letters = []
+    rest = b"".join(symbols)
+    while rest and len(letters) <= 16:
+        letters.append(rest[0])
+        rest = rest.translate(None, rest[:1])
+    if rest:
+        return [len(set(s)) for s in symbols]
+    found = [[letter in s for s in symbols] for letter in letters]
+    return list(map(sum, zip(*found))) if found else [0] * len(symbols)
 
 
 def distance(first: Record, second: Record) -> float:
