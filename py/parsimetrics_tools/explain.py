@@ -124,7 +124,8 @@ FIELDS: tuple[Section, ...] = (
         Field("column", "the table column the numbers came from, if any: its name, or its number"),
         Field("column_number", "the column's position, from 1 (names may repeat; a position does not)"),
         Field("row", "the table or array row read (from 0), when --rows makes a record of each"),
-        Field("symbolizer", "how numbers became symbols (values, median, threshold:X, ...)"),
+        Field("symbolizer", "how numbers became symbols (values, median, threshold:X, ...); the symbols "
+              "measured are the bytes 0 to k - 1 that parsimetrics_tools.symbolize gives, in Python too"),
         Field("cut_points", "the cut points the symbolizer used: a value's symbol is the number of cut "
               "points at or below it"),
         Field("missing_dropped", "the number of missing values left out by --missing drop"),
