@@ -191,6 +191,17 @@ def test_multiscale_averages_without_overflow():
     assert multiscale(x, [2], method="mean").tolist() == [parsimetrics.h(symbolize(x.reshape(-1, 2) @ [0.5, 0.5], "mean"))]
 
 
+@pytest.mark.parametrize("measure", ["h", "lz76"])
+def test_many_measures_symbolized_nd_arrays_in_their_shape(measure):
+    x = np.random.default_rng(6).normal(size=(2, 3, 50))
+    nested = symbolize(x, "median")
+    assert np.asarray(many(measure, nested), dtype=object).shape == (2, 3)
+    expected = many(measure, x > np.median(x, axis=-1, keepdims=True))
+    assert np.array_equal(np.asarray(many(measure, nested), dtype=object), np.asarray(expected, dtype=object))
+    with pytest.raises(ValueError, match="unequal lengths"):
+        many(measure, [[b"01", b"10"], [b"11"]])
+
+
 def test_docstring_examples():
     import doctest
 

@@ -235,6 +235,8 @@ def many(measure: str, sequences: Any, *, axis: Any = None, dim: Any = None, **o
     (2, 3)
     >>> many("kaspar_schuster", [b"", b"0000", b"0101"])
     [0, 2, 3]
+    >>> many("h", [[b"0101", b"0110"], [b"0000", b"0111"]]).shape  # as symbolize gives N-D arrays
+    (2, 2)
     """
     _choice("many", "measure", measure, MANY_MEASURES)
     native = _native_options("many", measure, options)
@@ -244,6 +246,15 @@ def many(measure: str, sequences: Any, *, axis: Any = None, dim: Any = None, **o
             axis=axis, dim=dim, kind="scalar" if measure in ("h", "kaspar_schuster") else "record",
         )
     _no_axis("many", axis, dim)
+    shape = _nested_bytes_shape(sequences)
+    if shape is not None:  # what symbolize gives for an N-D array: measured in its shape
+        items = list(_flatten(sequences, len(shape)))
+        if len(items) != math.prod(shape):
+            raise ValueError("many: sequences: nested lists of unequal lengths")
+        flat = many(measure, items, **options)
+        if measure in ("h", "kaspar_schuster"):
+            return np.array(flat).reshape(shape)
+        return _nest(flat, shape)
     symbols, failure = _symbols_of_items("many", _items("many", sequences))
     # The items before a bad one are measured first: one of them may fail first, as in a loop.
     results = _measure_each("many", measure, symbols, native)
@@ -252,6 +263,35 @@ def many(measure: str, sequences: Any, *, axis: Any = None, dim: Any = None, **o
     if _labelled_items(sequences):
         return type(sequences)(results, index=sequences.index, name=sequences.name)
     return results
+
+
+def _nested_bytes_shape(x: Any) -> tuple[int, ...] | None:
+    """The shape of nested lists of bytes objects two or more levels deep (symbolize's N-D result), else None.
+
+    Only bytes leaves count: a list of texts is one sequence (its texts joined), and a list of
+    integers one sequence of codes.
+    """
+    shape = []
+    while type(x) is list and x:
+        shape.append(len(x))
+        x = x[0]
+    return tuple(shape) if len(shape) >= 2 and type(x) is bytes else None
+
+
+def _flatten(x: list, depth: int):
+    for item in x:
+        if depth > 1:
+            if type(item) is not list:
+                raise ValueError("many: sequences: nested lists of unequal lengths")
+            yield from _flatten(item, depth - 1)
+        else:
+            yield item
+
+
+def _nest(flat: list, shape: tuple[int, ...]) -> list:
+    for size in reversed(shape[1:]):
+        flat = [flat[i:i + size] for i in range(0, len(flat), size)]
+    return flat
 
 
 def _no_axis(function: str, axis: Any, dim: Any) -> None:
