@@ -10,7 +10,7 @@ import numpy as np
 
 from .phrases import phrase_counts
 from .shapes import map_series
-from .symbolizers import MAX_ORDER, Symbolizer, symbolize_row
+from .symbolizers import MAX_ORDER, Symbolizer, symbolize_rows
 
 NORMALIZATIONS = ("possible", "observed")
 
@@ -89,9 +89,7 @@ def permutation_lzc(
 
     def compute(rows: np.ndarray) -> list:
         try:
-            # Beyond D = 5 the patterns seen are numbered for each series apart, as each must fit a byte.
-            by_series = [rows] if order <= 5 else [row[None] for row in rows]
-            codes = np.concatenate([symbolize_row(part, patterns).codes for part in by_series])
+            codes = symbolize_rows(rows, patterns)
         except ValueError as exc:
             raise ValueError(f"permutation_lzc: {exc}") from None
         base = math.factorial(order) if normalize == "possible" else None
