@@ -32,7 +32,7 @@ def run_profile(args) -> int:
                 batch.fail(f"{label}: window {args.window} exceeds the sequence length {len(record.symbols)}")
             else:
                 work.append((label, record))
-        plotted = _profile(args, work, [label for label, _ in work], batch)
+        plotted = _profile(args, work, batch)
     except Stop:
         return EXIT_ERROR
     if args.plot is not None and plotted:
@@ -40,9 +40,9 @@ def run_profile(args) -> int:
     return batch.status
 
 
-def _profile(args, work: list[tuple[str, Record]], labels: list[str], batch: Batch) -> list:
+def _profile(args, work: list[tuple[str, Record]], batch: Batch) -> list:
     mode = output_mode(args)
-    table = Table(labels, _COLUMNS, width=terminal_width()) if mode == "table" else None
+    table = Table([label for label, _ in work], _COLUMNS, width=terminal_width()) if mode == "table" else None
     header = table.header() if table else None
     if mode == "csv":
         header = _csv_line(["name", "start", "end", args.measure, "log_base"])
