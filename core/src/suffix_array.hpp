@@ -49,9 +49,10 @@ enum class SuffixSorter { kPrefixKeys, kInduction, kLibrary };
 // of the suffix of rank r.  Suffixes compare as unsigned bytes; a suffix that
 // is a prefix of another sorts first.  rank[0, n) and `wide` are working
 // space of the prefix keys (below kLibrarySortThreshold) and induced
-// sorting.  Returns the sorter that wrote sa.
+// sorting.  `threads` is how many threads the sort may keep busy (1: this
+// one only).  Returns the sorter that wrote sa.
 SuffixSorter sort_suffixes(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
-                           WideWorkArray& wide);
+                           WideWorkArray& wide, std::size_t threads = 1);
 
 // The size guard of the library path, separate so that it can be tested
 // without allocating gigabytes.
