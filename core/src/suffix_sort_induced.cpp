@@ -49,14 +49,26 @@ constexpr Index kLms = Index{1} << 30;
 // exactly those it skipped.
 bool is_positive(Index v) { return static_cast<std::int32_t>(v) > 0; }
 
-// Calls f(p) for every LMS position p, from the last to the first.
+// Calls f(p) for every LMS position p, from the last to the first.  On
+// random text whether a position is LMS is a coin toss, which a branch per
+// position would mispredict: the types are worked out without branches, the
+// positions gathered a chunk at a time and only then handed to f.
 template <class Symbol, class F>
 void for_each_lms_descending(const Symbol* s, std::size_t n, F&& f) {
-    bool next_small = false;  // the last suffix is L-type
-    for (std::size_t i = n - 1; i-- > 0;) {
-        const bool small = s[i] < s[i + 1] || (s[i] == s[i + 1] && next_small);
-        if (!small && next_small) f(static_cast<Index>(i + 1));
-        next_small = small;
+    constexpr std::size_t kChunk = 512;
+    std::array<Index, kChunk> found;
+    Index next_small = 0;  // the last suffix is L-type
+    for (std::size_t i = n - 1; i > 0;) {
+        const std::size_t stop = i > kChunk ? i - kChunk : 0;
+        std::size_t k = 0;
+        while (i > stop) {
+            --i;
+            const Index small = Index{s[i] < s[i + 1]} | (Index{s[i] == s[i + 1]} & next_small);
+            found[k] = static_cast<Index>(i + 1);
+            k += next_small & (small ^ 1);
+            next_small = small;
+        }
+        for (std::size_t q = 0; q < k; ++q) f(found[q]);
     }
 }
 
