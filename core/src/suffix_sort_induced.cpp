@@ -13,6 +13,7 @@
 #include <bit>
 #include <cstring>
 #include <numeric>
+#include <vector>
 
 #include "suffix_sort_radix.hpp"
 
@@ -202,6 +203,63 @@ bool same_symbols(const Symbol* s, std::size_t n, Index a, Index b, Index length
     return std::equal(s + a, s + a + length, s + b);
 }
 
+// A reduced text whose names are mostly distinct (texts of many symbols,
+// and the deeper levels of any random text) has its suffixes told apart by
+// their first few names.  Induction over it would pay a cache miss on
+// counters and text for every entry of each pass; a counting sort by the
+// first name, its ties then sorted name by name, reads it a few times in
+// order instead.  The ties are refined a name further at a time (each run
+// of equal names so far sorted by the next name, the end of the text
+// below every name), so no comparison restarts from the front.  Gives up
+// (false, sa and count[0, k) spoilt) once the ties have cost more than
+// kTieBudget passes over the text or a run outgrows kLargestTie: on such
+// text induction is the cheaper way.
+constexpr std::size_t kTieBudget = 4;
+constexpr std::size_t kLargestTie = std::size_t{1} << 14;
+// Tried when at least one name in this many is distinct.
+constexpr std::size_t kLeadingNamesShare = 4;
+
+bool sort_by_leading_names(const Index* s, std::size_t m, Index k, Index* sa, Index* count) {
+    std::fill(count, count + k, 0);
+    for (std::size_t i = 0; i < m; ++i) ++count[s[i]];
+    std::exclusive_scan(count, count + k, count, Index{0});
+    for (std::size_t i = 0; i < m; ++i) sa[count[s[i]]++] = static_cast<Index>(i);
+    // count[c] is now the end of the run of c.
+    struct Run {
+        Index begin, end, depth;
+    };
+    // The ties of one first name at a time, so that the runs pending stay
+    // within one of at most kLargestTie members.
+    std::vector<Run> runs;
+    std::vector<Word> keyed;
+    std::size_t budget = kTieBudget * m;
+    for (Index c = 0, begin = 0; c < k; begin = count[c++]) {
+        if (count[c] - begin > 1) runs.push_back({begin, count[c], 1});
+        while (!runs.empty()) {
+            const Run r = runs.back();
+            runs.pop_back();
+            const std::size_t size = r.end - r.begin;
+            if (size > kLargestTie || size > budget) return false;
+            budget -= size;
+            // Key 0 for a suffix that ends here, else the next name plus one.
+            keyed.clear();
+            for (Index q = r.begin; q < r.end; ++q) {
+                const std::size_t at = std::size_t{sa[q]} + r.depth;
+                keyed.push_back((Word{at < m ? s[at] + 1 : 0} << 32) | sa[q]);
+            }
+            std::sort(keyed.begin(), keyed.end());
+            for (std::size_t q = 0; q < size;) {
+                std::size_t e = q + 1;
+                while (e < size && keyed[e] >> 32 == keyed[q] >> 32) ++e;
+                if (e - q > 1)
+                    runs.push_back({static_cast<Index>(r.begin + q), static_cast<Index>(r.begin + e), r.depth + 1});
+                for (; q < e; ++q) sa[r.begin + q] = static_cast<Index>(keyed[q]);
+            }
+        }
+    }
+    return true;
+}
+
 // Sorts the suffixes of s[0, n) into sa[0, n); `count` and `bucket` hold k
 // counters each and `scratch` at least n for the levels below (which reuse
 // it for theirs, so after one returns this level counts again when its
@@ -322,8 +380,8 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
                        prefetch_from);
             if (counters_in_scratch) count_symbols();
         } else if (names < m) {
-            sort_level(reduced, sa, m, names, scratch, scratch + names, scratch, true,
-                       prefetch_from);
+            if (!(names >= m / kLeadingNamesShare && sort_by_leading_names(reduced, m, names, sa, scratch)))
+                sort_level(reduced, sa, m, names, scratch, scratch + names, scratch, true, prefetch_from);
             if (counters_in_scratch) count_symbols();
         } else {
             for (std::size_t i = 0; i < m; ++i) sa[reduced[i]] = static_cast<Index>(i);

@@ -86,6 +86,17 @@ TEST(SuffixSorters, AgreeWithTheLibrary) {
         for (std::size_t i = 0; i < n; i += 2) t[i] = '\xff';
         check(t);
     }
+    // Reduced texts of mostly distinct names, sorted by their leading names,
+    // and two that sort gives up on: ties as long as half the text (a text
+    // twice over), and one LMS substring shared by half of them.
+    const std::string twice = pm::random_text(100000, 256, rng);
+    check(twice + twice);
+    std::string shared;
+    while (shared.size() < 200000) {
+        shared += "\x07\x01";
+        if (rng() % 2) shared += {static_cast<char>(16 + rng() % 240), static_cast<char>(16 + rng() % 240)};
+    }
+    check(shared);
     for (std::size_t sigma = 1; sigma <= 256 && !HasFatalFailure(); ++sigma)
         for (std::size_t n : {sigma, 3 * sigma + 1, std::size_t{1000}})
             check(pm::random_text(n, static_cast<unsigned>(sigma), rng));
