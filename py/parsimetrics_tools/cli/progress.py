@@ -54,12 +54,15 @@ class Progress:
         self.write_lines([line])
 
     def write_lines(self, lines: Iterable[str]) -> None:
-        """Write lines to standard output, as they come, without tearing the display."""
+        """Write lines to standard output without tearing the display."""
+        # One string for all: a text stream encodes and buffers each write on its own.
+        lines = list(lines)
+        text = "\n".join(lines) + "\n" if lines else ""
         if self._bar is not None and isatty(sys.stdout):
             with self._bar.external_write_mode(file=sys.stdout):
-                sys.stdout.writelines(line + "\n" for line in lines)
+                sys.stdout.write(text)
         else:
-            sys.stdout.writelines(line + "\n" for line in lines)
+            sys.stdout.write(text)
         sys.stdout.flush()
 
     def close(self) -> None:
