@@ -17,14 +17,17 @@ import numpy as np
 import pytest
 
 from parsimetrics_tools.inputs import (
+    _READS_PER_PART,
     InputError,
     ReadOptions,
     ambiguity_warning,
     is_wrapped_digits,
     parse_bytes,
+    read_parts,
     read_records,
     read_source,
 )
+from parsimetrics_tools.records import flattened
 from parsimetrics_tools.symbolizers import parse_symbolizer
 
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
@@ -320,6 +323,41 @@ def test_fastq_reads_as_a_direct_parse(tmp_path):
     assert [(r.name, r.symbols) for r in records] == [(f"r{i}", s.upper().encode()) for i, s in enumerate(reads)]
     assert [r.ambiguous for r in records] == [s.count("N") for s in reads]
     assert {(r.format, r.compression) for r in records} == {("fastq", "gzip")}
+
+
+@pytest.mark.parametrize("ambiguous", ["keep", "drop"])
+def test_fastq_parts_read_as_one_record_at_a_time(tmp_path, ambiguous):
+    # A count that is no multiple of the reads gathered at a time, ambiguity codes either side of a cut.
+    reads = ["ACGT" * (1 + i % 5) for i in range(2 * _READS_PER_PART + 3)]
+    for i in (5, _READS_PER_PART - 1, _READS_PER_PART, 2 * _READS_PER_PART + 2):
+        reads[i] = "ANGT"
+    text = "".join(f"@r{i}\n{s}\n+\n{'I' * len(s)}\n" for i, s in enumerate(reads))
+    path = tmp_path / "r.fq"
+    path.write_text(text)
+    parts = read_parts(str(path), ReadOptions(ambiguous=ambiguous))
+    records = list(flattened(parts))
+    dropped = ambiguous == "drop"
+    assert [(r.name, r.symbols, r.ambiguous, r.ambiguous_dropped) for r in records] == [
+        (f"r{i}", (s.replace("N", "") if dropped else s).encode(), s.count("N"), s.count("N") * dropped)
+        for i, s in enumerate(reads)]
+    assert ambiguity_warning(parts) == ambiguity_warning(records) and (ambiguity_warning(parts) is None) == dropped
+
+
+_LONG_READ = "@r9\n" + "A" * 101 + "\n+\n" + "I" * 101 + "\n"
+
+
+@pytest.mark.parametrize("fault, message", [
+    # The first fault in the file is the one reported, whether a read or the reading finds it.
+    ("@r9\nACGT\n+\nII\n", "record 'r3' is empty"),
+    (_LONG_READ, "record 'r3' is empty"),
+    (None, "r.fq: r9: sequence too long (101 symbols; --max-length 100)"),
+])
+def test_fastq_first_fault_is_reported(tmp_path, fault, message):
+    text = "".join(f"@r{i}\n{'' if i == 3 and fault else 'ACGT'}\n+\n{'' if i == 3 and fault else 'IIII'}\n"
+                   for i in range(9))
+    text += fault or _LONG_READ
+    with pytest.raises(InputError, match=re.escape(message)):
+        read("r.fq", text, tmp_path, max_length=100)
 
 
 def test_fastq_without_dnaio_names_the_extra(tmp_path, monkeypatch):

@@ -33,7 +33,7 @@ import lzma
 import re
 import sys
 import zlib
-from collections.abc import Callable, Iterator
+from collections.abc import Callable, Iterable, Iterator
 from pathlib import Path
 from typing import Any
 
@@ -41,7 +41,7 @@ import numpy as np
 
 from . import numeric
 from .numeric import Numbers
-from .records import InputError, ReadOptions, Record
+from .records import InputError, ReadOptions, Reads, Record, flattened
 from .symbolizers import Symbolizer, parse_symbolizer, symbolize_row
 
 __all__ = [
@@ -178,6 +178,14 @@ def read_source(path: str, options: ReadOptions = ReadOptions()) -> list[Record]
     [('a', b'ACGT'), ('b', b'ACGTAC')]
     """
     source = display_name(path)
+    with _opened(path, source) as file:  # a record each made inside: memory it lacks is this input's failure
+        return list(flattened(_read(file, source, options, path)))
+
+
+def read_parts(path: str, options: ReadOptions = ReadOptions()) -> list[Record | Reads]:
+    """``read_source``'s records, with those of FASTA and FASTQ as ``Reads``: a column each of their names,
+    symbols and ambiguity counts, some thousands of records at a time."""
+    source = display_name(path)
     with _opened(path, source) as file:
         return _read(file, source, options, path)
 
@@ -269,7 +277,7 @@ def read_records(paths: list[str], options: ReadOptions = ReadOptions()) -> list
 def parse_bytes(data: bytes, source: str, options: ReadOptions = ReadOptions(), path: str = "") -> list[Record]:
     """The records of content already in memory, read as ``read_source`` reads a file."""
     try:
-        return _read(io.BytesIO(data), source, options, path or source)
+        return list(flattened(_read(io.BytesIO(data), source, options, path or source)))
     except MemoryError:
         raise InputError(f"{source}: out of memory while reading") from None
 
@@ -325,7 +333,7 @@ def _read_up_to(stream, size: int) -> bytes:
     return b"".join(parts)
 
 
-def _read(file, source: str, options: ReadOptions, path: str) -> list[Record]:
+def _read(file, source: str, options: ReadOptions, path: str) -> list[Record | Reads]:
     limit = _limit(options)
     if options.format == "bytes":
         # The file's bytes exactly as they are: no decompression, nothing removed.
@@ -622,22 +630,57 @@ def _line_guard(source: str, limit: _Limit) -> Callable[[bytes], None]:
     return guard
 
 
+# FASTA and FASTQ records are gathered this many at a time into the columns of one Reads.
+_READS_PER_PART = 4096
+
+
 def _read_sequences(head: bytes, stream: _Stream, source: str, fmt: str, compression: str | None,
-                    options: ReadOptions, limit: _Limit) -> Iterator[Record]:
-    fold = not options.keep_case
+                    options: ReadOptions, limit: _Limit) -> Iterator[Reads]:
     count = 0
-    for count, (header, symbols) in enumerate(
-        _fasta(head, stream, source, limit) if fmt == "fasta" else _fastq(head, stream, source, limit), 1
-    ):
-        words = header.split(None, 1)
-        name = words[0] if words else f"{source}#{count}"
-        if not symbols:
-            raise InputError(f"{source}: record {name!r} is empty")
-        if fold:
-            symbols = symbols.upper()
-        yield _nucleotides(symbols, name, source, fmt, compression, fold, options.ambiguous)
+    for part in _parts(_fasta(head, stream, source, limit) if fmt == "fasta" else _fastq(head, stream, source, limit),
+                       _READS_PER_PART):
+        yield _reads(part, count + 1, source, fmt, compression, options, limit)
+        count += len(part)
     if not count:
         raise InputError(f"{source}: no {fmt.upper()} records")
+
+
+def _parts(items: Iterator, size: int) -> Iterator[list]:
+    """``items`` in lists of ``size``; when reading fails, the items read before are given first, so that
+    a fault of one of them is reported before the reading's own."""
+    part: list = []
+    try:
+        for item in items:
+            part.append(item)
+            if len(part) == size:
+                yield part
+                part = []
+    except Exception:
+        if part:
+            yield part
+        raise
+    if part:
+        yield part
+
+
+def _reads(part: list[tuple[str, bytes]], first: int, source: str, fmt: str, compression: str | None,
+           options: ReadOptions, limit: _Limit) -> Reads:
+    """The columns of records read as (header, sequence), the first of them record number ``first``.
+
+    The checks of every record run over the whole part at once; only a part
+    where one of them finds something goes through its records one by one.
+    """
+    headers, sequences = zip(*part)
+    names = [words[0] if (words := header.split(None, 1)) else f"{source}#{number}"
+             for number, header in enumerate(headers, first)]
+    fold = not options.keep_case
+    symbols = list(map(bytes.upper, sequences)) if fold else list(sequences)
+    lengths = list(map(len, symbols))
+    ambiguous = [0] * len(symbols)
+    if not min(lengths) or max(lengths) > limit or b"".join(symbols).translate(None, _NUCLEOTIDES):
+        for index, name in enumerate(names):
+            symbols[index], ambiguous[index] = _nucleotides(symbols[index], name, source, options.ambiguous, limit)
+    return Reads(source, fmt, compression, fold, names, symbols, ambiguous, options.ambiguous == "drop")
 
 
 def _fastq(head: bytes, stream: _Stream, source: str, limit: _Limit) -> Iterator[tuple[str, bytes]]:
@@ -752,9 +795,12 @@ def _first_data_line(part: bytes) -> int:
     return 1
 
 
-def _nucleotides(symbols: bytes, name: str, source: str, fmt: str, compression: str | None, folded: bool,
-                 ambiguous: str) -> Record:
-    """The record, with the symbols outside ACGT (U) of a nucleotide sequence counted (and dropped if asked)."""
+def _nucleotides(symbols: bytes, name: str, source: str, ambiguous: str, limit: _Limit) -> tuple[bytes, int]:
+    """A record's symbols, with those outside ACGT (U) of a nucleotide sequence counted (and dropped if asked)."""
+    if not symbols:
+        raise InputError(f"{source}: record {name!r} is empty")
+    if len(symbols) > limit:  # a FASTQ read is checked here, once it is whole
+        raise limit.refuse(f"{source}: {name}", len(symbols))
     others = symbols.translate(None, _NUCLEOTIDES)
     count = 0
     if others and len(others) * 2 <= len(symbols) and not others.translate(None, _AMBIGUITY_CODES):
@@ -766,17 +812,21 @@ def _nucleotides(symbols: bytes, name: str, source: str, fmt: str, compression: 
             symbols = symbols.translate(None, _AMBIGUITY_CODES)
             if not symbols:
                 raise InputError(f"{source}: record {name!r} holds no ACGT once ambiguous codes are dropped")
-    return Record(name, source, symbols, fmt, compression, case_folded=folded, ambiguous=count,
-                  ambiguous_dropped=count if ambiguous == "drop" else 0)
+    return symbols, count
 
 
-def ambiguity_warning(records: list[Record]) -> str | None:
+def ambiguity_warning(records: Iterable[Record | Reads]) -> str | None:
     """One line about the nucleotide records whose alphabet holds more than ACGT, if any do (and kept them)."""
-    kept = [r for r in records if r.ambiguous and not r.ambiguous_dropped]
-    if not kept:
+    counts = []
+    for item in records:
+        if isinstance(item, Reads):
+            counts += [] if item.dropped else filter(None, item.ambiguous)
+        elif item.ambiguous and not item.ambiguous_dropped:
+            counts.append(item.ambiguous)
+    if not counts:
         return None
-    symbols = sum(r.ambiguous for r in kept)
-    return (f"warning: {len(kept)} nucleotide record{'s' * (len(kept) > 1)} hold{'s' * (len(kept) == 1)} "
+    kept, symbols = len(counts), sum(counts)
+    return (f"warning: {kept} nucleotide record{'s' * (kept > 1)} hold{'s' * (kept == 1)} "
             f"{symbols} symbol{'s' * (symbols > 1)} outside ACGT (ambiguity codes such as N), which count as "
             "letters of their alphabet: --log-base 4 measures in the base of four nucleotides, "
             "--ambiguous drop leaves the codes out")

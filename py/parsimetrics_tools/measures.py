@@ -14,6 +14,7 @@ import parsimetrics
 
 from . import _native
 from .inputs import Record
+from .records import Reads
 from .symbolizers import Symbolizer, parse_symbolizer
 from .toolkit import MANY_MEASURES, _native_options, kaspar_schuster, ks_count, profile
 
@@ -64,6 +65,18 @@ class AnalysisOptions:
 def check_length(name: str, length: int) -> None:
     if length > MAX_SYMBOLS:
         raise AnalysisError(f"{name}: sequence too long ({length} symbols; at most {MAX_SYMBOLS} fit)")
+
+
+def check_reads(reads: Reads, measure: str, options: AnalysisOptions) -> bool:
+    """Whether every one of ``reads`` passes ``check_record``."""
+    # Its checks refuse a sequence too long or too short, so the longest and the shortest read tell.
+    lengths = list(map(len, reads.symbols))
+    for index in {lengths.index(max(lengths)), lengths.index(min(lengths))}:
+        try:
+            check_record(reads[index], measure, options)
+        except AnalysisError:
+            return False
+    return True
 
 
 def check_record(record: Record, measure: str, options: AnalysisOptions) -> None:
@@ -262,11 +275,15 @@ def values_together(chunk: list[tuple[str, Record]], measure: str, options: Anal
     A file of short reads is millions of records: one call measures them all,
     where a call each would cost more than the measure.
     """
-    if measure not in _ONE_CALL or len(chunk) < 2:
+    return values_of([record.symbols for _, record in chunk], measure, options)
+
+
+def values_of(symbols: list[bytes], measure: str, options: AnalysisOptions) -> list | None:
+    """``values_together`` of sequences given as their symbols."""
+    if measure not in _ONE_CALL or len(symbols) < 2:
         return None
     try:
-        values, failure = _native.many(measure, [record.symbols for _, record in chunk],
-                                       *_native_options("many", measure, options.kwargs(measure)))
+        values, failure = _native.many(measure, symbols, *_native_options("many", measure, options.kwargs(measure)))
     except Exception:  # options the module refuses, or memory: each record alone reports it
         return None
     return values if failure is None else None
@@ -315,12 +332,26 @@ def first_result(chunk: list[tuple[str, Record]], measure: str, options: Analysi
 def own_columns(chunk: list[tuple[str, Record]]) -> dict[str, list]:
     """The fields of ``describe_input`` that tell apart records with the same shared fields, as columns."""
     labels, records = zip(*chunk)
-    symbols = [record.symbols for record in records]
+    return _own_columns(list(labels), list(map(_record_name, records)), [record.ambiguous for record in records],
+                        [record.ambiguous_dropped for record in records], [record.symbols for record in records])
+
+
+def reads_columns(labels: list[str], reads: Reads) -> dict[str, list]:
+    """``own_columns`` of reads labelled ``labels``."""
+    names = reads.names
+    if reads.source in names:
+        names = [None if name == reads.source else name for name in names]  # as _record_name
+    dropped = reads.ambiguous if reads.dropped else [0] * len(reads)
+    return _own_columns(labels, names, reads.ambiguous, dropped, reads.symbols)
+
+
+def _own_columns(labels: list[str], names: list[str | None], ambiguous: list[int], dropped: list[int],
+                 symbols: list[bytes]) -> dict[str, list]:
     return {
-        "name": list(labels),
-        "record": list(map(_record_name, records)),
-        "ambiguous": [record.ambiguous for record in records],
-        "ambiguous_dropped": [record.ambiguous_dropped for record in records],
+        "name": labels,
+        "record": names,
+        "ambiguous": ambiguous,
+        "ambiguous_dropped": dropped,
         "length": list(map(len, symbols)),
         "alphabet_size": _alphabet_sizes(symbols),
     }

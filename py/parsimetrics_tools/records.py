@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import operator
 from dataclasses import dataclass, fields
+from collections.abc import Iterable, Iterator
 from typing import Any
 
 
@@ -84,6 +85,51 @@ class Record:
             parts.append(f"symbols outside ACGT: {self.ambiguous}" + " (dropped)" * bool(self.ambiguous_dropped))
         label = self.source if self.name == self.source else f"{self.source}: {self.name}"
         return f"{label}: {', '.join(parts)}; {len(self.symbols)} symbols"
+
+
+@dataclass(frozen=True, slots=True)
+class Reads:
+    """Consecutive FASTA or FASTQ records of one file, held as columns rather than as a ``Record`` each.
+
+    A file of short reads holds millions of records: a few list entries a
+    read cost far less than an object each.  Iterating gives each read as its
+    ``Record``, the same as reading the records one at a time would.
+    ``dropped`` says the ambiguity codes counted in ``ambiguous`` were left out.
+    """
+
+    source: str
+    format: str
+    compression: str | None
+    case_folded: bool
+    names: list[str]
+    symbols: list[bytes]
+    ambiguous: list[int]
+    dropped: bool = False
+
+    def __len__(self) -> int:
+        return len(self.names)
+
+    def __iter__(self) -> Iterator[Record]:
+        return map(self.__getitem__, range(len(self.names)))
+
+    def __getitem__(self, index: int) -> Record:
+        count = self.ambiguous[index]
+        return Record(self.names[index], self.source, self.symbols[index], self.format, self.compression,
+                      case_folded=self.case_folded, ambiguous=count, ambiguous_dropped=count if self.dropped else 0)
+
+    def part(self, start: int, stop: int) -> Reads:
+        """The reads from ``start`` up to ``stop``."""
+        return Reads(self.source, self.format, self.compression, self.case_folded, self.names[start:stop],
+                     self.symbols[start:stop], self.ambiguous[start:stop], self.dropped)
+
+
+def flattened(parts: Iterable[Record | Reads]) -> Iterator[Record]:
+    """The records of a mix of records and columns of reads, in order."""
+    for part in parts:
+        if isinstance(part, Reads):
+            yield from part
+        else:
+            yield part
 
 
 _PROVENANCE = tuple(f.name for f in fields(Record) if f.name != "symbols")

@@ -9,6 +9,7 @@ from contextlib import closing
 
 from .. import measures
 from ..inputs import Record
+from ..records import Reads
 from ..measures import AnalysisError, AnalysisOptions
 from .batch import (EXIT_ERROR, Batch, CliError, Stop, failure_message, measured_in_order, read_inputs, say,
                     unique_labels, workers)
@@ -37,16 +38,9 @@ def run_analyze(args) -> int:
     batch = Batch(args.fail_fast, args.debug)
     options = AnalysisOptions(args.alphabet, args.log_base, args.max_block_size)
     try:
-        records = read_inputs(args, batch)
-        work = []
-        for label, record in zip(unique_labels(records), records):
-            try:
-                measures.check_record(record, args.measure, options)
-            except AnalysisError as exc:
-                batch.fail(str(exc), exc)
-                continue
-            work.append((label, record))
-        plotted = _analyze(args, options, work, batch)
+        records = read_inputs(args, batch, columns=True)
+        plotted = _analyze(args, options, _checked(records, unique_labels(records), args.measure, options, batch),
+                           batch)
     except Stop:
         return EXIT_ERROR
 
@@ -55,15 +49,66 @@ def run_analyze(args) -> int:
     return batch.status
 
 
-def _analyze(args, options: AnalysisOptions, work: list[tuple[str, Record]], batch: Batch) -> list:
+# What there is to measure: (label, record), or (labels, reads) for reads that all passed the checks.
+Work = list[tuple[str, Record] | tuple[list[str], Reads]]
+# What is measured in one job: (label, record) pairs, or (labels, reads).
+Chunk = list[tuple[str, Record]] | tuple[list[str], Reads]
+
+
+def _checked(records: list[Record | Reads], labels: list[str], measure: str, options: AnalysisOptions,
+             batch: Batch) -> Work:
+    """The records, labelled, that the measure can take; each that it cannot is one failure of the batch."""
+    work: Work = []
+    start = 0
+    for item in records:
+        if isinstance(item, Reads):
+            own = labels[start : start + len(item)]
+            start += len(item)
+            if measures.check_reads(item, measure, options):
+                work.append((own, item))
+                continue
+            pairs = zip(own, item)  # one by one, so that each read that fails is reported
+        else:
+            pairs = zip(labels[start : start + 1], [item])
+            start += 1
+        for label, record in pairs:
+            try:
+                measures.check_record(record, measure, options)
+            except AnalysisError as exc:
+                batch.fail(str(exc), exc)
+                continue
+            work.append((label, record))
+    return work
+
+
+def _pairs(work: Work) -> Iterator[tuple[str, Record]]:
+    for label, item in work:
+        if isinstance(item, Reads):
+            yield from zip(label, item)
+        else:
+            yield label, item
+
+
+def _labels(work: Work) -> list[str]:
+    labels: list[str] = []
+    for label, item in work:
+        if isinstance(item, Reads):
+            labels += label
+        else:
+            labels.append(label)
+    return labels
+
+
+def _analyze(args, options: AnalysisOptions, work: Work, batch: Batch) -> list:
     if not work:
         return []
+    labels = _labels(work)
     table = None
     if output_mode(args) == "table":
-        table = Table([label for label, _ in work], columns(args.measure, args.log_base), width=terminal_width())
+        table = Table(labels, columns(args.measure, args.log_base), width=terminal_width())
     plotted = []
-    description = args.measure if len(work) > 1 else f"{args.measure} {clip_name(work[0][0], 30)}"
-    progress = Progress(len(work), description, "inputs")
+    description = args.measure if len(labels) > 1 else f"{args.measure} {clip_name(labels[0], 30)}"
+    progress = Progress(len(labels), description, "inputs")
     try:
         if table:
             progress.write(table.header())
@@ -71,7 +116,7 @@ def _analyze(args, options: AnalysisOptions, work: list[tuple[str, Record]], bat
             _write_results(args, options, work, batch, progress, table)
         else:
             job = functools.partial(measures.analysis_job, measure=args.measure, options=options, plot=True)
-            for label, _, (result, plot_data) in measured_in_order(args, job, work, batch, progress):
+            for label, _, (result, plot_data) in measured_in_order(args, job, list(_pairs(work)), batch, progress):
                 progress.write(table.row(label, result) if table else json_line(result))
                 plotted.append((label, *plot_data))
     finally:
@@ -86,18 +131,44 @@ def _analyze(args, options: AnalysisOptions, work: list[tuple[str, Record]], bat
 _CHUNK_SYMBOLS = 1 << 16
 _CHUNK_RECORDS = 2048
 
-def _chunks(work: list[tuple[str, Record]]) -> Iterator[list[tuple[str, Record]]]:
+
+def _chunks(work: Work) -> Iterator[Chunk]:
     chunk: list[tuple[str, Record]] = []
     size = 0
-    for item in work:
-        length = len(item[1].symbols)
+    for label, item in work:
+        if isinstance(item, Reads):
+            if chunk:
+                yield chunk
+                chunk, size = [], 0
+            yield from _read_chunks(label, item)
+            continue
+        length = len(item.symbols)
         if chunk and (size + length > _CHUNK_SYMBOLS or len(chunk) >= _CHUNK_RECORDS):
             yield chunk
             chunk, size = [], 0
-        chunk.append(item)
+        chunk.append((label, item))
         size += length
     if chunk:
         yield chunk
+
+
+def _read_chunks(labels: list[str], reads: Reads) -> Iterator[tuple[list[str], Reads]]:
+    """``reads`` in chunks as ``_chunks`` cuts records."""
+    start = size = 0
+    for end, length in enumerate(map(len, reads.symbols)):
+        if end > start and (size + length > _CHUNK_SYMBOLS or end - start >= _CHUNK_RECORDS):
+            yield labels[start:end], reads.part(start, end)
+            start, size = end, 0
+        size += length
+    yield labels[start:], reads.part(start, len(reads))
+
+
+def _size(chunk: Chunk) -> int:
+    return len(chunk[1]) if isinstance(chunk, tuple) else len(chunk)
+
+
+def _labelled(chunk: Chunk) -> list[tuple[str, Record]]:
+    return list(zip(*chunk)) if isinstance(chunk, tuple) else chunk
 
 
 class _ChunkProgress:
@@ -114,28 +185,36 @@ class _ChunkProgress:
         self._progress.tick()
 
 
-def _write_results(args, options: AnalysisOptions, work: list[tuple[str, Record]], batch: Batch,
-                   progress: Progress, table: Table | None) -> None:
+def _write_results(args, options: AnalysisOptions, work: Work, batch: Batch, progress: Progress,
+                   table: Table | None) -> None:
     """Measure ``work`` a chunk at a time and write a row or JSON line per record, in order; failures as
     ``measured_in_order`` reports them, each after the lines of the records before it."""
     chunks = list(_chunks(work))
+    sizes = list(map(_size, chunks))
     # h's results are written from columns of values; the other measures' from their results.
     as_lines = table is None and args.measure == "h"
-    job = functools.partial(_h_lines if as_lines else measures.analysis_chunk, measure=args.measure, options=options)
-    count = workers(args, max(len(r.symbols) for _, r in work))
+    job = functools.partial(_h_lines if as_lines else _analysis_chunk, measure=args.measure, options=options)
+    count = workers(args, max(max(map(len, item.symbols)) if isinstance(item, Reads) else len(item.symbols)
+                              for _, item in work))
     encoder = JsonLines(measures.SHARED_KEYS)
     lines: list[str] = []
-    with closing(ordered_map(job, chunks, count, _ChunkProgress(progress, map(len, chunks)))) as outcomes:
-        for chunk, (ok, value) in zip(chunks, outcomes, strict=True):
-            for (label, record), (done, result) in zip(chunk, value if ok else [(False, value)] * len(chunk),
-                                                       strict=True):
+    with closing(ordered_map(job, chunks, count, _ChunkProgress(progress, iter(sizes)))) as outcomes:
+        for chunk, size, (ok, value) in zip(chunks, sizes, outcomes, strict=True):
+            labels, records = chunk if isinstance(chunk, tuple) else zip(*chunk)
+            outcomes_of_chunk = value if ok else [(False, value)] * size
+            if as_lines and all(done for done, _ in outcomes_of_chunk):
+                lines += [line for _, line in outcomes_of_chunk]
+                _write(progress, lines)
+                continue
+            for index, (done, result) in enumerate(outcomes_of_chunk):
                 if done and as_lines:
                     lines.append(result)
                 elif done:
-                    lines.append(table.row(label, result) if table else encoder.line(result, measures.shared_fields(record)))
+                    lines.append(table.row(labels[index], result) if table else
+                                 encoder.line(result, measures.shared_fields(records[index])))
                 else:
                     _write(progress, lines)
-                    batch.fail(failure_message(label, result), result)
+                    batch.fail(failure_message(labels[index], result), result)
             _write(progress, lines)
 
 
@@ -145,10 +224,23 @@ def _write(progress: Progress, lines: list[str]) -> None:
         lines.clear()
 
 
-def _h_lines(chunk: list[tuple[str, Record]], measure: str, options: AnalysisOptions) -> list[tuple[bool, object]]:
+def _analysis_chunk(chunk: Chunk, measure: str, options: AnalysisOptions) -> list[tuple[bool, object]]:
+    return measures.analysis_chunk(_labelled(chunk), measure, options)
+
+
+def _h_lines(chunk: Chunk, measure: str, options: AnalysisOptions) -> list[tuple[bool, object]]:
     """``analysis_chunk`` of measure h with each result as its JSON line, made without building the results:
     one for each run of records read the same way, and the rest from columns of their own fields."""
     encoder = JsonLines(measures.SHARED_KEYS)
+    if isinstance(chunk, tuple):  # reads: one run, already in columns
+        labels, reads = chunk
+        values = measures.values_of(reads.symbols, measure, options)
+        if values is not None:
+            first = reads[0]
+            sample = measures.first_result([(labels[0], first)], measure, options, values[0])
+            columns = {**measures.reads_columns(labels, reads), measure: values}
+            return [(True, line) for line in encoder.lines(sample, measures.shared_fields(first), columns)]
+        chunk = _labelled(chunk)
     values = measures.values_together(chunk, measure, options)
     if values is None:
         outcomes = measures.analysis_chunk(chunk, measure, options)

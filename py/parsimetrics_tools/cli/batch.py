@@ -13,7 +13,8 @@ from collections import Counter
 from collections.abc import Callable, Iterator
 from contextlib import closing
 
-from ..inputs import InputError, ReadOptions, Record, ambiguity_warning, read_source
+from ..inputs import InputError, ReadOptions, Record, ambiguity_warning, read_parts
+from ..records import Reads, flattened
 from ..measures import AnalysisError
 from .processes import WorkerDied, available_cpus, choose_workers, ordered_map
 from .progress import Progress
@@ -67,21 +68,24 @@ def read_options(args) -> ReadOptions:
                        args.rows, args.unit, args.ambiguous, args.max_length)
 
 
-def read_inputs(args, batch: Batch) -> list[Record]:
-    """Every record of every input file; a file that cannot be read is one failure of the batch."""
+def read_inputs(args, batch: Batch, columns: bool = False) -> list[Record] | list[Record | Reads]:
+    """Every record of every input file; a file that cannot be read is one failure of the batch.
+
+    With ``columns``, the records of FASTA and FASTQ files come as ``Reads``, thousands of them each.
+    """
     paths = args.files or ["-"]
     if not args.files and (sys.stdin is None or sys.stdin.isatty()):
         raise CliError("no input: give FILE arguments or pipe a sequence into standard input")
     options = read_options(args)
-    records: list[Record] = []
+    records: list[Record | Reads] = []
     for path in paths:
         try:
             if path == "-" and sys.stdin is None:
                 raise InputError("<stdin>: standard input is closed")
-            read = read_source(path, options)
+            read = read_parts(path, options)
             records.extend(read)
             if args.verbose:
-                for record in read:
+                for record in flattened(read):
                     say(record.describe())
         except InputError as exc:
             batch.fail(str(exc), exc)
@@ -90,17 +94,26 @@ def read_inputs(args, batch: Batch) -> list[Record]:
             batch.fail(f"{path}: {exc}", exc)
     if warning := ambiguity_warning(records):
         say(warning)
-    return records
+    return records if columns else list(flattened(records))
 
 
-def unique_labels(records: list[Record]) -> list[str]:
+def unique_labels(records: list[Record] | list[Record | Reads]) -> list[str]:
     """The records' names, with the file in front of those that repeat, and a count if they still do."""
-    names = [r.name for r in records]
-    counts = Counter(names)
-    if len(counts) == len(names):  # as the reads of a FASTQ file: every name is its own label
+    names: list[str] = []
+    sources: list[str] = []
+    for item in records:
+        if isinstance(item, Reads):
+            names += item.names
+            sources += [item.source] * len(item)
+        else:
+            names.append(item.name)
+            sources.append(item.source)
+    if len(set(names)) == len(names):  # as the reads of a FASTQ file: every name is its own label
         return names
+    counts = Counter(names)
     repeated = {name for name, count in counts.items() if count > 1}
-    labels = [f"{r.source}:{r.name}" if r.name in repeated and r.name != r.source else r.name for r in records]
+    labels = [f"{source}:{name}" if name in repeated and name != source else name
+              for name, source in zip(names, sources)]
     seen: Counter[str] = Counter()
     total = Counter(labels)
     unique = []
