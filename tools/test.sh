@@ -40,10 +40,10 @@ step_asan() {
     ctest --test-dir build/asan --output-on-failure -j2
 }
 
-# The pool itself, and the measures and batches that hand tasks (and
-# per-worker scratch) to it.
+# The pool itself, the measures and batches that hand tasks (and
+# per-worker scratch) to it, and the scan that splits one text over two.
 step_tsan() {
-  local programs="pool_test shuffle_test measures_test batch_test"
+  local programs="pool_test shuffle_test measures_test batch_test lpf_test"
   core_build build/tsan thread "$programs"
   local suites
   suites=$(for t in $programs; do build/tsan/core/$t --gtest_list_tests; done |

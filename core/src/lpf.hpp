@@ -20,7 +20,8 @@ inline constexpr std::size_t kPrefetchFrom = std::size_t{1} << 14;
 // one of the two suffixes that can share the longest prefix with x among all
 // earlier positions.  Reads the suffix array from slots[1, n + 1) in rank
 // order and consumes it (the slots read so far hold a stack); writes
-// psv[0, n).
-void build_previous_smaller_starts(std::uint32_t* slots, std::size_t n, std::uint32_t* psv);
+// psv[0, n).  With two or more `threads` the two halves of the ranks are
+// scanned at once on the pool.
+void build_previous_smaller_starts(std::uint32_t* slots, std::size_t n, std::uint32_t* psv, std::size_t threads = 1);
 
 }  // namespace parsimetrics

@@ -13,6 +13,7 @@
 
 #include "error.hpp"
 #include "lpf.hpp"
+#include "pool.hpp"
 #include "suffix_array.hpp"
 
 namespace parsimetrics {
@@ -278,6 +279,19 @@ std::uint32_t count_from_end(const WalkEnd& end, std::size_t n) {
     return counted_factors(end.boundaries, end.last, n);
 }
 
+// From this length on, a text factorized by a thread outside the pool takes
+// two threads, one for each half of its suffix sort and of its nearest
+// smaller starts: nothing else is waiting for the pool that this call can
+// see, and handing work over costs some 10 to 20 microseconds, a small part
+// of a sort this long.  Inside the pool it keeps to its worker, whose peers
+// have items of their own (a map over many sequences) to get on with.
+constexpr std::size_t kTwoThreadsFrom = kLibrarySortThreshold;
+
+std::size_t threads_for(std::size_t n) {
+    if (n < kTwoThreadsFrom || detail::current_worker() != nullptr) return 1;
+    return std::min<std::size_t>(2, planned_thread_count());
+}
+
 struct Walked {
     WalkEnd end;
     const std::uint32_t* recorded;  // with kRecord: the boundaries after 0, m - 1 of them
@@ -307,7 +321,8 @@ Walked run_factorization(const Sequence& seq, FactorizationWorkspace& ws) {
     ws.first.resize(n + 1);
     ws.second.clear();
     ws.second.resize(n);
-    sort_suffixes(seq.data(), n, ws.suffix_array(), ws.sort_ranks(), ws.wide);
+    const std::size_t threads = threads_for(n);
+    sort_suffixes(seq.data(), n, ws.suffix_array(), ws.sort_ranks(), ws.wide, threads);
     if (n < kScanWalkBelow && seq.alphabet_size <= kScanWalkLargestAlphabet) {
         const std::uint32_t* sa = ws.suffix_array();
         std::uint32_t* rank = ws.sort_ranks();
@@ -315,7 +330,7 @@ Walked run_factorization(const Sequence& seq, FactorizationWorkspace& ws) {
         if (const auto end = scan_factors<kRecord>(seq.data(), n, sa, rank, kScanBudgetPerSymbol * n, short_boundaries))
             return {*end, short_boundaries};
     }
-    build_previous_smaller_starts(ws.first.data(), n, ws.previous_smaller_starts());
+    build_previous_smaller_starts(ws.first.data(), n, ws.previous_smaller_starts(), threads);
     return {walk_factors<kRecord>(seq.data(), n, ws.successor_links(), ws.previous_smaller_starts()),
             ws.boundaries()};
 }

@@ -1,5 +1,6 @@
 // Previous smaller starts against their definition: for every position, the
-// nearest earlier-starting suffix before it in suffix order.
+// nearest earlier-starting suffix before it in suffix order; the scan split
+// over two threads against the scan on one.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,7 +14,22 @@
 
 namespace pm = parsimetrics;
 
-TEST(PreviousSmallerStarts, MatchTheirDefinition) {
+namespace {
+
+// The scan reads the suffix array from the second slot on.
+std::vector<std::uint32_t> previous_smaller_starts(const std::vector<std::uint32_t>& sa, std::size_t threads) {
+    const std::size_t n = sa.size();
+    std::vector<std::uint32_t> slots(n + 1), psv(n);
+    std::copy(sa.begin(), sa.end(), slots.begin() + 1);
+    pm::build_previous_smaller_starts(slots.data(), n, psv.data(), threads);
+    return psv;
+}
+
+class PreviousSmallerStarts : public ::testing::TestWithParam<std::size_t> {};
+
+}  // namespace
+
+TEST_P(PreviousSmallerStarts, MatchTheirDefinition) {
     std::mt19937_64 rng(5);
     for (std::size_t n = 0; n <= 200 && !HasFatalFailure(); n += 1 + n / 16) {
         for (const std::string& t : pm::input_families(n, rng)) {
@@ -25,11 +41,18 @@ TEST(PreviousSmallerStarts, MatchTheirDefinition) {
                         want[sa[r]] = sa[q];
                         break;
                     }
-            // The scan reads the suffix array from the second slot on.
-            std::vector<std::uint32_t> slots(n + 1), psv(n);
-            std::copy(sa.begin(), sa.end(), slots.begin() + 1);
-            pm::build_previous_smaller_starts(slots.data(), n, psv.data());
-            ASSERT_EQ(psv, want) << "input " << pm::show(t);
+            ASSERT_EQ(previous_smaller_starts(sa, GetParam()), want) << "input " << pm::show(t);
         }
     }
 }
+
+// Long enough for the halves to run on two workers (and be prefetched).
+TEST_P(PreviousSmallerStarts, SplitScanMatchesOneOnLongText) {
+    std::mt19937_64 rng(6);
+    for (const std::string& t : pm::input_families(40000, rng)) {
+        const std::vector<std::uint32_t> sa = pm::build_suffix_array(pm::bytes_of(t), t.size());
+        ASSERT_EQ(previous_smaller_starts(sa, GetParam()), previous_smaller_starts(sa, 1)) << "input " << pm::show(t);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Threads, PreviousSmallerStarts, ::testing::Values(1, 2, 4));

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "lz76.hpp"
+#include "pool.hpp"
 #include "sequence.hpp"
 #include "suffix_array.hpp"
 #include "test_utils.hpp"
@@ -190,6 +191,24 @@ TEST(FastFactorize, AgreesWithReferenceOnLongTexts) {
     std::mt19937_64 rng(3);
     for (std::size_t n : {10000, 65537, 100000})
         for_each_family(n, rng, [](const std::string& t) { expect_engine_agrees(t); });
+}
+
+// A long text factorized from outside the pool takes two threads, inside a
+// pool task one; both must give the reference factors.
+TEST(FastFactorize, AgreesWithReferenceOnOneAndTwoThreads) {
+    std::mt19937_64 rng(4);
+    for (std::size_t n : {pm::kLibrarySortThreshold, pm::kLibrarySortThreshold + 1})
+        for_each_family(n, rng, [](const std::string& t) {
+            const pm::Sequence seq = pm::from_bytes(t);
+            const pm::AnalysisOptions options;
+            const U32s want = pm::factorize_reference(seq, options).factors;
+            const U32s outside = pm::factorize(seq, options).factors;
+            const U32s inside =
+                pm::parallel_map(pm::Work{t.size()}, 0, 0, [&](std::int64_t) { return pm::factorize(seq, options).factors; })
+                    .front();
+            ASSERT_EQ(outside, want) << "input " << pm::show(t);
+            ASSERT_EQ(inside, want) << "input " << pm::show(t);
+        });
 }
 
 TEST(FastFactorize, ExhaustiveBinaryTexts) {
