@@ -1,8 +1,11 @@
 // Factorization costs: the whole `factorize` against libdivsufsort alone on
 // random binary, 4-letter, byte and English-like texts, a periodic and a
-// near-periodic one, of 10^5 to 10^7 symbols, with the peak heap memory one factorization holds beyond its
-// input; then small inputs on both sides of the library threshold, periodic
-// and random, in nanoseconds per symbol.
+// near-periodic one, of 10^5 to 10^7 symbols, with the suffix sort that
+// factorize runs timed alone (the scan after it is the difference) and the
+// peak heap memory one factorization holds beyond its input; then small
+// inputs on both sides of the library threshold, periodic and random, in
+// nanoseconds per symbol.  The pool size (RAYON_NUM_THREADS) sets how many
+// threads one long factorization takes: 1, or 2 from 2 on.
 //
 // Usage: bench_factorize [max_n] [--reference]
 //   max_n        largest length of the first table (default 10000000)
@@ -23,6 +26,8 @@
 
 #include "lz76.hpp"
 #include "options.hpp"
+#include "pool.hpp"
+#include "suffix_array.hpp"
 #include "sequence.hpp"
 #include "inputs.hpp"
 #include "test_utils.hpp"
@@ -98,12 +103,31 @@ using parsimetrics::Sequence;
 // ---------------------------------------------------------------------------
 // Measurements.
 
+// Results are folded into a volatile sink so that no call is optimised away.
+volatile std::uint64_t g_sink = 0;
+void consume(std::uint64_t v) { g_sink = g_sink + v; }
+
 // libdivsufsort alone, including the allocation of its output array.
 void run_divsufsort(const Sequence& seq) {
     auto* sa = new saidx_t[seq.size()];
     const saint_t rc = divsufsort(seq.data(), sa, static_cast<saidx_t>(seq.size()));
     if (rc != 0) std::abort();
     delete[] sa;
+}
+
+// The suffix sort of factorize alone, in arrays allocated as factorize
+// allocates them, on as many threads as factorize gives it.
+std::size_t sort_threads(std::size_t n) {
+    if (n < parsimetrics::kLibrarySortThreshold) return 1;
+    return std::min<std::size_t>(2, parsimetrics::planned_thread_count());
+}
+
+void run_sort(const Sequence& seq) {
+    const std::size_t n = seq.size();
+    parsimetrics::WorkArray first(n + 1), second(n);
+    parsimetrics::WideWorkArray wide;
+    parsimetrics::sort_suffixes(seq.data(), n, first.data() + 1, second.data(), wide, sort_threads(n));
+    consume(first[1]);
 }
 
 // Largest number of heap bytes live during one call, beyond those live before it.
@@ -114,10 +138,6 @@ double peak_extra_bytes_per_symbol(Fn&& fn, std::size_t n) {
     fn();
     return static_cast<double>(g_peak.load() - before) / static_cast<double>(n);
 }
-
-// Results are folded into a volatile sink so that no call is optimised away.
-volatile std::uint64_t g_sink = 0;
-void consume(std::uint64_t v) { g_sink = g_sink + v; }
 
 void large_inputs(std::size_t max_n, bool with_reference) {
     const AnalysisOptions options;
@@ -134,26 +154,30 @@ void large_inputs(std::size_t max_n, bool with_reference) {
         {"period37~", [](std::size_t n) { return bench::periodic_text(n, 37, 4, n / 500 + 1, 16); }},
     };
 
-    std::printf("Whole factorize against divsufsort alone (best of several runs, the two interleaved).\n"
-                "peak: heap bytes per symbol held at once by one factorize call, its result included.\n");
-    std::printf("%-9s %9s %9s %12s %12s %7s %10s", "input", "n", "factors", "divsufsort s", "factorize s", "ratio",
-                "peak B/sym");
+    std::printf("Whole factorize against divsufsort alone (best of several runs, the three interleaved), "
+                "%zu thread(s) from 2^17 symbols.\n"
+                "scan: factorize less its suffix sort, over divsufsort.\n"
+                "peak: heap bytes per symbol held at once by one factorize call, its result included.\n",
+                std::min<std::size_t>(2, parsimetrics::planned_thread_count()));
+    std::printf("%-9s %9s %9s %12s %12s %7s %7s %10s", "input", "n", "factors", "divsufsort s", "factorize s",
+                "ratio", "scan", "peak B/sym");
     if (with_reference) std::printf(" %12s %7s %10s", "reference s", "ratio", "peak B/sym");
     std::printf("\n");
     for (std::size_t n = 100000; n <= max_n; n *= 10) {
-        const int reps = n >= 10000000 ? 5 : n >= 1000000 ? 7 : 15;
+        const int reps = n >= 100000000 ? 2 : n >= 10000000 ? 5 : n >= 1000000 ? 7 : 15;
         for (const Kind& kind : kinds) {
             const Sequence seq = parsimetrics::from_bytes(kind.make(n));
             std::uint32_t complexity = 0;
-            double t_lib = 1e300, t_fact = 1e300;
+            double t_lib = 1e300, t_fact = 1e300, t_sort = 1e300;
             for (int r = 0; r < reps; ++r) {
                 t_lib = std::min(t_lib, time_best([&] { run_divsufsort(seq); }, 1));
                 t_fact = std::min(t_fact, time_best([&] { complexity = parsimetrics::factorize(seq, options).complexity; }, 1));
+                t_sort = std::min(t_sort, time_best([&] { run_sort(seq); }, 1));
             }
             const double peak = peak_extra_bytes_per_symbol(
                 [&] { consume(parsimetrics::factorize(seq, options).factors.size()); }, n);
-            std::printf("%-9s %9zu %9u %12.4f %12.4f %7.3f %10.2f", kind.name, n, complexity, t_lib, t_fact,
-                        t_fact / t_lib, peak);
+            std::printf("%-9s %9zu %9u %12.4f %12.4f %7.3f %7.3f %10.2f", kind.name, n, complexity, t_lib, t_fact,
+                        t_fact / t_lib, (t_fact - t_sort) / t_lib, peak);
             if (with_reference) {
                 const double t_ref = time_best(
                     [&] { consume(parsimetrics::factorize_reference(seq, options).complexity); }, 2);
