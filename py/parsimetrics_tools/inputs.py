@@ -637,44 +637,48 @@ _READS_PER_PART = 4096
 def _read_sequences(head: bytes, stream: _Stream, source: str, fmt: str, compression: str | None,
                     options: ReadOptions, limit: _Limit) -> Iterator[Reads]:
     count = 0
-    for part in _parts(_fasta(head, stream, source, limit) if fmt == "fasta" else _fastq(head, stream, source, limit),
-                       _READS_PER_PART):
-        yield _reads(part, count + 1, source, fmt, compression, options, limit)
-        count += len(part)
+    parts = _parts(_fasta(head, stream, source, limit)) if fmt == "fasta" else _fastq(head, stream, source, limit)
+    for headers, sequences in parts:
+        yield _reads(headers, sequences, count + 1, source, fmt, compression, options, limit)
+        count += len(headers)
     if not count:
         raise InputError(f"{source}: no {fmt.upper()} records")
 
 
-def _parts(items: Iterator, size: int) -> Iterator[list]:
-    """``items`` in lists of ``size``; when reading fails, the items read before are given first, so that
-    a fault of one of them is reported before the reading's own."""
-    part: list = []
+# Part by part, when reading fails, the records read before the fault are given first (and so checked
+# first): the first fault of a file is the one reported, whether a record's or the reading's.
+
+
+def _parts(records: Iterator[tuple[str, bytes]]) -> Iterator[tuple[list[str], list[bytes]]]:
+    """The (headers, sequences) of ``_READS_PER_PART`` records at a time."""
+    headers: list[str] = []
+    sequences: list[bytes] = []
     try:
-        for item in items:
-            part.append(item)
-            if len(part) == size:
-                yield part
-                part = []
+        for header, sequence in records:
+            headers.append(header)
+            sequences.append(sequence)
+            if len(headers) == _READS_PER_PART:
+                yield headers, sequences
+                headers, sequences = [], []
     except Exception:
-        if part:
-            yield part
+        if headers:
+            yield headers, sequences
         raise
-    if part:
-        yield part
+    if headers:
+        yield headers, sequences
 
 
-def _reads(part: list[tuple[str, bytes]], first: int, source: str, fmt: str, compression: str | None,
-           options: ReadOptions, limit: _Limit) -> Reads:
-    """The columns of records read as (header, sequence), the first of them record number ``first``.
+def _reads(headers: list[str], sequences: list[bytes], first: int, source: str, fmt: str,
+           compression: str | None, options: ReadOptions, limit: _Limit) -> Reads:
+    """The columns of records read as headers and sequences, the first of them record number ``first``.
 
     The checks of every record run over the whole part at once; only a part
     where one of them finds something goes through its records one by one.
     """
-    headers, sequences = zip(*part)
     names = [words[0] if (words := header.split(None, 1)) else f"{source}#{number}"
              for number, header in enumerate(headers, first)]
     fold = not options.keep_case
-    symbols = list(map(bytes.upper, sequences)) if fold else list(sequences)
+    symbols = list(map(bytes.upper, sequences)) if fold else sequences
     lengths = list(map(len, symbols))
     ambiguous = [0] * len(symbols)
     if not min(lengths) or max(lengths) > limit or b"".join(symbols).translate(None, _NUCLEOTIDES):
@@ -683,8 +687,8 @@ def _reads(part: list[tuple[str, bytes]], first: int, source: str, fmt: str, com
     return Reads(source, fmt, compression, fold, names, symbols, ambiguous, options.ambiguous == "drop")
 
 
-def _fastq(head: bytes, stream: _Stream, source: str, limit: _Limit) -> Iterator[tuple[str, bytes]]:
-    """(header, sequence) of every FASTQ record, parsed by dnaio."""
+def _fastq(head: bytes, stream: _Stream, source: str, limit: _Limit) -> Iterator[tuple[list[str], list[bytes]]]:
+    """The (headers, sequences) of FASTQ records, parsed by dnaio, ``_READS_PER_PART`` at a time."""
     try:
         import dnaio
     except ImportError:
@@ -693,12 +697,25 @@ def _fastq(head: bytes, stream: _Stream, source: str, limit: _Limit) -> Iterator
     if not head.lstrip().startswith(b"@"):  # known at once, before the reader fills its buffer
         raise InputError(f"{source}: not valid FASTQ: a record starts with '@'")
     guarded = io.BufferedReader(_Stream(head, stream, source, guard=_line_guard(source, limit)), _CHUNK)
+    headers: list[str] = []
+    sequences: list[bytes] = []
     try:
+        # As _parts gathers them, without a pair for each of millions of reads.
         for item in dnaio.FastqReader(guarded, _close_file=False):
-            yield item.name, item.sequence.encode("ascii")
-    except dnaio.exceptions.FileFormatError as exc:
-        where = "" if exc.line is None else f":{exc.line + 1}"
-        raise InputError(f"{source}{where}: not valid FASTQ: {exc.message.rstrip('.')}") from None
+            headers.append(item.name)
+            sequences.append(item.sequence.encode("ascii"))
+            if len(headers) == _READS_PER_PART:
+                yield headers, sequences
+                headers, sequences = [], []
+    except Exception as exc:
+        if headers:
+            yield headers, sequences
+        if isinstance(exc, dnaio.exceptions.FileFormatError):
+            where = "" if exc.line is None else f":{exc.line + 1}"
+            raise InputError(f"{source}{where}: not valid FASTQ: {exc.message.rstrip('.')}") from None
+        raise
+    if headers:
+        yield headers, sequences
 
 
 def _fasta(head: bytes, stream: _Stream, source: str, limit: _Limit) -> Iterator[tuple[str, bytes]]:
