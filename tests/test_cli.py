@@ -827,6 +827,16 @@ def test_records_measured_together_equal_each_measured_alone(tmp_path, measure, 
                                                              for _, r in expected]
 
 
+@pytest.mark.parametrize("symbols", [
+    [b"ACGT", b"", b"A", b"", b"GATTACA", b""],  # empty ones before, between and after others
+    [b"", b""],
+    [bytes([0, 255, 1, 2]), bytes([3, 4, 5, 6]), b"\xff\x00"],  # eight letters: a bit each
+    [bytes(range(9)), b"ab"],  # more letters than bits
+])
+def test_alphabet_sizes_are_the_distinct_symbols(symbols):
+    assert measures._alphabet_sizes(symbols) == [len(set(s)) for s in symbols]
+
+
 @pytest.mark.parametrize("args", [["--json"], ["--table"], ["--json", "--processes", "2"]])
 def test_many_reads_keep_their_order_and_one_failure_is_one_line(tmp_path, capsys, monkeypatch, args):
     sequences = ["ACGT" if i == 2500 else "AC" * (1 + i % 7) for i in range(2 * 2048 + 3)]  # across chunks

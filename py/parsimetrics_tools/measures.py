@@ -357,17 +357,31 @@ def _own_columns(labels: list[str], names: list[str | None], ambiguous: list[int
     }
 
 
+# The number of bits set in each byte value.
+_SET_BITS = np.array([bin(value).count("1") for value in range(256)], np.uint8)
+
+
 def _alphabet_sizes(symbols: list[bytes]) -> list[int]:
-    """The distinct symbols of each sequence; for the few letters of reads, a look for each letter in each."""
-    letters = []
-    rest = b"".join(symbols)
-    while rest and len(letters) <= 16:
-        letters.append(rest[0])
-        rest = rest.translate(None, rest[:1])
-    if rest:
+    """The distinct symbols of each sequence: a bit for each letter, or-ed over each sequence, counted.
+
+    For the few letters of reads, a few operations over all the symbols of a
+    chunk at once, where a set of each sequence would cost more than its measure.
+    """
+    joined = b"".join(symbols)
+    letters = np.flatnonzero(np.bincount(np.frombuffer(joined, np.uint8), minlength=256))
+    if len(letters) > 8:
         return [len(set(s)) for s in symbols]
-    found = [[letter in s for s in symbols] for letter in letters]
-    return list(map(sum, zip(*found))) if found else [0] * len(symbols)
+    lengths = np.fromiter(map(len, symbols), np.intp, len(symbols))
+    filled = lengths > 0
+    sizes = np.zeros(len(symbols), np.intp)
+    if filled.any():
+        table = bytearray(256)
+        for index, letter in enumerate(letters):
+            table[letter] = 1 << index
+        # Empty sequences left out, each start's run reaches the next: its own symbols.
+        starts = (np.cumsum(lengths) - lengths)[filled]
+        sizes[filled] = _SET_BITS[np.bitwise_or.reduceat(np.frombuffer(joined.translate(table), np.uint8), starts)]
+    return sizes.tolist()
 
 
 def distance(first: Record, second: Record) -> float:
