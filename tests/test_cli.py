@@ -795,6 +795,9 @@ def test_json_lines_of_shared_fields_are_json_dumps(shared, values):
     results += [dict(reversed(results[0].items())), {**results[1], "file": "b.fq", "cut_points": None}]
     groups = [1] * len(values) + [1, 2]
     assert [encoder.line(r, g) for r, g in zip(results, groups)] == [json.dumps(r, ensure_ascii=False) for r in results]
+    same = [r for r in results[: len(values)] if r.keys() == results[0].keys()]  # and these as columns
+    columns = {key: [r[key] for r in same] for key in same[0] if key not in shared}
+    assert encoder.lines(same[0], 1, columns) == [json.dumps(r, ensure_ascii=False) for r in same]
 
 
 def _reads(tmp_path, sequences):

@@ -10,6 +10,7 @@ import os
 import sys
 from collections.abc import Callable, Iterable
 from dataclasses import dataclass
+from itertools import repeat
 from json.encoder import encode_basestring  # the one json_line uses: no ASCII escapes
 from typing import IO, Any
 
@@ -68,7 +69,7 @@ class JsonLines:
 
     def __init__(self, shared: frozenset[str]):
         self._shared = shared
-        self._templates: dict[Any, tuple[tuple[str, ...], str, Callable[[dict], tuple]]] = {}
+        self._templates: dict[Any, tuple[tuple[str, ...], str, Callable[[dict], tuple], list[str]]] = {}
 
     def line(self, result: dict, group: Any) -> str:
         keys = tuple(result)
@@ -87,23 +88,37 @@ class JsonLines:
         own = known[2](columns)
         if len(columns) != len(own):
             raise ValueError(f"columns {sorted(columns)} are not the fields of the results that are not shared")
-        return list(map(known[1].__mod__, zip(*map(_json_column, own))))
+        if not own:
+            return []
+        # Each line joined from the text between the values and the values, without parsing a format.
+        texts = [repeat(text) for text in known[3]]
+        pieces = [texts[0]]
+        for column, text in zip(map(_json_column, own), texts[1:]):
+            pieces += [column, text]
+        return list(map("".join, zip(*pieces)))
 
-    def _template(self, result: dict, keys: tuple[str, ...]) -> tuple[tuple[str, ...], str, Callable[[dict], tuple]]:
+    def _template(self, result: dict, keys: tuple[str, ...]
+                  ) -> tuple[tuple[str, ...], str, Callable[[dict], tuple], list[str]]:
         # json.dumps writes an object as "{" + ", ".join(key + ": " + value) + "}".
         fields, slots = [], []
-        for key, value in result.items():
-            head = json_line(key).replace("%", "%%") + ": "
+        texts = [""]  # the text before each value that is not shared, and after the last
+        for index, (key, value) in enumerate(result.items()):
+            head = json_line(key) + ": "
+            texts[-1] += ", " * bool(index) + head
             if key in self._shared:
-                fields.append(head + json_line(value).replace("%", "%%"))
+                fields.append((head + json_line(value)).replace("%", "%%"))
+                texts[-1] += json_line(value)
             else:
-                fields.append(head + "%s")
+                fields.append(head.replace("%", "%%") + "%s")
                 slots.append(key)
+                texts.append("")
         if len(slots) > 1:
             values = operator.itemgetter(*slots)
         else:  # itemgetter gives one value bare, and takes no keys at all
             values = lambda result: tuple(result[key] for key in slots)  # noqa: E731
-        return keys, "{" + ", ".join(fields) + "}", values
+        texts[0] = "{" + texts[0]
+        texts[-1] += "}"
+        return keys, "{" + ", ".join(fields) + "}", values, texts
 
 
 def fixed(value: float | None) -> str:
