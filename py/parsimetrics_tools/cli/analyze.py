@@ -5,6 +5,7 @@ from __future__ import annotations
 import functools
 import sys
 from collections.abc import Iterator
+from concurrent.futures import ThreadPoolExecutor
 from contextlib import closing
 
 from .. import measures
@@ -198,7 +199,12 @@ def _write_results(args, options: AnalysisOptions, work: Work, batch: Batch, pro
                               for _, item in work))
     encoder = JsonLines(measures.SHARED_KEYS)
     lines: list[str] = []
-    with closing(ordered_map(job, chunks, count, _ChunkProgress(progress, iter(sizes)))) as outcomes:
+    chunk_progress = _ChunkProgress(progress, iter(sizes))
+    if as_lines and count is None:
+        outcomes = _lines_ahead(chunks, args.measure, options, chunk_progress)
+    else:
+        outcomes = ordered_map(job, chunks, count, chunk_progress)
+    with closing(outcomes):
         for chunk, size, (ok, value) in zip(chunks, sizes, outcomes, strict=True):
             labels, records = chunk if isinstance(chunk, tuple) else zip(*chunk)
             outcomes_of_chunk = value if ok else [(False, value)] * size
@@ -228,20 +234,50 @@ def _analysis_chunk(chunk: Chunk, measure: str, options: AnalysisOptions) -> lis
     return measures.analysis_chunk(_labelled(chunk), measure, options)
 
 
+def _symbols(chunk: Chunk) -> list[bytes]:
+    return chunk[1].symbols if isinstance(chunk, tuple) else [record.symbols for _, record in chunk]
+
+
+def _lines_ahead(chunks: list[Chunk], measure: str, options: AnalysisOptions,
+                 progress: _ChunkProgress) -> Iterator[tuple[bool, object]]:
+    """``ordered_map`` of ``_h_lines`` here, each chunk's values computed in a thread while the lines of
+    the chunk before are made: the extension leaves the interpreter to this one meanwhile.
+
+    Only chunks of a few symbols are measured there (one longer record is
+    measured alone, here), so that Ctrl-C never waits long for the thread.
+    """
+    with ThreadPoolExecutor(1) as thread:
+        values = functools.partial(measures.values_of, measure=measure, options=options)
+        ahead = thread.submit(values, _symbols(chunks[0]))
+        for index, chunk in enumerate(chunks):
+            measured = ahead.result()
+            if index + 1 < len(chunks):
+                ahead = thread.submit(values, _symbols(chunks[index + 1]))
+            try:
+                outcome: tuple[bool, object] = (True, _lines(chunk, measure, options, measured))
+            except Exception as exc:  # as ordered_map reports a chunk's failure
+                outcome = (False, exc)
+            yield outcome
+            progress.update()
+
+
 def _h_lines(chunk: Chunk, measure: str, options: AnalysisOptions) -> list[tuple[bool, object]]:
     """``analysis_chunk`` of measure h with each result as its JSON line, made without building the results:
     one for each run of records read the same way, and the rest from columns of their own fields."""
+    return _lines(chunk, measure, options, measures.values_of(_symbols(chunk), measure, options))
+
+
+def _lines(chunk: Chunk, measure: str, options: AnalysisOptions, values: list | None) -> list[tuple[bool, object]]:
+    """``_h_lines`` of a chunk whose values ``values_of`` gave."""
     encoder = JsonLines(measures.SHARED_KEYS)
     if isinstance(chunk, tuple):  # reads: one run, already in columns
         labels, reads = chunk
-        values = measures.values_of(reads.symbols, measure, options)
         if values is not None:
             first = reads[0]
             sample = measures.first_result([(labels[0], first)], measure, options, values[0])
             columns = {**measures.reads_columns(labels, reads), measure: values}
             return [(True, line) for line in encoder.lines(sample, measures.shared_fields(first), columns)]
         chunk = _labelled(chunk)
-    values = measures.values_together(chunk, measure, options)
     if values is None:
         outcomes = measures.analysis_chunk(chunk, measure, options)
         return [(ok, encoder.line(result, measures.shared_fields(record)) if ok else result)
