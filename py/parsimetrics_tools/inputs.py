@@ -225,13 +225,20 @@ def read_decompressed(path: str, max_length: int | None = None) -> tuple[bytes, 
         return data, compression
 
 
-def _decompressed(file, source: str) -> tuple[_Stream, str | None]:
-    """The content of an open file, with one layer of gzip, bzip2 or xz taken off as it is read."""
+def _decompressed(file, source: str, chunk: int = _CHUNK) -> tuple[_Stream, str | None]:
+    """The content of an open file, with one layer of gzip, bzip2 or xz taken off as it is read
+    ``chunk`` bytes at a time."""
     start = _read_up_to(file, _SNIFF_BYTES)
     for magic, name, opener in _COMPRESSIONS:
         if magic.match(start):
-            return _Stream(b"", opener(_Stream(start, file, source)), source, name), name
-    return _Stream(start, file, source), None
+            return _Stream(b"", opener(_Stream(start, file, source)), source, name, chunk), name
+    return _Stream(start, file, source, chunk=chunk), None
+
+
+def _chunk_size(limit: int) -> int:
+    """How much is read at a time: what reading may pass the limit by before refusing, so a small
+    share of a small limit."""
+    return min(_CHUNK, max(_SNIFF_BYTES, limit >> 7))
 
 
 def read_records(paths: list[str], options: ReadOptions = ReadOptions()) -> list[Record]:
@@ -283,17 +290,15 @@ def parse_bytes(data: bytes, source: str, options: ReadOptions = ReadOptions(), 
 
 
 class _Stream(io.RawIOBase):
-    """What was looked at first, then the rest of the file; decompression faults as the input's own,
-    and every chunk shown to ``guard`` (which refuses a record that grows too long)."""
+    """What was looked at first, then the rest of the file; decompression faults as the input's own."""
 
-    def __init__(self, head: bytes, rest, source: str, compression: str | None = None,
-                 guard: Callable[[bytes], None] | None = None):
+    def __init__(self, head: bytes, rest, source: str, compression: str | None = None, chunk: int = _CHUNK):
         super().__init__()
+        self._chunk = chunk
         self._head = memoryview(head)
         self._rest = rest
         self._source = source
         self._compression = compression
-        self._guard = guard
 
     def readable(self) -> bool:
         return True
@@ -306,9 +311,7 @@ class _Stream(io.RawIOBase):
         else:
             # Large reads are taken a chunk at a time: a decompressor returns what it is asked for as
             # a new object, which would double what the caller's buffer already holds.
-            chunk = self._pull(min(size, _CHUNK))
-        if self._guard is not None:
-            self._guard(chunk)
+            chunk = self._pull(min(size, self._chunk))
         buffer[: len(chunk)] = chunk
         return len(chunk)
 
@@ -321,7 +324,11 @@ class _Stream(io.RawIOBase):
             raise InputError(f"{self._source}: damaged {self._compression} data ({exc})") from None
 
     def chunks(self) -> Iterator[bytes]:
-        while chunk := self.read(_CHUNK):
+        """The rest of the content a chunk at a time, each as the file gave it (no copy on the way)."""
+        if self._head:
+            yield self._head.tobytes()
+            self._head = memoryview(b"")
+        while chunk := self._pull(self._chunk):
             yield chunk
 
 
@@ -343,7 +350,7 @@ def _read(file, source: str, options: ReadOptions, path: str) -> list[Record | R
         if not data:
             raise InputError(f"{source}: empty input")
         return [Record(source, source, data, "bytes")]
-    stream, compression = _decompressed(file, source)
+    stream, compression = _decompressed(file, source, _chunk_size(limit))
     head = _read_up_to(stream, _SNIFF_BYTES)
     if head.startswith(_BOM):  # a UTF-8 byte-order mark is no symbol
         head = head[len(_BOM) :]
@@ -615,19 +622,86 @@ class _CharCodes:
 # FASTA and FASTQ
 
 
-def _line_guard(source: str, limit: _Limit) -> Callable[[bytes], None]:
-    """A check on every chunk read: refuses a line (a FASTQ record has four) longer than a record may be,
-    before the reader has gathered it."""
-    run = 0
+class _WholeSequenceLines(io.RawIOBase):
+    """FASTQ text for its reader, which holds a record whole in a buffer it doubles as the record grows.
 
-    def guard(chunk: bytes) -> None:
-        nonlocal run
+    A record is passed on only once its sequence line has ended (the short
+    reads of a FASTQ file pass at once); until then its start is held here,
+    in the chunks it came in, and refused as soon as a line passes the
+    limit.  A sequence too long thus costs about the limit, rather than the
+    reader's doubled buffer and the copies it makes while growing it.
+    """
+
+    def __init__(self, chunks: Iterator[bytes], source: str, limit: _Limit):
+        super().__init__()
+        self._chunks = chunks
+        self._source = source
+        self._limit = limit
+        self._out: list[memoryview] = []  # what the reader may have, in order (reversed: taken from the end)
+        self._held: list[memoryview] = []  # the record whose header or sequence line has not ended, from its start
+        self._line = 0  # of the record being read: 0 header, 1 sequence, 2 '+', 3 qualities
+        self._run = 0  # the length of the line being read
+        self._carriage = False  # whether the last chunk ended in \r
+        self._ended = False
+
+    def readable(self) -> bool:
+        return True
+
+    def readinto(self, buffer) -> int:
+        while not self._out:
+            if self._ended:
+                return 0
+            self._take(next(self._chunks, b""))
+        part = self._out[-1]
+        size = min(len(buffer), len(part))
+        buffer[:size] = part[:size]
+        if size == len(part):
+            self._out.pop()
+        else:
+            self._out[-1] = part[size:]
+        return size
+
+    def _take(self, chunk: bytes) -> None:
+        if not chunk:
+            # The end: what is held goes to the reader, which reports a record cut short.
+            self._ended = True
+            self._pass(self._held)
+            return
+        breaks = chunk.count(b"\n")
         at = chunk.rfind(b"\n")
-        run = len(chunk) - at - 1 if at >= 0 else run + len(chunk)
-        if run > limit + 2:  # a line break, as \r\n, is no symbol
-            raise limit.refuse(source)
+        if at >= 0:
+            # The line going on from the last chunk ends here (a line inside a chunk costs no more than
+            # the chunk; the reads are checked whole after).  A line break, as \r\n, is no symbol.
+            end = chunk.find(b"\n")
+            carriage = chunk[end - 1] == 13 if end else self._carriage
+            if self._run + end - carriage > self._longest(self._line):
+                raise self._limit.refuse(self._source)
+            self._run = len(chunk) - at - 1
+        else:
+            self._run += len(chunk)
+        self._carriage = chunk[-1] == 13
+        self._line = (self._line + breaks) % 4
+        if self._run - 1 > self._longest(self._line):  # its last byte may be the \r of a line break
+            raise self._limit.refuse(self._source)
+        if self._line >= 2:
+            start = len(chunk)  # every sequence line so far has ended
+        elif breaks > self._line:
+            # The record being read starts after the last line break (header) or the one before (sequence).
+            start = at + 1 if self._line == 0 else chunk.rfind(b"\n", 0, at) + 1
+        else:
+            self._held.append(memoryview(chunk))  # still inside the header or sequence of a record begun before
+            return
+        view = memoryview(chunk)
+        self._pass([*self._held, view[:start]])
+        self._held = [view[start:]]
 
-    return guard
+    def _pass(self, parts: list[memoryview]) -> None:
+        self._out = [part for part in reversed(parts) if part]
+
+    def _longest(self, line: int) -> int:
+        """How long a line of a record may be: its header (and the '+' line that may repeat it) as a
+        FASTA header may, its sequence and qualities the limit."""
+        return self._limit + (_HEADER_ROOM if line % 2 == 0 else 0)
 
 
 # FASTA and FASTQ records are gathered this many at a time into the columns of one Reads.
@@ -696,12 +770,12 @@ def _fastq(head: bytes, stream: _Stream, source: str, limit: _Limit) -> Iterator
 
     if not head.lstrip().startswith(b"@"):  # known at once, before the reader fills its buffer
         raise InputError(f"{source}: not valid FASTQ: a record starts with '@'")
-    guarded = io.BufferedReader(_Stream(head, stream, source, guard=_line_guard(source, limit)), _CHUNK)
+    feed = _WholeSequenceLines(_chain(head, stream), source, limit)
     headers: list[str] = []
     sequences: list[bytes] = []
     try:
         # As _parts gathers them, without a pair for each of millions of reads.
-        for item in dnaio.FastqReader(guarded, _close_file=False):
+        for item in dnaio.FastqReader(feed, _close_file=False):
             headers.append(item.name)
             sequences.append(item.sequence.encode("ascii"))
             if len(headers) == _READS_PER_PART:
