@@ -194,24 +194,25 @@ def _write_results(args, options: AnalysisOptions, work: Work, batch: Batch, pro
     sizes = list(map(_size, chunks))
     # h's results are written from columns of values; the other measures' from their results.
     as_lines = table is None and args.measure == "h"
-    job = functools.partial(_h_lines if as_lines else _analysis_chunk, measure=args.measure, options=options)
+    encoder = JsonLines(measures.SHARED_KEYS)
+    job = (functools.partial(_h_lines, measure=args.measure, options=options, encoder=encoder) if as_lines
+           else functools.partial(_analysis_chunk, measure=args.measure, options=options))
     count = workers(args, max(max(map(len, item.symbols)) if isinstance(item, Reads) else len(item.symbols)
                               for _, item in work))
-    encoder = JsonLines(measures.SHARED_KEYS)
     lines: list[str] = []
     chunk_progress = _ChunkProgress(progress, iter(sizes))
     if as_lines and count is None:
-        outcomes = _lines_ahead(chunks, args.measure, options, chunk_progress)
+        outcomes = _lines_ahead(chunks, args.measure, options, encoder, chunk_progress)
     else:
         outcomes = ordered_map(job, chunks, count, chunk_progress)
     with closing(outcomes):
         for chunk, size, (ok, value) in zip(chunks, sizes, outcomes, strict=True):
-            labels, records = chunk if isinstance(chunk, tuple) else zip(*chunk)
-            outcomes_of_chunk = value if ok else [(False, value)] * size
-            if as_lines and all(done for done, _ in outcomes_of_chunk):
-                lines += [line for _, line in outcomes_of_chunk]
+            if ok and isinstance(value, _Lines):
+                lines += value
                 _write(progress, lines)
                 continue
+            labels, records = chunk if isinstance(chunk, tuple) else zip(*chunk)
+            outcomes_of_chunk = value if ok else [(False, value)] * size
             for index, (done, result) in enumerate(outcomes_of_chunk):
                 if done and as_lines:
                     lines.append(result)
@@ -238,7 +239,7 @@ def _symbols(chunk: Chunk) -> list[bytes]:
     return chunk[1].symbols if isinstance(chunk, tuple) else [record.symbols for _, record in chunk]
 
 
-def _lines_ahead(chunks: list[Chunk], measure: str, options: AnalysisOptions,
+def _lines_ahead(chunks: list[Chunk], measure: str, options: AnalysisOptions, encoder: JsonLines,
                  progress: _ChunkProgress) -> Iterator[tuple[bool, object]]:
     """``ordered_map`` of ``_h_lines`` here, each chunk's values computed in a thread while the lines of
     the chunk before are made: the extension leaves the interpreter to this one meanwhile.
@@ -254,29 +255,38 @@ def _lines_ahead(chunks: list[Chunk], measure: str, options: AnalysisOptions,
             if index + 1 < len(chunks):
                 ahead = thread.submit(values, _symbols(chunks[index + 1]))
             try:
-                outcome: tuple[bool, object] = (True, _lines(chunk, measure, options, measured))
+                outcome: tuple[bool, object] = (True, _lines(chunk, measure, options, measured, encoder))
             except Exception as exc:  # as ordered_map reports a chunk's failure
                 outcome = (False, exc)
             yield outcome
             progress.update()
 
 
-def _h_lines(chunk: Chunk, measure: str, options: AnalysisOptions) -> list[tuple[bool, object]]:
+def _h_lines(chunk: Chunk, measure: str, options: AnalysisOptions,
+             encoder: JsonLines | None = None) -> list[tuple[bool, object]]:
     """``analysis_chunk`` of measure h with each result as its JSON line, made without building the results:
-    one for each run of records read the same way, and the rest from columns of their own fields."""
-    return _lines(chunk, measure, options, measures.values_of(_symbols(chunk), measure, options))
+    one for each run of records read the same way, and the rest from columns of their own fields.  Reads
+    none of which failed give their lines alone, as ``_Lines``.  ``encoder`` (one for the records of one
+    measure and options) keeps the shared fields encoded from one chunk to the next."""
+    return _lines(chunk, measure, options, measures.values_of(_symbols(chunk), measure, options),
+                  encoder or JsonLines(measures.SHARED_KEYS))
 
 
-def _lines(chunk: Chunk, measure: str, options: AnalysisOptions, values: list | None) -> list[tuple[bool, object]]:
+class _Lines(list):
+    """The JSON lines of a chunk none of whose records failed, one a record: ``_h_lines`` gives them so
+    rather than an outcome each."""
+
+
+def _lines(chunk: Chunk, measure: str, options: AnalysisOptions, values: list | None,
+           encoder: JsonLines) -> list[tuple[bool, object]]:
     """``_h_lines`` of a chunk whose values ``values_of`` gave."""
-    encoder = JsonLines(measures.SHARED_KEYS)
     if isinstance(chunk, tuple):  # reads: one run, already in columns
         labels, reads = chunk
         if values is not None:
             first = reads[0]
             sample = measures.first_result([(labels[0], first)], measure, options, values[0])
             columns = {**measures.reads_columns(labels, reads), measure: values}
-            return [(True, line) for line in encoder.lines(sample, measures.shared_fields(first), columns)]
+            return _Lines(encoder.lines(sample, measures.shared_fields(first), columns))
         chunk = _labelled(chunk)
     if values is None:
         outcomes = measures.analysis_chunk(chunk, measure, options)
