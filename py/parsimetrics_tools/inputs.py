@@ -11,7 +11,9 @@ Input is read as a stream, decompressed on the way, and never held beyond
 what its records need: a record longer than the measures accept (or than
 ``ReadOptions.max_length``) is refused as soon as the reading passes that
 length, so a compression bomb or an endless device costs at most about the
-limit in memory.
+limit in memory.  The text of numbers (two bytes a value or more) is kept
+up to half the limit: a longer file is counted through first, then read
+again; from a pipe, which cannot be read twice, it is kept as it comes.
 
 Numbers or digits.  A file of digits alone, one run of them per line, is
 either a series of integers or symbol text wrapped into lines.  It is text
@@ -350,10 +352,9 @@ def _read(file, source: str, options: ReadOptions, path: str) -> list[Record | R
         if not data:
             raise InputError(f"{source}: empty input")
         return [Record(source, source, data, "bytes")]
+    origin = file.tell() if file.seekable() else None
     stream, compression = _decompressed(file, source, _chunk_size(limit))
-    head = _read_up_to(stream, _SNIFF_BYTES)
-    if head.startswith(_BOM):  # a UTF-8 byte-order mark is no symbol
-        head = head[len(_BOM) :]
+    head = _head(stream)
     complete = len(head) < _SNIFF_BYTES
     if complete and not (head if options.raw else head.strip()):
         raise InputError(f"{source}: empty input")
@@ -370,7 +371,8 @@ def _read(file, source: str, options: ReadOptions, path: str) -> list[Record | R
     if fmt == "npy":
         numbers = _read_npy(head, stream, source, options, limit)
     else:
-        data = _read_lines(head, stream, source, limit)
+        again = None if origin is None else lambda: _again(file, origin, source, limit)
+        data = _read_lines(head, stream, source, limit, again)
         # Searched, not stripped: a stripped copy of a large table would cost its size again.
         word = _WORD.search(data)
         if word is None:
@@ -390,10 +392,32 @@ def _read(file, source: str, options: ReadOptions, path: str) -> list[Record | R
     return records
 
 
-def _read_lines(head: bytes, stream: _Stream, source: str, limit: _Limit) -> bytes:
+def _head(stream: _Stream) -> bytes:
+    """The first bytes of the content, to tell its format by; a UTF-8 byte-order mark is no symbol."""
+    head = _read_up_to(stream, _SNIFF_BYTES)
+    return head[len(_BOM) :] if head.startswith(_BOM) else head
+
+
+def _again(file, origin: int, source: str, limit: _Limit) -> Iterator[bytes]:
+    """The content of a file read before, from where its reading started."""
+    file.seek(origin)
+    stream, _ = _decompressed(file, source, _chunk_size(limit))
+    return _chain(_head(stream), stream)
+
+
+def _read_lines(head: bytes, stream: _Stream, source: str, limit: _Limit,
+                again: Callable[[], Iterator[bytes]] | None = None) -> bytes:
     """All of a number file; refused once it has more lines than a record may have values, or a
-    line more values (a record is a column, a row, or one line of values)."""
-    out = io.BytesIO()
+    line more values (a record is a column, a row, or one line of values).
+
+    A number takes two bytes of text at least (its separator included), so
+    the text of a record refused is twice the limit or more.  Where the input
+    can be read ``again`` (a file rather than a pipe), text past half the
+    limit is not kept: the rest is only counted, and the file read again
+    once it is known to fit.
+    """
+    out: io.BytesIO | None = io.BytesIO()
+    size = 0
     lines = 0
     values = 0  # in the line not yet ended
     between = True  # whether that line so far ends between values
@@ -420,7 +444,21 @@ def _read_lines(head: bytes, stream: _Stream, source: str, limit: _Limit) -> byt
             if word > _LONGEST_VALUE:
                 # No number is written so (an endless device read as numbers comes here).
                 raise InputError(f"{source}:{lines + 1}: a value of more than {_LONGEST_VALUE} characters")
+        size += len(chunk)
+        if out is not None:
+            out.write(chunk)
+            if again is not None and size > limit // 2:
+                out = None
+    if out is not None:
+        return out.getvalue()
+    assert again is not None
+    out = io.BytesIO()
+    for chunk in again():
         out.write(chunk)
+        if out.tell() > size:
+            break
+    if out.tell() != size:
+        raise InputError(f"{source}: changed while it was read")
     return out.getvalue()
 
 
