@@ -6,7 +6,6 @@
 #include <divsufsort.h>
 
 #include "error.hpp"
-#include "sequence.hpp"
 
 namespace parsimetrics {
 
@@ -17,10 +16,10 @@ constexpr std::size_t kSampledBlocks = 64;
 constexpr std::size_t kSampledBlock = 256;
 
 // Whether induced sorting beats the library on a text of at least
-// kLibrarySortThreshold symbols (see kInductionMostBits and the marks after
-// it), from kSampledBlocks blocks of kSampledBlock symbols: their symbol
-// frequencies, equal neighbours and periods.  Some 10^4 symbols read, and
-// at most kShortestLibraryPeriods compares per symbol on a periodic text.
+// kInductionAnyTextBelow symbols (see kLibraryEqualNeighbours and the marks
+// after it), from kSampledBlocks blocks of kSampledBlock symbols: their
+// equal neighbours, symbol frequencies and periods.  Some 10^4 symbols read, and at most
+// kShortestLibraryPeriods compares per symbol on a periodic text.
 bool induction_beats_library(const std::uint8_t* text, std::size_t n) {
     if (n >= kInductionLongest) return false;
     const std::size_t stride = (n - kSampledBlock - kShortestLibraryPeriods) / (kSampledBlocks - 1);
@@ -35,13 +34,15 @@ bool induction_beats_library(const std::uint8_t* text, std::size_t n) {
     }
     constexpr double kSampled = kSampledBlocks * kSampledBlock;
     if (static_cast<double>(equal) > kLibraryEqualNeighbours * kSampled) return false;
-    double bits = 0;
-    for (const std::uint32_t c : count) {
-        if (c == 0) continue;
-        const double p = c / kSampled;
-        bits -= p * std::log2(p);
+    if (n >= kHighEntropyLibraryFrom) {
+        double bits = 0;
+        for (const std::uint32_t c : count) {
+            if (c == 0) continue;
+            const double p = c / kSampled;
+            bits -= p * std::log2(p);
+        }
+        if (bits >= kLibraryLeastBits) return false;
     }
-    if (bits >= kInductionMostBits) return false;
     for (std::size_t period = 1; period <= kShortestLibraryPeriods; ++period) {
         bool periodic = true;
         for (std::size_t b = 0; b < kSampledBlocks && periodic; ++b) {
@@ -61,13 +62,9 @@ void check_text_length(std::size_t n) {
 
 SuffixSorter sort_suffixes(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
                            WideWorkArray& wide, [[maybe_unused]] std::size_t threads) {
-    if (n < kLibrarySortThreshold) {
-        if (sort_by_prefix_keys(text, n, sa, rank, wide, true)) return SuffixSorter::kPrefixKeys;
-        if (n < kInductionAnyAlphabetThreshold || detect_alphabet(text, n) <= kInductionLargestAlphabet) {
-            sort_by_induction(text, n, sa, rank);
-            return SuffixSorter::kInduction;
-        }
-    } else if (induction_beats_library(text, n)) {
+    if (n < kLibrarySortThreshold && sort_by_prefix_keys(text, n, sa, rank, wide, true))
+        return SuffixSorter::kPrefixKeys;
+    if (n < kInductionAnyTextBelow || induction_beats_library(text, n)) {
         sort_by_induction(text, n, sa, rank);
         return SuffixSorter::kInduction;
     }

@@ -11,33 +11,30 @@
 namespace parsimetrics {
 
 // Below kLibrarySortThreshold symbols suffixes are sorted by prefix keys
-// when those soon tell them apart, otherwise by induced sorting if the text
-// is shorter than kInductionAnyAlphabetThreshold or has at most
-// kInductionLargestAlphabet symbols, otherwise by libdivsufsort.  The
-// lengths come from benchmarks/bench_sort: the library's fixed cost per
-// call (a table of 256 x 256 buckets) loses to the prefix keys on random
-// text up to about a million symbols (their working memory stops them
-// sooner), and to induced sorting up to some 16,000 symbols whatever the
-// text, beyond that on texts of few symbols (near-periodic ones gain most)
-// but not on texts of many, such as natural language.
+// when those soon tell them apart; otherwise by induced sorting, unless the
+// text is at least kInductionAnyTextBelow symbols long and a sample of it
+// says the library is faster.  The lengths come from benchmarks/bench_sort:
+// the library's fixed cost per call (a table of 256 x 256 buckets) loses to
+// the prefix keys on random text up to about a million symbols (their
+// working memory stops them sooner), and to induced sorting on every kind
+// of text up to 2^15 symbols.
 inline constexpr std::size_t kLibrarySortThreshold = std::size_t{1} << 17;
-inline constexpr std::size_t kInductionAnyAlphabetThreshold = std::size_t{1} << 14;
-inline constexpr std::uint32_t kInductionLargestAlphabet = 16;
+inline constexpr std::size_t kInductionAnyTextBelow = std::size_t{1} << 16;
 
-// From kLibrarySortThreshold symbols on, a sample of the text decides
-// (benchmarks/bench_sort long, 10^6 to 10^7 symbols).  Induced sorting costs
-// about the same per symbol on any text; the library gets cheaper as
-// suffixes part sooner.  So the library wins on texts of high entropy
-// (uniform over 64 symbols, ties; over 256, induction takes some 1.3 times
-// as long), on exactly periodic texts of short period (1.5 to 2 times at
-// periods 2 to 12, even at 20, induction ahead from 37) and on long runs of
-// one symbol (runs of up to 20 or 40 symbols, 1.3 to 1.5 times).
-// Everywhere else induction wins: at 0.7 to 0.8 of the library's time on
-// random text of 2 to 16 symbols and on English-like text, about 0.5 on
-// near-periodic text and 0.35 on the Fibonacci word.
-inline constexpr double kInductionMostBits = 5.0;          // entropy per symbol of the sample
+// From kInductionAnyTextBelow symbols on, the sample decides (bench_sort
+// long, 10^6 to 10^8 symbols).  Induced sorting costs about the same per
+// symbol on any text; the library gets cheaper as suffixes part sooner.
+// Induction wins on random text of up to 128 symbols (0.5 to 0.75 of the
+// library's time, English-like text 0.6) and over 256 up to some 10^7
+// symbols (0.8 at 10^6, even at 10^7, 1.2 times at 10^8), on
+// near-periodic text (0.45) and on the Fibonacci word (0.3), but loses on
+// exactly periodic texts of short period (1.1 to 2.4 times at periods 1 to
+// 12, ahead from 20) and on long runs of one symbol (runs of up to 40
+// symbols 1.1 to 1.2 times at 10^6 and 10^7, up to 100 1.4 to 1.6 times).
 inline constexpr double kLibraryEqualNeighbours = 0.88;    // share of symbols equal to the next
-inline constexpr std::size_t kShortestLibraryPeriods = 32;  // exact periods tried, 1 to this
+inline constexpr std::size_t kShortestLibraryPeriods = 12;  // exact periods tried, 1 to this
+inline constexpr double kLibraryLeastBits = 7.5;            // entropy per symbol of the sample...
+inline constexpr std::size_t kHighEntropyLibraryFrom = std::size_t{1} << 23;  // ...from this length on
 
 // The largest text the library's signed 32-bit indices can hold.
 inline constexpr std::size_t kMaxTextLength = 2147483646;

@@ -76,7 +76,7 @@ TEST(SuffixSorters, AgreeWithTheLibrary) {
     for (std::size_t n : {511, 512, 513, 1024, 1025, 2049, 4097}) check_families(n);
     // 2^19: texts that induced sorting sorts in the dispatch; the Fibonacci
     // word recurses a level per factor of 1.6 or so.
-    for (std::size_t n : {pm::kInductionAnyAlphabetThreshold - 1, pm::kInductionAnyAlphabetThreshold,
+    for (std::size_t n : {pm::kInductionAnyTextBelow - 1, pm::kInductionAnyTextBelow,
                           pm::kLibrarySortThreshold - 1, pm::kLibrarySortThreshold, std::size_t{1} << 19})
         check_families(n);
     // Every other symbol the largest: LMS positions two apart, named almost
@@ -103,15 +103,15 @@ TEST(SuffixSorters, AgreeWithTheLibrary) {
 }
 
 // Which sorter the dispatch picks on each side of each of its thresholds:
-// random text goes to the keys, repetitive text to induction while it is
-// short or has few symbols; long texts to induction unless they are of high
-// entropy, exactly periodic with a short period or runs of one symbol.
+// random text goes to the keys while it is short, the rest to induction
+// unless it is long and exactly periodic with a short period, runs of one
+// symbol, or (longer still) of high entropy.
 TEST(SuffixSorters, DispatchPerLengthClass) {
     using S = pm::SuffixSorter;
     std::mt19937_64 rng(5);
     std::string forty_symbols;
     for (char c = '0'; c < '0' + 40; ++c) forty_symbols += c;
-    constexpr std::size_t kAny = pm::kInductionAnyAlphabetThreshold, kLib = pm::kLibrarySortThreshold;
+    constexpr std::size_t kAny = pm::kInductionAnyTextBelow, kLib = pm::kLibrarySortThreshold;
     // Long texts in the library's favour but for one mark each.
     std::string near_periodic = pm::repeat("abcd", kLib), runs;
     for (std::size_t i = 0; i < kLib; i += 499) near_periodic[i] = 'e';
@@ -123,18 +123,19 @@ TEST(SuffixSorters, DispatchPerLengthClass) {
         {pm::random_text(100, 256, rng), S::kPrefixKeys},
         {pm::random_text(kLib - 1, 4, rng), S::kPrefixKeys},
         {pm::random_text(kLib, 4, rng), S::kInduction},
-        {pm::random_text(kLib, 16, rng), S::kInduction},
-        {pm::random_text(kLib, 64, rng), S::kLibrary},
+        {pm::random_text(kLib, 256, rng), S::kInduction},
         {pm::repeat("ab", 1000), S::kInduction},
-        {pm::repeat(forty_symbols, kAny - 1), S::kInduction},
-        {pm::repeat(forty_symbols, kAny), S::kLibrary},
-        {pm::repeat("abcd", kLib - 1), S::kInduction},
-        {pm::repeat("abcd", kLib), S::kLibrary},
+        {pm::repeat("abcd", kAny - 1), S::kInduction},
+        {pm::repeat("abcd", kAny), S::kLibrary},
+        {runs.substr(0, kAny - 1), S::kInduction},
         {pm::repeat(forty_symbols.substr(0, pm::kShortestLibraryPeriods), kLib), S::kLibrary},
         {pm::repeat(forty_symbols.substr(0, 4) + forty_symbols.substr(0, pm::kShortestLibraryPeriods - 3), kLib),
          S::kInduction},
         {near_periodic, S::kInduction},
         {runs, S::kLibrary},
+        {pm::random_text(pm::kHighEntropyLibraryFrom - 1, 256, rng), S::kInduction},
+        {pm::random_text(pm::kHighEntropyLibraryFrom, 256, rng), S::kLibrary},
+        {pm::random_text(pm::kHighEntropyLibraryFrom, 128, rng), S::kInduction},
     };
     pm::WideWorkArray wide;
     for (const auto& c : cases) {
