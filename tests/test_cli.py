@@ -825,6 +825,9 @@ def test_records_measured_together_equal_each_measured_alone(tmp_path, measure, 
             expected.append((False, str(exc)))
     got = measures.analysis_chunk(chunk, measure, options)
     assert [(ok, value if ok else str(value)) for ok, value in got] == expected
+    rows = [(f"s{i}", Record(f"s{i}", "s.fq", s, "fastq")) for i, s in enumerate([b"ACCA", b"GGTA", b"AAAA"])]
+    assert measures.analysis_chunk(rows, measure, options) == [  # one length: measured as an array's rows
+        (True, measures.analyze_record(record, measure, options, label)) for label, record in rows]
     if measure == "h":  # written straight from the values, in runs of records read the same way
         assert analyze._h_lines(chunk, measure, options) == [(True, json.dumps(r, ensure_ascii=False))
                                                              for _, r in expected]

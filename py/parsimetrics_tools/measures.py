@@ -282,8 +282,13 @@ def values_of(symbols: list[bytes], measure: str, options: AnalysisOptions) -> l
     """``values_together`` of sequences given as their symbols."""
     if measure not in _ONE_CALL or len(symbols) < 2:
         return None
+    items: list[bytes] | np.ndarray = symbols
+    if len(lengths := set(map(len, symbols))) == 1 and lengths != {0}:
+        # Reads of one length as the rows of one array: copied at once, where each item of a list is
+        # converted on its own while the interpreter waits.
+        items = np.frombuffer(b"".join(symbols), np.uint8).reshape(len(symbols), -1)
     try:
-        values, failure = _native.many(measure, symbols, *_native_options("many", measure, options.kwargs(measure)))
+        values, failure = _native.many(measure, items, *_native_options("many", measure, options.kwargs(measure)))
     except Exception:  # options the module refuses, or memory: each record alone reports it
         return None
     return values if failure is None else None
