@@ -22,8 +22,8 @@ namespace {
 // position in them.
 class Refiner {
 public:
-    Refiner(std::size_t n, unsigned pos_bits, std::uint32_t* sa, std::uint32_t* rank, Word* wide)
-        : n_(n), pos_bits_(pos_bits), sa_(sa), rank_(rank), entries_(wide), tmp_(wide + n) {}
+    Refiner(std::size_t n, unsigned pos_bits, std::uint32_t* sa, std::uint32_t* rank, Word* wide, std::size_t widest)
+        : n_(n), pos_bits_(pos_bits), sa_(sa), rank_(rank), entries_(wide), tmp_(wide + widest) {}
 
     // Every group of `unsorted`, whose members share their first h symbols,
     // is told apart completely.
@@ -66,7 +66,7 @@ private:
     void sort_entries(Group r, Word max_key) {
         const unsigned top = pos_bits_ + static_cast<unsigned>(std::bit_width(max_key));
         std::size_t unlimited = kUnbounded;
-        radix_sort(entries_ + r.begin, tmp_ + r.begin, r.end - r.begin, top > 8 ? top - 8 : 0, pos_bits_, unlimited);
+        radix_sort(entries_, tmp_, r.end - r.begin, top > 8 ? top - 8 : 0, pos_bits_, unlimited);
     }
 
     void sort_by_doubling(std::size_t h, Group r) {
@@ -78,7 +78,7 @@ private:
             const std::uint32_t key = doubling_key(sa_[k], h);
             differ |= key != first;
             max_key = std::max<Word>(max_key, key);
-            entries_[k] = (Word{key} << pos_bits_) | sa_[k];
+            entries_[k - r.begin] = (Word{key} << pos_bits_) | sa_[k];
         }
         if (!differ) {
             next_.push_back(r);
@@ -86,8 +86,9 @@ private:
         }
         sort_entries(r, max_key);
         const Word pos_mask = (Word{1} << pos_bits_) - 1;
-        for (std::uint32_t k = r.begin; k < r.end; ++k) sa_[k] = static_cast<std::uint32_t>(entries_[k] & pos_mask);
-        split_runs(r.begin, r.end, [&](std::uint32_t k) { return entries_[k] >> pos_bits_; }, next_);
+        for (std::uint32_t k = r.begin; k < r.end; ++k)
+            sa_[k] = static_cast<std::uint32_t>(entries_[k - r.begin] & pos_mask);
+        split_runs(r.begin, r.end, [&](std::uint32_t k) { return entries_[k - r.begin] >> pos_bits_; }, next_);
     }
 
     // Sorts one group of suffixes that share their first h symbols u, and
@@ -185,8 +186,8 @@ private:
     unsigned pos_bits_;
     std::uint32_t* sa_;
     std::uint32_t* rank_;
-    Word* entries_;  // per rank: key and position being sorted
-    Word* tmp_;      // per rank: the radix sort's other buffer
+    Word* entries_;  // per rank of the group being sorted: key and position
+    Word* tmp_;      // the radix sort's other buffer
     std::uint32_t stamp_ = 0;
     // Per position: a stamp of the group being sorted above its chain
     // length.  Only periodic ties need it, so it is allocated on first use.
@@ -197,8 +198,8 @@ private:
 }  // namespace
 
 void refine_by_doubling(std::size_t n, unsigned pos_bits, std::uint32_t* sa, std::uint32_t* rank, Word* wide,
-                        std::size_t h, std::vector<Group>& unsorted) {
-    Refiner(n, pos_bits, sa, rank, wide).run(h, unsorted);
+                        std::size_t widest, std::size_t h, std::vector<Group>& unsorted) {
+    Refiner(n, pos_bits, sa, rank, wide, widest).run(h, unsorted);
 }
 
 }  // namespace parsimetrics::sorting

@@ -16,9 +16,10 @@ struct Group {
 // Completes the suffix array sa[0, n) of a text in which every suffix is
 // ranked (rank[i] its place in sa, or the first place of its group) and
 // the suffixes of each group of `unsorted` share exactly their first h
-// symbols.  wide[0, 2n) is working space: entries of a key above the low
-// `pos_bits` bits and a position in them.
+// symbols.  wide[0, 2 widest) is working space, widest at least the size of
+// the largest group: entries of a key above the low `pos_bits` bits and a
+// position in them, for one group at a time.
 void refine_by_doubling(std::size_t n, unsigned pos_bits, std::uint32_t* sa, std::uint32_t* rank, Word* wide,
-                        std::size_t h, std::vector<Group>& unsorted);
+                        std::size_t widest, std::size_t h, std::vector<Group>& unsorted);
 
 }  // namespace parsimetrics::sorting

@@ -40,6 +40,13 @@ constexpr std::size_t kSampleFrom = 64;
 constexpr std::size_t kSampleInCacheFrom = 512;
 constexpr std::size_t kTiedCheckFrom = 512;
 
+// From kBucketsFrom symbols on, the keys are made one bucket of suffixes at
+// a time (see sort_by_prefix_keys) rather than all at once: below, 16 bytes
+// a symbol of entries are a few hundred kilobytes at most and the bucket
+// table could not have 2^16 entries, fewer of which would leave buckets of
+// several suffixes (insertion sorts that mispredict).
+constexpr std::size_t kBucketsFrom = std::size_t{1} << 16;
+
 // What the prefix keys may spend, in entries counted: random text needs one
 // pass over the entries per byte of key that it takes to leave buckets of
 // at most kSmall, and gets half a pass more.  Each counting pass over m
@@ -94,6 +101,53 @@ bool sort_by_two_bytes_first(Word* a, Word* b, std::size_t m, std::size_t& budge
     for (std::size_t i = 0; i < m; ++i) a[high[b[i] >> 56]++] = b[i];
     return true;
 }
+
+// The codes of a text packed b bits each, most significant first, so that
+// the key of any suffix is an unaligned load and a shift away: the keys are
+// built bucket by bucket rather than held for the whole text at once.  They
+// live in memory the caller lends (the rank array, free until ties need
+// ranks), with zeros after the last code.
+class PackedCodes {
+public:
+    static std::size_t bytes(std::size_t n, unsigned b) { return (n * b + 7) / 8 + 9; }
+
+    PackedCodes(unsigned char* at, const std::uint8_t* text, std::size_t n, const Alphabet& alphabet, unsigned b)
+        : bytes_(at), b_(b) {
+        unsigned char* out = at;
+        if (b == 8) {
+            for (std::size_t i = 0; i < n; ++i) out[i] = alphabet.code[text[i]];
+            out += n;
+        } else {
+            Word pending = 0;
+            unsigned filled = 0;
+            for (std::size_t i = 0; i < n; ++i) {
+                pending = (pending << b) | alphabet.code[text[i]];
+                filled += b;
+                if (filled >= 8) {
+                    filled -= 8;
+                    *out++ = static_cast<unsigned char>(pending >> filled);
+                }
+            }
+            if (filled > 0) *out++ = static_cast<unsigned char>(pending << (8 - filled));
+        }
+        std::memset(out, 0, 9);
+    }
+
+    // The first 64 bits of codes from symbol i on.
+    Word at(std::size_t i) const {
+        const std::size_t bit = i * b_;
+        const unsigned char* p = bytes_ + (bit >> 3);
+        Word w;
+        std::memcpy(&w, p, sizeof w);
+        if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
+        const unsigned shift = bit & 7;
+        return shift == 0 ? w : (w << shift) | (p[8] >> (8 - shift));
+    }
+
+private:
+    const unsigned char* bytes_;
+    unsigned b_;
+};
 
 }  // namespace
 
@@ -169,78 +223,151 @@ bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t*
     const std::size_t h = (64 - pos_bits) / b;
     const unsigned key_bits = static_cast<unsigned>(h) * b;
     const Word keep = ~Word{0} << (64 - key_bits);
+    const Word pos_mask = (Word{1} << pos_bits) - 1;
 
-    wide.clear();  // growing copies nothing stale
-    wide.resize(2 * n);
-    Word* entries = wide.data();
-    Word key = 0;
-    for (std::size_t i = n; i-- > 0;) {
-        key = ((key >> b) | (Word{code[text[i]]} << (64 - b))) & keep;
-        entries[i] = key | i;
-    }
+    // Runs of equal keys in e[0, m), the sorted entries of ranks
+    // [begin, begin + m).  A suffix shorter than h symbols (padded with
+    // zeros) ties only with suffixes that continue it with the smallest
+    // symbol, so it is a proper prefix of them and sorts first; such short
+    // suffixes order among themselves by length.  They leave the run as
+    // single ranks; the rest share exactly h symbols and wait for doubling.
+    // False once most suffixes tie over the whole key: a periodic text,
+    // which induced sorting handles better than doubling once its fixed cost
+    // is paid off.  (Natural language ties up to some 45% over keys of 7
+    // symbols, in small groups that one doubling round tells apart.)
+    std::vector<Group> unsorted;
+    std::size_t tied = 0, widest = 0;
+    const auto split_runs = [&](const Word* e, std::size_t m, std::size_t begin) {
+        for (std::size_t head = 0; head < m;) {
+            std::size_t tail = head + 1;
+            while (tail < m && (e[tail] & keep) == (e[head] & keep)) ++tail;
+            if (tail == head + 1) {  // the usual case on random text: a key of its own
+                sa[begin + head] = static_cast<std::uint32_t>(e[head] & pos_mask);
+                head = tail;
+                continue;
+            }
+            std::size_t padded = begin + head, full = begin + tail;
+            for (std::size_t r = head; r < tail; ++r) {
+                const auto i = static_cast<std::uint32_t>(e[r] & pos_mask);
+                if (i + h > n)
+                    sa[padded++] = i;
+                else
+                    sa[--full] = i;
+            }
+            std::sort(sa + begin + head, sa + padded, std::greater<>());
+            if (begin + tail - padded > 1) {
+                unsorted.push_back({static_cast<std::uint32_t>(padded), static_cast<std::uint32_t>(begin + tail)});
+                tied += begin + tail - padded;
+                widest = std::max(widest, begin + tail - padded);
+                if (bounded && n >= kTiedCheckFrom && tied > n / 2) return false;
+            }
+            head = tail;
+        }
+        return true;
+    };
+
     // Random text is told apart within two or three bytes of key; a text
     // whose keys tie much longer is left to induced sorting, which has no
     // use for them.
-    // A handful of entries sort faster whole than through 256-entry tables.
     std::size_t budget = bounded ? key_budget(n) : kUnbounded;
-    if (n <= kSmall)
-        insertion_sort(entries, n);
-    else if (!sort_by_two_bytes_first(entries, entries + n, n, budget))
-        return false;
-
-    // Runs of equal keys, found within each run of equal first 16 bits once
-    // radix_sort has sorted it on (one pass over the entries for both).  A
-    // suffix shorter than h symbols (padded with zeros) ties only with
-    // suffixes that continue it with the smallest symbol, so it is a proper
-    // prefix of them and sorts first; such short suffixes order among
-    // themselves by length.  They leave the run as single ranks; the rest
-    // share exactly h symbols.
-    std::vector<Group> unsorted;
-    std::size_t tied = 0;
-    const Word pos_mask = (Word{1} << pos_bits) - 1;
-    std::size_t bucket_end = 0;  // the end of the current run of equal first 16 bits
-    for (std::size_t head = 0; head < n;) {
-        if (head == bucket_end) {
-            bucket_end = head + 1;
-            while (bucket_end < n && entries[bucket_end] >> 48 == entries[head] >> 48) ++bucket_end;
-            if (bucket_end - head > 1 &&
-                !radix_sort(entries + head, entries + n + head, bucket_end - head, 40, 64 - key_bits, budget))
+    if (n < kBucketsFrom) {
+        // Every entry at once, in `wide` with room for a radix sort's other
+        // buffer: 16 bytes a symbol, on texts short enough for that to be
+        // little.  A handful of entries sort faster whole than through
+        // 256-entry tables.
+        wide.clear();  // growing copies nothing stale
+        wide.resize(2 * n);
+        Word* const entries = wide.data();
+        Word key = 0;
+        for (std::size_t i = n; i-- > 0;) {
+            key = ((key >> b) | (Word{code[text[i]]} << (64 - b))) & keep;
+            entries[i] = key | i;
+        }
+        if (n <= kSmall)
+            insertion_sort(entries, n);
+        else if (!sort_by_two_bytes_first(entries, entries + n, n, budget))
+            return false;
+        // Each run of equal first 16 bits sorted on, then split into keys.
+        for (std::size_t head = 0; head < n;) {
+            std::size_t end = head + 1;
+            while (end < n && entries[end] >> 48 == entries[head] >> 48) ++end;
+            if (end - head > 1 && !radix_sort(entries + head, entries + n + head, end - head, 40, 64 - key_bits, budget))
                 return false;
+            if (!split_runs(entries + head, end - head, head)) return false;
+            head = end;
         }
-        std::size_t tail = head + 1;
-        while (tail < bucket_end && (entries[tail] & keep) == (entries[head] & keep)) ++tail;
-        if (tail == head + 1) {  // the usual case on random text: a key of its own
-            const auto i = static_cast<std::uint32_t>(entries[head] & pos_mask);
-            sa[head] = i;
-            rank[i] = static_cast<std::uint32_t>(head);
-            head = tail;
-            continue;
+    } else {
+        // The suffixes go to buckets by the first `bucket_bits` bits of
+        // their keys (a counting pass and a scatter of positions into sa),
+        // and each bucket is sorted on as 64-bit entries made for it alone:
+        // random text leaves a few suffixes per bucket, so the entries of
+        // one bucket at a time take little room beside sa and rank.  The
+        // packed codes and the bucket counts share the rank array.
+        const std::size_t packed_words = (PackedCodes::bytes(n, b) + 3) / 4;
+        const PackedCodes codes(reinterpret_cast<unsigned char*>(rank), text, n, alphabet, b);
+        std::uint32_t* const bucket_end = rank + packed_words;
+        const std::size_t room = n - packed_words;  // at least 3n / 4 - 3 entries
+        // As many buckets as fit, up to 2^16: a bucket holds one or two
+        // suffixes of random text, few enough for their entries to be
+        // sorted without a mispredicted insertion sort.
+        unsigned bucket_bits = 16;
+        while ((std::size_t{1} << bucket_bits) + 1 > room) --bucket_bits;
+        const std::size_t buckets = std::size_t{1} << bucket_bits;
+        const unsigned bucket_shift = 64 - bucket_bits;
+        std::fill(bucket_end, bucket_end + buckets, 0u);
+        // The first bits of the keys in text order, rolled from the end as
+        // the entries of short texts are.
+        const auto for_each_key = [&](auto&& visit) {
+            Word key = 0;
+            for (std::size_t i = n; i-- > 0;) {
+                key = (key >> b) | (Word{code[text[i]]} << (64 - b));
+                visit(i, key);
+            }
+        };
+        std::array<std::uint32_t, 256> first_byte{};
+        for_each_key([&](std::size_t, Word key) {
+            ++bucket_end[key >> bucket_shift];
+            ++first_byte[key >> 56];
+        });
+        if (bounded) {
+            // As radix_sort: a first byte shared by most suffixes, or no budget.
+            if (*std::max_element(first_byte.begin(), first_byte.end()) > n / 2 || budget < n + kPassOverhead)
+                return false;
+            budget -= n + kPassOverhead;
         }
-        std::size_t padded = head, full = tail;
-        for (std::size_t r = head; r < tail; ++r) {
-            const auto i = static_cast<std::uint32_t>(entries[r] & pos_mask);
-            if (i + h > n)
-                sa[padded++] = i;
-            else
-                sa[--full] = i;
+        std::uint32_t fullest = 0, sum = 0;
+        for (std::size_t c = 0; c < buckets; ++c) {
+            fullest = std::max(fullest, bucket_end[c]);
+            sum += bucket_end[c];
+            bucket_end[c] = sum;
         }
-        std::sort(sa + head, sa + padded, std::greater<>());
-        for (std::size_t r = head; r < padded; ++r) rank[sa[r]] = static_cast<std::uint32_t>(r);
-        for (std::size_t r = padded; r < tail; ++r) rank[sa[r]] = static_cast<std::uint32_t>(padded);
-        if (tail - padded > 1) {
-            unsorted.push_back({static_cast<std::uint32_t>(padded), static_cast<std::uint32_t>(tail)});
-            tied += tail - padded;
-            // Most suffixes alike over the whole key: a periodic text, which
-            // induced sorting handles better than doubling once its fixed
-            // cost is paid off.  (Natural language ties up to some 45% over
-            // keys of 7 symbols, in small groups that one doubling round
-            // tells apart.)  Known as soon as the count passes the mark,
-            // before the rest of the entries are sorted and ranked.
-            if (bounded && n >= kTiedCheckFrom && tied > n / 2) return false;
+        // Each bucket filled from its end, so that it ends where it began.
+        for_each_key([&](std::size_t i, Word key) { sa[--bucket_end[key >> bucket_shift]] = static_cast<std::uint32_t>(i); });
+
+        wide.clear();  // growing copies nothing stale
+        wide.resize(2 * std::size_t{fullest});
+        Word* const entries = wide.data();
+        for (std::size_t c = 0; c < buckets; ++c) {
+            const std::size_t begin = bucket_end[c], end = c + 1 < buckets ? bucket_end[c + 1] : n;
+            const std::size_t m = end - begin;
+            if (m <= 1) continue;  // empty, or a key of its own already in place
+            for (std::size_t j = 0; j < m; ++j) entries[j] = (codes.at(sa[begin + j]) & keep) | sa[begin + j];
+            const unsigned next_bits = bucket_shift >= 8 ? bucket_shift - 8 : 0;
+            if (!radix_sort(entries, entries + m, m, next_bits, 64 - key_bits, budget)) return false;
+            if (!split_runs(entries, m, begin)) return false;
         }
-        head = tail;
     }
-    if (!unsorted.empty()) refine_by_doubling(n, pos_bits, sa, rank, wide.data(), h, unsorted);
+    if (unsorted.empty()) return true;
+
+    // Ranks for doubling, now that the packed codes are done with: a rank of
+    // its own for every suffix but the tied ones, which share their group's
+    // first rank.
+    for (std::size_t r = 0; r < n; ++r) rank[sa[r]] = static_cast<std::uint32_t>(r);
+    for (const Group g : unsorted)
+        for (std::uint32_t r = g.begin; r < g.end; ++r) rank[sa[r]] = g.begin;
+    wide.clear();
+    wide.resize(2 * widest);
+    refine_by_doubling(n, pos_bits, sa, rank, wide.data(), widest, h, unsorted);
     return true;
 }
 

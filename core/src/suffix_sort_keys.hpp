@@ -16,7 +16,9 @@ using WideWorkArray = std::vector<std::uint64_t, WorkAllocator<std::uint64_t>>;
 // Writes the suffix array of text[0, n), n below 2^31, into sa[0, n): a
 // 64-bit word per suffix holding its first symbols (as many as fit
 // beside its position), radix sorted, ties refined by doubling, with
-// rank[0, n) and `wide` (grown to 2n entries) as working space.  Bounded,
+// rank[0, n) and `wide` as working space (twice the largest bucket of
+// suffixes that share their first bits: a few entries on random text, at
+// most n on repetitive text, which bounded sorting gives up on).  Bounded,
 // it gives up (false, sa unspecified) on repetitive text: when windows
 // sampled from the text repeat (before any word is built), when most
 // suffixes share their first symbol or tie over the whole key, or once

@@ -76,7 +76,8 @@ TEST(SuffixSorters, AgreeWithTheLibrary) {
     for (std::size_t n : {511, 512, 513, 1024, 1025, 2049, 4097}) check_families(n);
     // 2^19: texts that induced sorting sorts in the dispatch; the Fibonacci
     // word recurses a level per factor of 1.6 or so.
-    for (std::size_t n : {pm::kInductionAnyTextBelow - 1, pm::kInductionAnyTextBelow,
+    // 2^16: the prefix keys go from all entries at once to a bucket at a time.
+    for (std::size_t n : {pm::kInductionAnyTextBelow - 1, pm::kInductionAnyTextBelow, std::size_t{1} << 16,
                           pm::kLibrarySortThreshold - 1, pm::kLibrarySortThreshold, std::size_t{1} << 19})
         check_families(n);
     // Every other symbol the largest: LMS positions two apart, named almost
