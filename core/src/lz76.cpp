@@ -1,6 +1,7 @@
 #include "lz76.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -210,20 +211,34 @@ inline std::size_t end_of_start_below(const std::uint32_t* sa, std::size_t until
 // processor mispredicts.  While b is small the b earlier ranks are read
 // instead, whichever is shorter.  Adversarial text could make scans long: past
 // `budget` entries read in all the walk gives up (nullopt) and the caller
-// takes the general path.  With kRecord boundary b(k+1) goes to out[k].
+// takes the general path.  With kRecord boundary b(k+1) goes to rank[k]:
+// the walk reads no rank below the current factor start b once it scans,
+// and k <= b.  While it reads the earlier ranks directly, the boundaries
+// found wait in a small buffer.
+constexpr std::size_t kEarlyBoundaries = 1024;
+static_assert((kEarlyBoundaries / 2) * (kEarlyBoundaries / 2) >= kScanWalkBelow,
+              "the factor starts below direct_below fit in the buffer");
+
 template <bool kRecord>
 std::optional<WalkEnd> scan_factors(const std::uint8_t* text, std::size_t n, const std::uint32_t* sa,
-                                    const std::uint32_t* rank, std::size_t budget, std::uint32_t* out) {
+                                    std::uint32_t* rank, std::size_t budget) {
+    std::array<std::uint32_t, kEarlyBoundaries> early;
+    std::uint32_t* out = early.data();
     if constexpr (kRecord) out[0] = 1;
-    if (n == 1) return WalkEnd{2, 1};
     // Below this factor start the earlier ranks are fewer than the entries a
     // scan expects to cross (about n / b).
     std::size_t direct_below = 1;
     while (direct_below * direct_below < n) direct_below *= 2;
     std::size_t b = 1, count = 2;
-    for (;;) {
+    while (b < n) {
         const std::uint32_t r = rank[b];
         std::size_t p = n, q = n;  // n: none
+        if constexpr (kRecord) {
+            if (b >= direct_below && out != rank) {
+                std::copy(early.data(), early.data() + (count - 1), rank);
+                out = rank;
+            }
+        }
         if (b < direct_below) {
             std::uint32_t below = 0, above = static_cast<std::uint32_t>(n);  // ranks + 1 / ranks
             for (std::size_t j = 0; j < b; ++j) {
@@ -247,8 +262,8 @@ std::optional<WalkEnd> scan_factors(const std::uint8_t* text, std::size_t n, con
         b += factor_length(text, n, b, p, q);
         if constexpr (kRecord) out[count - 1] = static_cast<std::uint32_t>(b);
         ++count;
-        if (b >= n) break;
     }
+    if (kRecord && out != rank) std::copy(early.data(), early.data() + (count - 1), rank);
     return WalkEnd{count, b};
 }
 
@@ -303,15 +318,14 @@ template <bool kRecord>
 Walked run_factorization(const Sequence& seq, FactorizationWorkspace& ws) {
     const std::size_t n = seq.size();
     check_text_length(n);
-    // Both walks of short texts record their boundaries in `third`.
-    if (kRecord && n < kScanWalkBelow) {
-        ws.third.clear();
-        ws.third.resize(n + 1);
-    }
-    std::uint32_t* const short_boundaries = ws.short_boundaries();
-
     const bool tiny = n < compare_always_below(seq.alphabet_size);
     if (tiny || (n < kCompareWalkBelow && sampled_window_repeats(seq.data(), n) >= kCompareWalkRepeats)) {
+        // The walk without an index records its boundaries in `third`.
+        if constexpr (kRecord) {
+            ws.third.clear();
+            ws.third.resize(n + 1);
+        }
+        std::uint32_t* const short_boundaries = ws.short_boundaries();
         const std::size_t budget = tiny ? n * n : kCompareBudgetPerSymbol * n;
         if (const auto end = compare_factors<kRecord>(seq.data(), n, budget, short_boundaries))
             return {*end, short_boundaries};
@@ -327,8 +341,8 @@ Walked run_factorization(const Sequence& seq, FactorizationWorkspace& ws) {
         const std::uint32_t* sa = ws.suffix_array();
         std::uint32_t* rank = ws.sort_ranks();
         for (std::size_t r = 0; r < n; ++r) rank[sa[r]] = static_cast<std::uint32_t>(r);
-        if (const auto end = scan_factors<kRecord>(seq.data(), n, sa, rank, kScanBudgetPerSymbol * n, short_boundaries))
-            return {*end, short_boundaries};
+        if (const auto end = scan_factors<kRecord>(seq.data(), n, sa, rank, kScanBudgetPerSymbol * n))
+            return {*end, rank};
     }
     build_previous_smaller_starts(ws.first.data(), n, ws.previous_smaller_starts(), threads);
     return {walk_factors<kRecord>(seq.data(), n, ws.successor_links(), ws.previous_smaller_starts()),

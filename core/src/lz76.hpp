@@ -30,8 +30,9 @@ struct FactorizationResult {
 //   boundary walk            successor links, head at [n]   boundaries as found
 //
 // Short texts walk the suffix array instead (first: suffix array, second:
-// ranks), or, when short and repetitive, compare starts directly with no
-// index; both put their boundaries in `third`.
+// ranks, then boundaries in the ranks the walk has passed), or, when short
+// and repetitive, compare starts directly with no index and put their
+// boundaries in `third`.
 struct FactorizationWorkspace {
     WorkArray first;
     WorkArray second;
