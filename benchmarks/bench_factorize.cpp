@@ -7,8 +7,9 @@
 // nanoseconds per symbol.  The pool size (RAYON_NUM_THREADS) sets how many
 // threads one long factorization takes: 1, or 2 from 2 on.
 //
-// Usage: bench_factorize [max_n] [--reference]
+// Usage: bench_factorize [max_n] [--from n] [--reference]
 //   max_n        largest length of the first table (default 10000000)
+//   --from n     smallest length of the first table (default 100000)
 //   --reference  also time the LCP/LPF reference pipeline
 #include <algorithm>
 #include <atomic>
@@ -139,7 +140,7 @@ double peak_extra_bytes_per_symbol(Fn&& fn, std::size_t n) {
     return static_cast<double>(g_peak.load() - before) / static_cast<double>(n);
 }
 
-void large_inputs(std::size_t max_n, bool with_reference) {
+void large_inputs(std::size_t min_n, std::size_t max_n, bool with_reference) {
     const AnalysisOptions options;
     struct Kind {
         const char* name;
@@ -163,7 +164,7 @@ void large_inputs(std::size_t max_n, bool with_reference) {
                 "ratio", "scan", "peak B/sym");
     if (with_reference) std::printf(" %12s %7s %10s", "reference s", "ratio", "peak B/sym");
     std::printf("\n");
-    for (std::size_t n = 100000; n <= max_n; n *= 10) {
+    for (std::size_t n = min_n; n <= max_n; n *= 10) {
         const int reps = n >= 100000000 ? 2 : n >= 10000000 ? 5 : n >= 1000000 ? 7 : 15;
         for (const Kind& kind : kinds) {
             const Sequence seq = parsimetrics::from_bytes(kind.make(n));
@@ -251,15 +252,17 @@ void small_inputs() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::size_t max_n = 10000000;
+    std::size_t min_n = 100000, max_n = 10000000;
     bool with_reference = false;
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "--reference")
             with_reference = true;
+        else if (std::string(argv[i]) == "--from" && i + 1 < argc)
+            min_n = std::strtoull(argv[++i], nullptr, 10);
         else
             max_n = std::strtoull(argv[i], nullptr, 10);
     }
-    large_inputs(max_n, with_reference);
+    large_inputs(min_n, max_n, with_reference);
     small_inputs();
     return 0;
 }
