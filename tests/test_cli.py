@@ -787,6 +787,9 @@ FLOATS = [{"h": 0.1}, {"h": -0.0}, {"h": float("nan")}, {"h": float("inf")}, {"h
     ({"file", "options", "cut_points"}, [{"length": 0}, {"length": 10**30}, {"length": True},
                                          {"emc": {"value": 1.5, "summands": [1]}}]),
     (set(SHARED_HEAD), FLOATS),  # one field of each result its own
+    # Values that repeat, as the lengths and h of reads do; 0.0 and -0.0 are equal, yet written apart.
+    ({"file"}, [{"h": 0.5, "length": 150}] * 3 + [{"h": 0.25, "length": 0}]),
+    ({"file"}, [{"h": 0.0}] * 3 + [{"h": -0.0}]),
 ])
 def test_json_lines_of_shared_fields_are_json_dumps(shared, values):
     encoder = JsonLines(frozenset(shared))

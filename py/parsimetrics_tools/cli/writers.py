@@ -53,10 +53,20 @@ def _json_column(values: list) -> Iterable[str]:
     if kinds == {str}:
         return map(encode_basestring, values)
     if kinds == {int}:
-        return map(int.__repr__, values)
+        return _each_distinct(int.__repr__, values)
     if kinds == {float} and all(map(math.isfinite, values)):
-        return map(float.__repr__, values)
+        # 0.0 and -0.0 are one key, but two texts.
+        return map(float.__repr__, values) if 0.0 in values else _each_distinct(float.__repr__, values)
     return [(_PLAIN.get(type(value)) or json_line)(value) for value in values]
+
+
+def _each_distinct(encode: Callable[[Any], str], values: list) -> Iterable[str]:
+    """``encode`` of each number, each value that repeats encoded once: the lengths of reads repeat, and
+    so does h, a function of the length, the factor count and the alphabet size."""
+    distinct = set(values)
+    if len(distinct) * 2 > len(values):
+        return map(encode, values)
+    return map({value: encode(value) for value in distinct}.__getitem__, values)
 
 
 class JsonLines:
