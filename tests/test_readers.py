@@ -512,6 +512,17 @@ def test_a_fastq_read_of_the_limit_is_read_and_one_more_refused(tmp_path, newlin
         else:
             assert len(read("r.fq", text, tmp_path, max_length=limit)[-1].symbols) == limit
 
+def test_whole_files_are_read_under_an_address_space_limit(tmp_path):
+    # Asking a reader for the default limit (2 GiB) at once allocates it before anything is read.
+    path = tmp_path / "c.txt"
+    path.write_text("1 2\n3 4\n")
+    child = ("import resource, sys; resource.setrlimit(resource.RLIMIT_AS, (900 << 20, 900 << 20));"
+             "from parsimetrics_tools.inputs import ReadOptions, read_decompressed, read_source;"
+             "data = read_decompressed(sys.argv[1])[0], read_source(sys.argv[1], ReadOptions(format='bytes'))[0].symbols;"
+             "print(data == (b'1 2\\n3 4\\n',) * 2)")
+    out = subprocess.run([sys.executable, "-c", child, str(path)], capture_output=True, text=True, timeout=120)
+    assert out.stdout == "True\n", out.stderr
+
 def test_out_of_memory_is_one_inputs_error_and_the_batch_goes_on(tmp_path):
     bomb = _bomb(tmp_path, "b.gz", b"", b"01", 1_500_000_000)
     good = tmp_path / "ok.txt"

@@ -32,7 +32,9 @@ import contextlib
 import gzip
 import io
 import lzma
+import os
 import re
+import stat
 import sys
 import zlib
 from collections.abc import Callable, Iterable, Iterator
@@ -335,11 +337,27 @@ class _Stream(io.RawIOBase):
 
 
 def _read_up_to(stream, size: int) -> bytes:
-    parts = []
-    while size > 0 and (part := stream.read(size)):
-        parts.append(part)
+    """At most ``size`` bytes of the stream.  A reader allocates what it is asked for before it reads,
+    and the limit (2 GiB by default) can be more than a process may have: a file is asked for what it
+    holds, and anything else for small parts."""
+    try:
+        info = os.fstat(stream.fileno())
+        held = info.st_size - stream.tell() if stat.S_ISREG(info.st_mode) else None
+    except (AttributeError, OSError, ValueError):  # no file of its own (a decompressor, a buffer)
+        held = None
+    data = b""
+    if held is not None:
+        ask = min(size, held + 1)  # one more than it holds, to see whether it has grown
+        data = stream.read(ask)
+        if len(data) < ask or len(data) == size:
+            return data
+        size -= len(data)
+    out = io.BytesIO(data)
+    out.seek(0, io.SEEK_END)
+    while size > 0 and (part := stream.read(min(size, _SNIFF_BYTES))):
+        out.write(part)
         size -= len(part)
-    return b"".join(parts)
+    return out.getvalue()
 
 
 def _read(file, source: str, options: ReadOptions, path: str) -> list[Record | Reads]:
