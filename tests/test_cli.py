@@ -27,6 +27,7 @@ from parsimetrics_tools import measures, symbolizers
 from parsimetrics_tools.inputs import ReadOptions, Record, Symbolizer, read_source
 from parsimetrics_tools.cli import analyze
 from parsimetrics_tools.cli.writers import JsonLines, Table, columns
+from parsimetrics_tools.records import Reads
 from parsimetrics_tools.symbolizers import parse_symbolizer
 
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
@@ -834,6 +835,19 @@ def test_records_measured_together_equal_each_measured_alone(tmp_path, measure, 
     if measure == "h":  # written straight from the values, in runs of records read the same way
         assert analyze._h_lines(chunk, measure, options) == [(True, json.dumps(r, ensure_ascii=False))
                                                              for _, r in expected]
+
+
+@pytest.mark.parametrize("lengths, cuts", [
+    ([1 << 16, 1, (1 << 16) - 1, (1 << 16) + 1, 1, 1], [1, 3, 4, 6]),  # as many symbols as fit; a longer one alone
+    ([1] * 4099, [2048, 4096, 4099]),  # as many reads as fit
+])
+def test_reads_are_measured_in_chunks_as_records_are(lengths, cuts):
+    reads = Reads("r.fq", "fastq", None, True, [f"r{i}" for i in range(len(lengths))],
+                  [b"A" * n for n in lengths], [0] * len(lengths))
+    records = [(name, record) for name, record in zip(reads.names, reads)]
+    assert [len(chunk) for chunk in analyze._chunks(records)] == [b - a for a, b in zip([0, *cuts], cuts)]
+    assert [labels for labels, _ in analyze._chunks([(reads.names, reads)])] == [
+        reads.names[a:b] for a, b in zip([0, *cuts], cuts)]
 
 
 @pytest.mark.parametrize("symbols", [

@@ -4,9 +4,11 @@ from __future__ import annotations
 
 import functools
 import sys
+from bisect import bisect_right
 from collections.abc import Iterator
 from concurrent.futures import ThreadPoolExecutor
 from contextlib import closing
+from itertools import accumulate
 
 from .. import measures
 from ..inputs import Record
@@ -154,14 +156,14 @@ def _chunks(work: Work) -> Iterator[Chunk]:
 
 
 def _read_chunks(labels: list[str], reads: Reads) -> Iterator[tuple[list[str], Reads]]:
-    """``reads`` in chunks as ``_chunks`` cuts records."""
-    start = size = 0
-    for end, length in enumerate(map(len, reads.symbols)):
-        if end > start and (size + length > _CHUNK_SYMBOLS or end - start >= _CHUNK_RECORDS):
-            yield labels[start:end], reads.part(start, end)
-            start, size = end, 0
-        size += length
-    yield labels[start:], reads.part(start, len(reads))
+    """``reads`` in chunks as ``_chunks`` cuts records: each as many as fit, and at least one."""
+    ends = list(accumulate(map(len, reads.symbols)))  # the symbols up to the end of each read
+    start = 0
+    while start < len(ends):
+        before = ends[start - 1] if start else 0
+        end = max(start + 1, min(bisect_right(ends, before + _CHUNK_SYMBOLS), start + _CHUNK_RECORDS))
+        yield labels[start:end], reads.part(start, end)
+        start = end
 
 
 def _size(chunk: Chunk) -> int:
