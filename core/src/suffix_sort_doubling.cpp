@@ -39,6 +39,22 @@ public:
         }
     }
 
+    // The same, for the groups that the ranks show: the first round finds
+    // them by walking the ranks (a group is refined within its own range,
+    // so the ranks after it are still as they were).
+    void run_ranked(std::size_t h) {
+        next_.clear();
+        for (std::uint32_t r = 0; r < n_;) {
+            std::uint32_t end = r + 1;
+            while (end < n_ && rank_[sa_[end]] == r) ++end;
+            if (end - r > 1) sort_group(h, {r, end});
+            r = end;
+        }
+        std::vector<Group> unsorted;
+        unsorted.swap(next_);
+        run(2 * h, unsorted);
+    }
+
 private:
     // sa_[begin, end) holds the members in order and key_at(r) the key of
     // the one at rank r, equal keys adjacent: every run of equal keys becomes
@@ -197,9 +213,9 @@ private:
 
 }  // namespace
 
-void refine_by_doubling(std::size_t n, unsigned pos_bits, std::uint32_t* sa, std::uint32_t* rank, Word* wide,
-                        std::size_t widest, std::size_t h, std::vector<Group>& unsorted) {
-    Refiner(n, pos_bits, sa, rank, wide, widest).run(h, unsorted);
+void refine_ranked_groups(std::size_t n, unsigned pos_bits, std::uint32_t* sa, std::uint32_t* rank, Word* wide,
+                          std::size_t widest, std::size_t h) {
+    Refiner(n, pos_bits, sa, rank, wide, widest).run_ranked(h);
 }
 
 }  // namespace parsimetrics::sorting

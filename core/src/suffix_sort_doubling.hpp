@@ -15,11 +15,12 @@ struct Group {
 
 // Completes the suffix array sa[0, n) of a text in which every suffix is
 // ranked (rank[i] its place in sa, or the first place of its group) and
-// the suffixes of each group of `unsorted` share exactly their first h
-// symbols.  wide[0, 2 widest) is working space, widest at least the size of
-// the largest group: entries of a key above the low `pos_bits` bits and a
-// position in them, for one group at a time.
-void refine_by_doubling(std::size_t n, unsigned pos_bits, std::uint32_t* sa, std::uint32_t* rank, Word* wide,
-                        std::size_t widest, std::size_t h, std::vector<Group>& unsorted);
+// the suffixes of each group (two or more sharing the rank of the first)
+// share exactly their first h symbols.  The groups are found from the
+// ranks, so no list of them is held.  wide[0, 2 widest) is working space,
+// widest at least the size of the largest group: entries of a key above the
+// low `pos_bits` bits and a position in them, for one group at a time.
+void refine_ranked_groups(std::size_t n, unsigned pos_bits, std::uint32_t* sa, std::uint32_t* rank, Word* wide,
+                          std::size_t widest, std::size_t h);
 
 }  // namespace parsimetrics::sorting

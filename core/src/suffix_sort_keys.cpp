@@ -22,13 +22,12 @@
 
 namespace parsimetrics {
 
-using sorting::Group;
 using sorting::insertion_sort;
 using sorting::kPassOverhead;
 using sorting::kSmall;
 using sorting::kUnbounded;
 using sorting::radix_sort;
-using sorting::refine_by_doubling;
+using sorting::refine_ranked_groups;
 using sorting::Word;
 
 namespace {
@@ -235,7 +234,11 @@ bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t*
     // which induced sorting handles better than doubling once its fixed cost
     // is paid off.  (Natural language ties up to some 45% over keys of 7
     // symbols, in small groups that one doubling round tells apart.)
-    std::vector<Group> unsorted;
+    //
+    // Groups are not listed (natural language leaves thousands): every
+    // member but a group's first is marked in sa by the top bit, free since
+    // positions are below 2^31, and the ranks later tell the groups apart.
+    constexpr std::uint32_t kTiedMark = 0x80000000u;
     std::size_t tied = 0, widest = 0;
     const auto split_runs = [&](const Word* e, std::size_t m, std::size_t begin) {
         for (std::size_t head = 0; head < m;) {
@@ -256,7 +259,7 @@ bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t*
             }
             std::sort(sa + begin + head, sa + padded, std::greater<>());
             if (begin + tail - padded > 1) {
-                unsorted.push_back({static_cast<std::uint32_t>(padded), static_cast<std::uint32_t>(begin + tail)});
+                for (std::size_t r = padded + 1; r < begin + tail; ++r) sa[r] |= kTiedMark;
                 tied += begin + tail - padded;
                 widest = std::max(widest, begin + tail - padded);
                 if (bounded && n >= kTiedCheckFrom && tied > n / 2) return false;
@@ -357,17 +360,21 @@ bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t*
             if (!split_runs(entries, m, begin)) return false;
         }
     }
-    if (unsorted.empty()) return true;
+    if (tied == 0) return true;
 
     // Ranks for doubling, now that the packed codes are done with: a rank of
     // its own for every suffix but the tied ones, which share their group's
     // first rank.
-    for (std::size_t r = 0; r < n; ++r) rank[sa[r]] = static_cast<std::uint32_t>(r);
-    for (const Group g : unsorted)
-        for (std::uint32_t r = g.begin; r < g.end; ++r) rank[sa[r]] = g.begin;
+    std::uint32_t group = 0;
+    for (std::size_t r = 0; r < n; ++r) {
+        const std::uint32_t x = sa[r];
+        if ((x & kTiedMark) == 0) group = static_cast<std::uint32_t>(r);
+        sa[r] = x & ~kTiedMark;
+        rank[x & ~kTiedMark] = group;
+    }
     wide.clear();
     wide.resize(2 * widest);
-    refine_by_doubling(n, pos_bits, sa, rank, wide.data(), widest, h, unsorted);
+    refine_ranked_groups(n, pos_bits, sa, rank, wide.data(), widest, h);
     return true;
 }
 
