@@ -13,6 +13,7 @@
 #include <bit>
 #include <cstring>
 #include <numeric>
+#include <type_traits>
 #include <vector>
 
 #include "suffix_sort_radix.hpp"
@@ -92,14 +93,38 @@ public:
             bucket_[current_] = place_;
             current_ = c;
             place_ = bucket_[c];
+            ++switches_;
         }
         return place_;
     }
+    std::size_t switches() const { return switches_; }
 
 private:
     Index* bucket_;
     Index current_, place_;
+    std::size_t switches_ = 0;
 };
+
+// Where consecutive placements mostly change buckets (random text of more
+// than two symbols), the cursor's branch mispredicts on a good share of
+// them; the counters are then used in memory as they are.
+class DirectBucket {
+public:
+    DirectBucket(Index* bucket, Index) : bucket_(bucket) {}
+    Index& of(Index c) { return bucket_[c]; }
+    std::size_t switches() const { return 0; }
+
+private:
+    Index* bucket_;
+};
+
+// The first pass of a level keeps the cursor and counts its changes of
+// bucket; from more than one per this many entries, the other passes of
+// the level go without it.
+constexpr std::size_t kDirectBucketsFrom = 5;
+
+template <bool kDirect>
+using Cursor = std::conditional_t<kDirect, DirectBucket, BucketCursor>;
 
 // The passes that read the text at the positions held in sa ask, while
 // they work on one entry, for the symbols (and buckets) that the entries
@@ -127,9 +152,9 @@ void prefetch_ahead(const Symbol* s, std::size_t n, const Index* bucket, Index f
 // The L-type suffixes, left to right, from the LMS suffixes placed in sa
 // (the sentinel's predecessor n - 1 first).  Entry j whose predecessor is
 // S-type is placed complemented.
-template <bool kPrefetch, class Symbol>
-void induce_large(const Symbol* s, Index* sa, std::size_t n, Index* bucket) {
-    BucketCursor cursor(bucket, s[n - 1]);
+template <bool kPrefetch, bool kDirect, class Symbol>
+std::size_t induce_large(const Symbol* s, Index* sa, std::size_t n, Index* bucket) {
+    Cursor<kDirect> cursor(bucket, s[n - 1]);
     auto place = [&](Index j) {
         const Symbol c = s[j];
         const Index before = j > 0 ? j - 1 : 0;  // j = 0 compares with itself: not smaller
@@ -143,6 +168,7 @@ void induce_large(const Symbol* s, Index* sa, std::size_t n, Index* bucket) {
         sa[r] = ~v;
         if (is_positive(v)) place(v - 1);
     }
+    return cursor.switches();
 }
 
 // The S-type suffixes, right to left, from the entries induce_large left
@@ -150,9 +176,9 @@ void induce_large(const Symbol* s, Index* sa, std::size_t n, Index* bucket) {
 // are placed marked with kLms and the entries skipped stay as they are;
 // otherwise an LMS suffix is placed complemented and every entry ends as
 // its position.
-template <bool kFinal, bool kPrefetch, class Symbol>
+template <bool kFinal, bool kPrefetch, bool kDirect, class Symbol>
 void induce_small(const Symbol* s, Index* sa, std::size_t n, Index* bucket) {
-    BucketCursor cursor(bucket, s[n - 1]);
+    Cursor<kDirect> cursor(bucket, s[n - 1]);
     for (std::size_t r = n; r-- > 0;) {
         if constexpr (kPrefetch)
             prefetch_ahead(s, n, bucket, sa[r >= 2 * kAhead ? r - 2 * kAhead : 0], sa[r >= kAhead ? r - kAhead : 0]);
@@ -171,20 +197,31 @@ void induce_small(const Symbol* s, Index* sa, std::size_t n, Index* bucket) {
 }
 
 // Both passes over sa, from the LMS suffixes placed at the ends of their
-// buckets (kFinal as induce_small), prefetching when `far`.
+// buckets (kFinal as induce_small), prefetching when `far`, the counters in
+// memory when `direct` (which the first pass of a level decides).
+template <bool kDirect, class Symbol>
+std::size_t pass_large(const Symbol* s, Index* sa, std::size_t n, Index* bucket, bool far) {
+    return far ? induce_large<true, kDirect>(s, sa, n, bucket) : induce_large<false, kDirect>(s, sa, n, bucket);
+}
+template <bool kFinal, bool kDirect, class Symbol>
+void pass_small(const Symbol* s, Index* sa, std::size_t n, Index* bucket, bool far) {
+    if (far)
+        induce_small<kFinal, true, kDirect>(s, sa, n, bucket);
+    else
+        induce_small<kFinal, false, kDirect>(s, sa, n, bucket);
+}
 template <bool kFinal, class Symbol>
 void induce(const Symbol* s, Index* sa, std::size_t n, const Index* count, Index* bucket, Index lo, Index hi,
-            bool far) {
+            bool far, bool& direct) {
     heads(count, bucket, lo, hi);
-    if (far)
-        induce_large<true>(s, sa, n, bucket);
-    else
-        induce_large<false>(s, sa, n, bucket);
+    const std::size_t switches =
+        direct ? pass_large<true>(s, sa, n, bucket, far) : pass_large<false>(s, sa, n, bucket, far);
+    if constexpr (!kFinal) direct = switches > n / kDirectBucketsFrom;
     tails(count, bucket, lo, hi);
-    if (far)
-        induce_small<kFinal, true>(s, sa, n, bucket);
+    if (direct)
+        pass_small<kFinal, true>(s, sa, n, bucket, far);
     else
-        induce_small<kFinal, false>(s, sa, n, bucket);
+        pass_small<kFinal, false>(s, sa, n, bucket, far);
 }
 
 // Whether s[a, a + length) equals s[b, b + length), both inside s[0, n).
@@ -301,6 +338,7 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
     // at its end, saving two scans for LMS positions; otherwise they are
     // scanned for again.
     const bool far = n >= prefetch_from;
+    bool direct = false;
     Index* const spare = counters_in_scratch ? nullptr : scratch;
     std::fill(sa, sa + n, 0);
     tails(count, bucket, lo, hi);
@@ -320,7 +358,7 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
     if (m > 0) {
         // Induced from them in any order, the LMS suffixes come out sorted
         // by their LMS substrings (from one LMS position to the next).
-        induce<false>(s, sa, n, count, bucket, lo, hi, far);
+        induce<false>(s, sa, n, count, bucket, lo, hi, far, direct);
         std::size_t sorted = 0;
         for (std::size_t r = 0; r < n; ++r) {
             const Index v = sa[r];
@@ -418,7 +456,7 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
             sa[--bucket[s[j]]] = j;
         }
     }
-    induce<true>(s, sa, n, count, bucket, lo, hi, far);
+    induce<true>(s, sa, n, count, bucket, lo, hi, far, direct);
 }
 
 }  // namespace induction
