@@ -16,7 +16,7 @@ constexpr std::size_t kSampledBlocks = 64;
 constexpr std::size_t kSampledBlock = 256;
 
 // Whether induced sorting beats the library on a text of at least
-// kInductionAnyTextBelow symbols (see kLibraryEqualNeighbours and the marks
+// kLibrarySortThreshold symbols (see kLibraryEqualNeighbours and the marks
 // after it), from kSampledBlocks blocks of kSampledBlock symbols: their
 // equal neighbours, symbol frequencies and periods.  Some 10^4 symbols read, and at most
 // kShortestLibraryPeriods compares per symbol on a periodic text.
@@ -62,9 +62,12 @@ void check_text_length(std::size_t n) {
 
 SuffixSorter sort_suffixes(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
                            WideWorkArray& wide, [[maybe_unused]] std::size_t threads) {
-    if (n < kLibrarySortThreshold && sort_by_prefix_keys(text, n, sa, rank, wide, true))
-        return SuffixSorter::kPrefixKeys;
-    if (n < kInductionAnyTextBelow || induction_beats_library(text, n)) {
+    if (n < kLibrarySortThreshold) {
+        if (sort_by_prefix_keys(text, n, sa, rank, wide, true)) return SuffixSorter::kPrefixKeys;
+        sort_by_induction(text, n, sa, rank);
+        return SuffixSorter::kInduction;
+    }
+    if (induction_beats_library(text, n)) {
         sort_by_induction(text, n, sa, rank);
         return SuffixSorter::kInduction;
     }

@@ -11,17 +11,16 @@
 namespace parsimetrics {
 
 // Below kLibrarySortThreshold symbols suffixes are sorted by prefix keys
-// when those soon tell them apart; otherwise by induced sorting, unless the
-// text is at least kInductionAnyTextBelow symbols long and a sample of it
-// says the library is faster.  The lengths come from benchmarks/bench_sort:
-// the library's fixed cost per call (a table of 256 x 256 buckets) loses to
-// the prefix keys on random text up to about a million symbols (their
-// working memory stops them sooner), and to induced sorting on every kind
-// of text up to 2^15 symbols.
+// when those soon tell them apart, otherwise by induced sorting; from there
+// on by induced sorting unless a sample of the text says the library is
+// faster.  The lengths come from benchmarks/bench_sort: the library's fixed
+// cost per call (a table of 256 x 256 buckets) loses to the prefix keys on
+// random text up to about a million symbols (their working memory stops
+// them sooner), and to induced sorting on every kind of text up to 2^15
+// symbols and on all but exactly periodic text up to 2^17.
 inline constexpr std::size_t kLibrarySortThreshold = std::size_t{1} << 17;
-inline constexpr std::size_t kInductionAnyTextBelow = std::size_t{1} << 16;
 
-// From kInductionAnyTextBelow symbols on, the sample decides (bench_sort
+// From kLibrarySortThreshold symbols on, the sample decides (bench_sort
 // long, 10^6 to 10^8 symbols).  Induced sorting costs about the same per
 // symbol on any text; the library gets cheaper as suffixes part sooner.
 // Induction wins on random text of up to 128 symbols (0.5 to 0.75 of the

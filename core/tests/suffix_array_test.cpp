@@ -77,8 +77,8 @@ TEST(SuffixSorters, AgreeWithTheLibrary) {
     // 2^19: texts that induced sorting sorts in the dispatch; the Fibonacci
     // word recurses a level per factor of 1.6 or so.
     // 2^16: the prefix keys go from all entries at once to a bucket at a time.
-    for (std::size_t n : {pm::kInductionAnyTextBelow - 1, pm::kInductionAnyTextBelow, std::size_t{1} << 16,
-                          pm::kLibrarySortThreshold - 1, pm::kLibrarySortThreshold, std::size_t{1} << 19})
+    for (std::size_t n : {std::size_t{1} << 16, pm::kLibrarySortThreshold - 1, pm::kLibrarySortThreshold,
+                          std::size_t{1} << 19})
         check_families(n);
     // Every other symbol the largest: LMS positions two apart, named almost
     // all differently (the top level's kept positions overwritten below it).
@@ -112,7 +112,7 @@ TEST(SuffixSorters, DispatchPerLengthClass) {
     std::mt19937_64 rng(5);
     std::string forty_symbols;
     for (char c = '0'; c < '0' + 40; ++c) forty_symbols += c;
-    constexpr std::size_t kAny = pm::kInductionAnyTextBelow, kLib = pm::kLibrarySortThreshold;
+    constexpr std::size_t kLib = pm::kLibrarySortThreshold;
     // Long texts in the library's favour but for one mark each.
     std::string near_periodic = pm::repeat("abcd", kLib), runs;
     for (std::size_t i = 0; i < kLib; i += 499) near_periodic[i] = 'e';
@@ -126,9 +126,9 @@ TEST(SuffixSorters, DispatchPerLengthClass) {
         {pm::random_text(kLib, 4, rng), S::kInduction},
         {pm::random_text(kLib, 256, rng), S::kInduction},
         {pm::repeat("ab", 1000), S::kInduction},
-        {pm::repeat("abcd", kAny - 1), S::kInduction},
-        {pm::repeat("abcd", kAny), S::kLibrary},
-        {runs.substr(0, kAny - 1), S::kInduction},
+        {pm::repeat("abcd", kLib - 1), S::kInduction},
+        {runs.substr(0, kLib - 1), S::kInduction},
+        {pm::repeat("abcd", kLib), S::kLibrary},
         {pm::repeat(forty_symbols.substr(0, pm::kShortestLibraryPeriods), kLib), S::kLibrary},
         {pm::repeat(forty_symbols.substr(0, 4) + forty_symbols.substr(0, pm::kShortestLibraryPeriods - 3), kLib),
          S::kInduction},
