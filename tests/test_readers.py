@@ -473,13 +473,16 @@ def test_hostile_inputs_refused_within_the_limit(tmp_path, name, head, fill, fmt
 @pytest.mark.parametrize("compressed", [False, True], ids=["plain", "gzip"])
 @pytest.mark.parametrize(
     "name, head, fill",
-    [("s.fq", b"@a\n", b"ACGT"), ("s.fa", b">a\n", b"ACGT" * 15 + b"\n"), ("t.txt", b"", b"01"),
-     ("c.txt", b"", b"7\n"), ("r.txt", b"", b"7,")],  # numbers: a column, a row
-    ids=["fastq", "fasta", "text", "column", "row"],
+    [("s.fq", b"@a\n", b"ACGT"), ("q.fq", "one read past the limit", b""), ("s.fa", b">a\n", b"ACGT" * 15 + b"\n"),
+     ("t.txt", b"", b"01"), ("c.txt", b"", b"7\n"), ("r.txt", b"", b"7,")],  # numbers: a column, a row
+    ids=["fastq", "fastq-read", "fasta", "text", "column", "row"],
 )
 def test_a_record_past_the_limit_costs_at_most_a_fifth_more_than_it(tmp_path, name, head, fill, compressed):
     limit = 10_000_000
-    path = _bomb(tmp_path, name + ".gz" * compressed, head, fill, 3 * limit, compressed)
+    total = 3 * limit
+    if fill == b"":  # the read whole, its qualities as long as its sequence
+        head, fill, total = b"@a\n" + b"A" * (limit + 1) + b"\n+\n" + b"I" * (limit + 1) + b"\n", b"\n", 0
+    path = _bomb(tmp_path, name + ".gz" * compressed, head, fill, total, compressed)
     env = {**os.environ, "OPENBLAS_NUM_THREADS": "1", "OMP_NUM_THREADS": "1"}
     out = subprocess.run([sys.executable, "-c", _CHILD, path, str(limit), "auto", "1024"], capture_output=True,
                          text=True, timeout=300, env=env)
