@@ -32,6 +32,7 @@ import contextlib
 import gzip
 import io
 import lzma
+import math
 import os
 import re
 import stat
@@ -988,16 +989,20 @@ def _read_npy(head: bytes, stream: _Stream, source: str, options: ReadOptions, l
     try:
         version = np.lib.format.read_magic(header)
         read_header = np.lib.format.read_array_header_1_0 if version == (1, 0) else np.lib.format.read_array_header_2_0
-        shape = read_header(header)[0]
+        shape, _, dtype = read_header(header)
     except (ValueError, OSError, EOFError) as exc:
         raise InputError(f"{source}: not a readable .npy file ({exc})") from None
     # A record's length is known from the header: refused before the values are read.
     length = shape[-1] if options.rows and len(shape) == 2 else (shape[0] if shape else 1)
     if length > limit:
         raise limit.refuse(source, length)
+    # Only the values the header declares are read: whatever follows them (NumPy ignores it) may be endless.
+    size = header.tell() + math.prod(shape) * dtype.itemsize
     content = io.BytesIO()
     for chunk in _chain(head, stream):
-        content.write(chunk)
+        content.write(chunk[: size - content.tell()])
+        if content.tell() == size:
+            break
     try:
         array = np.load(io.BytesIO(content.getbuffer()), allow_pickle=False)
     except (ValueError, OSError, EOFError) as exc:
