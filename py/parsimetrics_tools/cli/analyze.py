@@ -265,7 +265,7 @@ def _lines_ahead(chunks: list[Chunk], measure: str, options: AnalysisOptions, en
 
 
 def _h_lines(chunk: Chunk, measure: str, options: AnalysisOptions,
-             encoder: JsonLines | None = None) -> list[tuple[bool, object]]:
+             encoder: JsonLines | None = None) -> list[tuple[bool, object]] | _Lines:
     """``analysis_chunk`` of measure h with each result as its JSON line, made without building the results:
     one for each run of records read the same way, and the rest from columns of their own fields.  Reads
     none of which failed give their lines alone, as ``_Lines``.  ``encoder`` (one for the records of one
@@ -280,7 +280,7 @@ class _Lines(list):
 
 
 def _lines(chunk: Chunk, measure: str, options: AnalysisOptions, values: list | None,
-           encoder: JsonLines) -> list[tuple[bool, object]]:
+           encoder: JsonLines) -> list[tuple[bool, object]] | _Lines:
     """``_h_lines`` of a chunk whose values ``values_of`` gave."""
     if isinstance(chunk, tuple):  # reads: one run, already in columns
         labels, reads = chunk
