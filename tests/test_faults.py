@@ -107,6 +107,8 @@ def test_pool_that_cannot_start_is_an_internal_failure_and_is_retried():
     pm.factorization("warm up the calling thread")
     limit(2_000_000)  # far below one worker's stack
     failed = outcome(lambda: pm.emc("ab" * 5000))  # enough work for the pool
+    limit(4_000_000)  # a long text wants a second thread, but can do without
+    long_alone = outcome(lambda: pm.factorization(coin(140_000)))
     caught_as_exception = False
     try:
         limit(2_000_000)
@@ -116,10 +118,11 @@ def test_pool_that_cannot_start_is_an_internal_failure_and_is_retried():
     except BaseException:
         pass
     unlimit()
-    print(json.dumps([failed, caught_as_exception, small_calls()[1]]))
+    print(json.dumps([failed, long_alone, caught_as_exception, small_calls()[1]]))
     """)
-    failed, caught_as_exception, nid = result
+    failed, long_alone, caught_as_exception, nid = result
     assert failed.startswith("PanicException: The global thread pool has not been initialized.")
+    assert long_alone == "returned"
     assert not caught_as_exception
     assert nid == 0.25
 

@@ -302,9 +302,17 @@ std::uint32_t count_from_end(const WalkEnd& end, std::size_t n) {
 // have items of their own (a map over many sequences) to get on with.
 constexpr std::size_t kTwoThreadsFrom = kLibrarySortThreshold;
 
+// The second thread is a speed-up only: where the pool cannot start (too
+// little address space for its stacks) the text is factorized on this thread
+// alone, as it would be without a pool.  Called before the working arrays
+// are allocated, so that the pool's stacks are not what fails to fit.
 std::size_t threads_for(std::size_t n) {
-    if (n < kTwoThreadsFrom || detail::current_worker() != nullptr) return 1;
-    return std::min<std::size_t>(2, planned_thread_count());
+    if (n < kTwoThreadsFrom || detail::current_worker() != nullptr || planned_thread_count() < 2) return 1;
+    try {
+        return std::min<std::size_t>(2, pool_thread_count());
+    } catch (const InternalFailure&) {
+        return 1;
+    }
 }
 
 struct Walked {
@@ -330,12 +338,12 @@ Walked run_factorization(const Sequence& seq, FactorizationWorkspace& ws) {
         if (const auto end = compare_factors<kRecord>(seq.data(), n, budget, short_boundaries))
             return {*end, short_boundaries};
     }
+    const std::size_t threads = threads_for(n);
     // Cleared first: growing a workspace copies nothing stale.
     ws.first.clear();
     ws.first.resize(n + 1);
     ws.second.clear();
     ws.second.resize(n);
-    const std::size_t threads = threads_for(n);
     sort_suffixes(seq.data(), n, ws.suffix_array(), ws.sort_ranks(), ws.wide, threads);
     if (n < kScanWalkBelow && seq.alphabet_size <= kScanWalkLargestAlphabet) {
         const std::uint32_t* sa = ws.suffix_array();
