@@ -15,11 +15,12 @@ namespace {
 constexpr std::size_t kSampledBlocks = 64;
 constexpr std::size_t kSampledBlock = 256;
 
-// Whether induced sorting beats the library on a text of at least
-// kLibrarySortThreshold symbols (see kLibraryEqualNeighbours and the marks
-// after it), from kSampledBlocks blocks of kSampledBlock symbols: their
-// equal neighbours, symbol frequencies and periods.  Some 10^4 symbols read, and at most
-// kShortestLibraryPeriods compares per symbol on a periodic text.
+}  // namespace
+
+// See kLibraryEqualNeighbours and the marks after it: kSampledBlocks blocks
+// of kSampledBlock symbols, their equal neighbours, symbol frequencies and
+// periods.  Some 10^4 symbols read, and at most kShortestLibraryPeriods
+// compares per symbol on a periodic text.
 bool induction_beats_library(const std::uint8_t* text, std::size_t n) {
     if (n >= kInductionLongest) return false;
     const std::size_t stride = (n - kSampledBlock - kShortestLibraryPeriods) / (kSampledBlocks - 1);
@@ -53,8 +54,6 @@ bool induction_beats_library(const std::uint8_t* text, std::size_t n) {
     }
     return true;
 }
-
-}  // namespace
 
 void check_text_length(std::size_t n) {
     if (n > kMaxTextLength) throw InternalFailure("text too large, should not exceed 2147483646 bytes");

@@ -24,8 +24,8 @@ inline constexpr std::size_t kLibrarySortThreshold = std::size_t{1} << 17;
 // long, 10^6 to 10^8 symbols).  Induced sorting costs about the same per
 // symbol on any text; the library gets cheaper as suffixes part sooner.
 // Induction wins on random text of up to 128 symbols (0.5 to 0.75 of the
-// library's time, English-like text 0.6) and over 256 up to some 10^7
-// symbols (0.8 at 10^6, even at 10^7, 1.2 times at 10^8), on
+// library's time, English-like text 0.6) and over 256 up to some 10^8
+// symbols (0.8 at 10^6, 0.9 at 10^7 and 3 * 10^7, even at 10^8), on
 // near-periodic text (0.45) and on the Fibonacci word (0.3), but loses on
 // exactly periodic texts of short period (1.1 to 2.4 times at periods 1 to
 // 12, ahead from 20) and on long runs of one symbol (runs of up to 40
@@ -33,7 +33,7 @@ inline constexpr std::size_t kLibrarySortThreshold = std::size_t{1} << 17;
 inline constexpr double kLibraryEqualNeighbours = 0.88;    // share of symbols equal to the next
 inline constexpr std::size_t kShortestLibraryPeriods = 12;  // exact periods tried, 1 to this
 inline constexpr double kLibraryLeastBits = 7.5;            // entropy per symbol of the sample...
-inline constexpr std::size_t kHighEntropyLibraryFrom = std::size_t{1} << 23;  // ...from this length on
+inline constexpr std::size_t kHighEntropyLibraryFrom = std::size_t{1} << 26;  // ...from this length on
 
 // The largest text the library's signed 32-bit indices can hold.
 inline constexpr std::size_t kMaxTextLength = 2147483646;
@@ -49,6 +49,11 @@ enum class SuffixSorter { kPrefixKeys, kInduction, kLibrary };
 // one only).  Returns the sorter that wrote sa.
 SuffixSorter sort_suffixes(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
                            WideWorkArray& wide, std::size_t threads = 1);
+
+// Whether induced sorting beats the library on text[0, n), n at least
+// kLibrarySortThreshold, by the sample above; separate so that the choice
+// on the longest texts can be tested without sorting them.
+bool induction_beats_library(const std::uint8_t* text, std::size_t n);
 
 // The size guard of the library path, separate so that it can be tested
 // without allocating gigabytes.
