@@ -117,17 +117,12 @@ void run_divsufsort(const Sequence& seq) {
 }
 
 // The suffix sort of factorize alone, in arrays allocated as factorize
-// allocates them, on as many threads as factorize gives it.
-std::size_t sort_threads(std::size_t n) {
-    if (n < parsimetrics::kLibrarySortThreshold) return 1;
-    return std::min<std::size_t>(2, parsimetrics::planned_thread_count());
-}
-
+// allocates them.
 void run_sort(const Sequence& seq) {
     const std::size_t n = seq.size();
     parsimetrics::WorkArray first(n + 1), second(n);
     parsimetrics::WideWorkArray wide;
-    parsimetrics::sort_suffixes(seq.data(), n, first.data() + 1, second.data(), wide, sort_threads(n));
+    parsimetrics::sort_suffixes(seq.data(), n, first.data() + 1, second.data(), wide);
     consume(first[1]);
 }
 

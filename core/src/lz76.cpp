@@ -295,10 +295,10 @@ std::uint32_t count_from_end(const WalkEnd& end, std::size_t n) {
 }
 
 // From this length on, a text factorized by a thread outside the pool takes
-// two threads, one for each half of its suffix sort and of its nearest
-// smaller starts: nothing else is waiting for the pool that this call can
-// see, and handing work over costs some 10 to 20 microseconds, a small part
-// of a sort this long.  Inside the pool it keeps to its worker, whose peers
+// two threads, one for each half of its nearest smaller starts: nothing else
+// is waiting for the pool that this call can see, and handing work over
+// costs some 10 to 20 microseconds, a small part of the work at this
+// length.  Inside the pool it keeps to its worker, whose peers
 // have items of their own (a map over many sequences) to get on with.
 constexpr std::size_t kTwoThreadsFrom = kLibrarySortThreshold;
 
@@ -344,7 +344,7 @@ Walked run_factorization(const Sequence& seq, FactorizationWorkspace& ws) {
     ws.first.resize(n + 1);
     ws.second.clear();
     ws.second.resize(n);
-    sort_suffixes(seq.data(), n, ws.suffix_array(), ws.sort_ranks(), ws.wide, threads);
+    sort_suffixes(seq.data(), n, ws.suffix_array(), ws.sort_ranks(), ws.wide);
     if (n < kScanWalkBelow && seq.alphabet_size <= kScanWalkLargestAlphabet) {
         const std::uint32_t* sa = ws.suffix_array();
         std::uint32_t* rank = ws.sort_ranks();

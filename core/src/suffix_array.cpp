@@ -60,7 +60,7 @@ void check_text_length(std::size_t n) {
 }
 
 SuffixSorter sort_suffixes(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
-                           WideWorkArray& wide, [[maybe_unused]] std::size_t threads) {
+                           WideWorkArray& wide) {
     if (n < kLibrarySortThreshold) {
         if (sort_by_prefix_keys(text, n, sa, rank, wide, true)) return SuffixSorter::kPrefixKeys;
         sort_by_induction(text, n, sa, rank);

@@ -45,10 +45,9 @@ enum class SuffixSorter { kPrefixKeys, kInduction, kLibrary };
 // of the suffix of rank r.  Suffixes compare as unsigned bytes; a suffix that
 // is a prefix of another sorts first.  rank[0, n) and `wide` are working
 // space of the prefix keys (below kLibrarySortThreshold) and induced
-// sorting.  `threads` is how many threads the sort may keep busy (1: this
-// one only).  Returns the sorter that wrote sa.
+// sorting.  Returns the sorter that wrote sa.
 SuffixSorter sort_suffixes(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
-                           WideWorkArray& wide, std::size_t threads = 1);
+                           WideWorkArray& wide);
 
 // Whether induced sorting beats the library on text[0, n), n at least
 // kLibrarySortThreshold, by the sample above; separate so that the choice
