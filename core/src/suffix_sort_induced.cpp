@@ -426,27 +426,28 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
         // m)), which leaves the positions kept at its end alone when 2 names
         // <= n - m (so on repetitive text, where names are few).
         const bool positions_kept = spare != nullptr && (names == m || 2 * std::size_t{names} <= n - m);
-        if (names <= 256 && names < m) {
-            // Few names (repetitive text) fit in bytes, rewritten in place
-            // (byte i over entry i / 4, already read), which the byte
-            // level's counting and comparing handle faster.
-            auto* bytes = reinterpret_cast<std::uint8_t*>(reduced);
-            for (std::size_t i = 0; i < m; ++i) bytes[i] = static_cast<std::uint8_t>(reduced[i]);
-            sort_level(static_cast<const std::uint8_t*>(bytes), sa, m, names, scratch, scratch + names, scratch, true,
+        // The reduced text in narrower symbols where its names fit, rewritten
+        // in place (symbol i over an entry at or before i, already read).
+        auto sort_narrowed = [&](auto narrow_symbol) {
+            using Narrow = decltype(narrow_symbol);
+            auto* narrow = reinterpret_cast<Narrow*>(reduced);
+            for (std::size_t i = 0; i < m; ++i) narrow[i] = static_cast<Narrow>(reduced[i]);
+            sort_level(static_cast<const Narrow*>(narrow), sa, m, names, scratch, scratch + names, scratch, true,
                        prefetch_from);
-            if (counters_in_scratch) count_symbols();
-        } else if (names <= 65536 && names < m) {
-            // Up to 2^16 names (texts of a few symbols and natural language)
-            // in halves of entries, for half the traffic of every pass that
-            // reads the reduced text.
-            auto* halves = reinterpret_cast<std::uint16_t*>(reduced);
-            for (std::size_t i = 0; i < m; ++i) halves[i] = static_cast<std::uint16_t>(reduced[i]);
-            sort_level(static_cast<const std::uint16_t*>(halves), sa, m, names, scratch, scratch + names, scratch, true,
-                       prefetch_from);
-            if (counters_in_scratch) count_symbols();
-        } else if (names < m) {
-            if (!(names >= m / kLeadingNamesShare && sort_by_leading_names(reduced, m, names, sa, scratch)))
+        };
+        if (names < m) {
+            if (names <= 256) {
+                // Few names (repetitive text) in bytes, which the byte
+                // level's counting and comparing handle faster.
+                sort_narrowed(std::uint8_t{});
+            } else if (names <= 65536) {
+                // Up to 2^16 names (texts of a few symbols and natural
+                // language) in halves of entries, for half the traffic of
+                // every pass that reads the reduced text.
+                sort_narrowed(std::uint16_t{});
+            } else if (!(names >= m / kLeadingNamesShare && sort_by_leading_names(reduced, m, names, sa, scratch))) {
                 sort_level(reduced, sa, m, names, scratch, scratch + names, scratch, true, prefetch_from);
+            }
             if (counters_in_scratch) count_symbols();
         } else {
             for (std::size_t i = 0; i < m; ++i) sa[reduced[i]] = static_cast<Index>(i);
