@@ -2,10 +2,10 @@
 // whatever the text, in the suffix array and one more array of n entries,
 // which is what repetitive texts need: where the prefix keys
 // tie for long, induced sorting costs the same as on random text.  On
-// random text of many symbols it is slower than the keys, and beyond some
-// 2^14 symbols slower than libdivsufsort unless the alphabet is small; the
-// dispatch in suffix_array.cpp holds those crossovers, measured by
-// benchmarks/bench_sort.
+// random text of many symbols it is slower than the keys, and on some long
+// texts (exactly periodic ones, long runs of one symbol) slower than
+// libdivsufsort; the dispatch in suffix_array.cpp holds those crossovers,
+// measured by benchmarks/bench_sort.
 #include "suffix_sort_induced.hpp"
 
 #include <algorithm>
