@@ -223,6 +223,15 @@ bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t*
     const unsigned key_bits = static_cast<unsigned>(h) * b;
     const Word keep = ~Word{0} << (64 - key_bits);
     const Word pos_mask = (Word{1} << pos_bits) - 1;
+    // The first 64 bits of codes of every suffix, rolled in from the end of
+    // the text (the key of a suffix is their top key_bits).
+    const auto for_each_key = [&](auto&& visit) {
+        Word key = 0;
+        for (std::size_t i = n; i-- > 0;) {
+            key = (key >> b) | (Word{code[text[i]]} << (64 - b));
+            visit(i, key);
+        }
+    };
 
     // Runs of equal keys in e[0, m), the sorted entries of ranks
     // [begin, begin + m).  A suffix shorter than h symbols (padded with
@@ -281,11 +290,7 @@ bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t*
         wide.clear();  // growing copies nothing stale
         wide.resize(2 * n);
         Word* const entries = wide.data();
-        Word key = 0;
-        for (std::size_t i = n; i-- > 0;) {
-            key = ((key >> b) | (Word{code[text[i]]} << (64 - b))) & keep;
-            entries[i] = key | i;
-        }
+        for_each_key([&](std::size_t i, Word key) { entries[i] = (key & keep) | i; });
         if (n <= kSmall)
             insertion_sort(entries, n);
         else if (!sort_by_two_bytes_first(entries, entries + n, n, budget))
@@ -318,15 +323,6 @@ bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t*
         const std::size_t buckets = std::size_t{1} << bucket_bits;
         const unsigned bucket_shift = 64 - bucket_bits;
         std::fill(bucket_end, bucket_end + buckets, 0u);
-        // The first bits of the keys in text order, rolled from the end as
-        // the entries of short texts are.
-        const auto for_each_key = [&](auto&& visit) {
-            Word key = 0;
-            for (std::size_t i = n; i-- > 0;) {
-                key = (key >> b) | (Word{code[text[i]]} << (64 - b));
-                visit(i, key);
-            }
-        };
         std::array<std::uint32_t, 256> first_byte{};
         for_each_key([&](std::size_t, Word key) {
             ++bucket_end[key >> bucket_shift];
