@@ -833,8 +833,9 @@ def test_records_measured_together_equal_each_measured_alone(tmp_path, measure, 
     assert measures.analysis_chunk(rows, measure, options) == [  # one length: measured as an array's rows
         (True, measures.analyze_record(record, measure, options, label)) for label, record in rows]
     if measure == "h":  # written straight from the values, in runs of records read the same way
-        assert analyze._h_lines(chunk, measure, options) == [(True, json.dumps(r, ensure_ascii=False))
-                                                             for _, r in expected]
+        labels, records = map(list, zip(*chunk))
+        assert analyze._h_lines((labels, analyze._Records(records)), measure, options) == [
+            (True, json.dumps(r, ensure_ascii=False)) for _, r in expected]
 
 
 @pytest.mark.parametrize("lengths, cuts", [
@@ -844,8 +845,9 @@ def test_records_measured_together_equal_each_measured_alone(tmp_path, measure, 
 def test_reads_are_measured_in_chunks_as_records_are(lengths, cuts):
     reads = Reads("r.fq", "fastq", None, True, [f"r{i}" for i in range(len(lengths))],
                   [b"A" * n for n in lengths], [0] * len(lengths))
-    records = [(name, record) for name, record in zip(reads.names, reads)]
-    assert [len(chunk) for chunk in analyze._chunks(records)] == [b - a for a, b in zip([0, *cuts], cuts)]
+    records = analyze._Records(reads)
+    assert [len(chunk) for _, chunk in analyze._chunks([(reads.names, records)])] == [
+        b - a for a, b in zip([0, *cuts], cuts)]
     assert [labels for labels, _ in analyze._chunks([(reads.names, reads)])] == [
         reads.names[a:b] for a, b in zip([0, *cuts], cuts)]
 

@@ -52,10 +52,21 @@ def run_analyze(args) -> int:
     return batch.status
 
 
-# What there is to measure: (label, record), or (labels, reads) for reads that all passed the checks.
-Work = list[tuple[str, Record] | tuple[list[str], Reads]]
-# What is measured in one job: (label, record) pairs, or (labels, reads).
-Chunk = list[tuple[str, Record]] | tuple[list[str], Reads]
+class _Records(list):
+    """Records measured one by one after their checks, in the shape of ``Reads``: ``symbols`` and ``part``."""
+
+    @property
+    def symbols(self) -> list[bytes]:
+        return [record.symbols for record in self]
+
+    def part(self, start: int, stop: int) -> _Records:
+        return _Records(self[start:stop])
+
+
+# What there is to measure, and what is measured in one job: records with their labels, either reads that
+# all passed the checks or a run of records that each did.
+Work = list[tuple[list[str], Reads | _Records]]
+Chunk = tuple[list[str], Reads | _Records]
 
 
 def _checked(records: list[Record | Reads], labels: list[str], measure: str, options: AnalysisOptions,
@@ -64,48 +75,34 @@ def _checked(records: list[Record | Reads], labels: list[str], measure: str, opt
     work: Work = []
     start = 0
     for item in records:
-        if isinstance(item, Reads):
-            own = labels[start : start + len(item)]
-            start += len(item)
-            if measures.check_reads(item, measure, options):
-                work.append((own, item))
-                continue
-            pairs = zip(own, item)  # one by one, so that each read that fails is reported
-        else:
-            pairs = zip(labels[start : start + 1], [item])
-            start += 1
-        for label, record in pairs:
+        group = item if isinstance(item, Reads) else [item]
+        own = labels[start : start + len(group)]
+        start += len(group)
+        if isinstance(group, Reads) and measures.check_reads(group, measure, options):
+            work.append((own, group))
+            continue
+        for label, record in zip(own, group):  # one by one, so that each read that fails is reported
             try:
                 measures.check_record(record, measure, options)
             except AnalysisError as exc:
                 batch.fail(str(exc), exc)
                 continue
-            work.append((label, record))
+            if not work or isinstance(work[-1][1], Reads):
+                work.append(([], _Records()))
+            work[-1][0].append(label)
+            work[-1][1].append(record)
     return work
 
 
 def _pairs(work: Work) -> Iterator[tuple[str, Record]]:
-    for label, item in work:
-        if isinstance(item, Reads):
-            yield from zip(label, item)
-        else:
-            yield label, item
-
-
-def _labels(work: Work) -> list[str]:
-    labels: list[str] = []
-    for label, item in work:
-        if isinstance(item, Reads):
-            labels += label
-        else:
-            labels.append(label)
-    return labels
+    for labels, records in work:
+        yield from zip(labels, records)
 
 
 def _analyze(args, options: AnalysisOptions, work: Work, batch: Batch) -> list:
     if not work:
         return []
-    labels = _labels(work)
+    labels = [label for own, _ in work for label in own]
     table = None
     if output_mode(args) == "table":
         table = Table(labels, columns(args.measure, args.log_base), width=terminal_width())
@@ -136,42 +133,15 @@ _CHUNK_RECORDS = 2048
 
 
 def _chunks(work: Work) -> Iterator[Chunk]:
-    chunk: list[tuple[str, Record]] = []
-    size = 0
-    for label, item in work:
-        if isinstance(item, Reads):
-            if chunk:
-                yield chunk
-                chunk, size = [], 0
-            yield from _read_chunks(label, item)
-            continue
-        length = len(item.symbols)
-        if chunk and (size + length > _CHUNK_SYMBOLS or len(chunk) >= _CHUNK_RECORDS):
-            yield chunk
-            chunk, size = [], 0
-        chunk.append((label, item))
-        size += length
-    if chunk:
-        yield chunk
-
-
-def _read_chunks(labels: list[str], reads: Reads) -> Iterator[tuple[list[str], Reads]]:
-    """``reads`` in chunks as ``_chunks`` cuts records: each as many as fit, and at least one."""
-    ends = list(accumulate(map(len, reads.symbols)))  # the symbols up to the end of each read
-    start = 0
-    while start < len(ends):
-        before = ends[start - 1] if start else 0
-        end = max(start + 1, min(bisect_right(ends, before + _CHUNK_SYMBOLS), start + _CHUNK_RECORDS))
-        yield labels[start:end], reads.part(start, end)
-        start = end
-
-
-def _size(chunk: Chunk) -> int:
-    return len(chunk[1]) if isinstance(chunk, tuple) else len(chunk)
-
-
-def _labelled(chunk: Chunk) -> list[tuple[str, Record]]:
-    return list(zip(*chunk)) if isinstance(chunk, tuple) else chunk
+    """Each group of ``work`` in chunks: each as many records as fit, and at least one."""
+    for labels, records in work:
+        ends = list(accumulate(map(len, records.symbols)))  # the symbols up to the end of each record
+        start = 0
+        while start < len(ends):
+            before = ends[start - 1] if start else 0
+            end = max(start + 1, min(bisect_right(ends, before + _CHUNK_SYMBOLS), start + _CHUNK_RECORDS))
+            yield labels[start:end], records.part(start, end)
+            start = end
 
 
 class _ChunkProgress:
@@ -193,14 +163,13 @@ def _write_results(args, options: AnalysisOptions, work: Work, batch: Batch, pro
     """Measure ``work`` a chunk at a time and write a row or JSON line per record, in order; failures as
     ``measured_in_order`` reports them, each after the lines of the records before it."""
     chunks = list(_chunks(work))
-    sizes = list(map(_size, chunks))
+    sizes = [len(labels) for labels, _ in chunks]
     # h's results are written from columns of values; the other measures' from their results.
     as_lines = table is None and args.measure == "h"
     encoder = JsonLines(measures.SHARED_KEYS)
     job = (functools.partial(_h_lines, measure=args.measure, options=options, encoder=encoder) if as_lines
            else functools.partial(_analysis_chunk, measure=args.measure, options=options))
-    count = workers(args, max(max(map(len, item.symbols)) if isinstance(item, Reads) else len(item.symbols)
-                              for _, item in work))
+    count = workers(args, max(max(map(len, records.symbols)) for _, records in work))
     lines: list[str] = []
     chunk_progress = _ChunkProgress(progress, iter(sizes))
     if as_lines and count is None:
@@ -213,7 +182,7 @@ def _write_results(args, options: AnalysisOptions, work: Work, batch: Batch, pro
                 lines += value
                 _write(progress, lines)
                 continue
-            labels, records = chunk if isinstance(chunk, tuple) else zip(*chunk)
+            labels, records = chunk
             outcomes_of_chunk = value if ok else [(False, value)] * size
             for index, (done, result) in enumerate(outcomes_of_chunk):
                 if done and as_lines:
@@ -234,11 +203,7 @@ def _write(progress: Progress, lines: list[str]) -> None:
 
 
 def _analysis_chunk(chunk: Chunk, measure: str, options: AnalysisOptions) -> list[tuple[bool, object]]:
-    return measures.analysis_chunk(_labelled(chunk), measure, options)
-
-
-def _symbols(chunk: Chunk) -> list[bytes]:
-    return chunk[1].symbols if isinstance(chunk, tuple) else [record.symbols for _, record in chunk]
+    return measures.analysis_chunk(list(zip(*chunk)), measure, options)
 
 
 def _lines_ahead(chunks: list[Chunk], measure: str, options: AnalysisOptions, encoder: JsonLines,
@@ -251,11 +216,11 @@ def _lines_ahead(chunks: list[Chunk], measure: str, options: AnalysisOptions, en
     """
     with ThreadPoolExecutor(1) as thread:
         values = functools.partial(measures.values_of, measure=measure, options=options)
-        ahead = thread.submit(values, _symbols(chunks[0]))
+        ahead = thread.submit(values, chunks[0][1].symbols)
         for index, chunk in enumerate(chunks):
             measured = ahead.result()
             if index + 1 < len(chunks):
-                ahead = thread.submit(values, _symbols(chunks[index + 1]))
+                ahead = thread.submit(values, chunks[index + 1][1].symbols)
             try:
                 outcome: tuple[bool, object] = (True, _lines(chunk, measure, options, measured, encoder))
             except Exception as exc:  # as ordered_map reports a chunk's failure
@@ -270,7 +235,7 @@ def _h_lines(chunk: Chunk, measure: str, options: AnalysisOptions,
     one for each run of records read the same way, and the rest from columns of their own fields.  Reads
     none of which failed give their lines alone, as ``_Lines``.  ``encoder`` (one for the records of one
     measure and options) keeps the shared fields encoded from one chunk to the next."""
-    return _lines(chunk, measure, options, measures.values_of(_symbols(chunk), measure, options),
+    return _lines(chunk, measure, options, measures.values_of(chunk[1].symbols, measure, options),
                   encoder or JsonLines(measures.SHARED_KEYS))
 
 
@@ -282,14 +247,13 @@ class _Lines(list):
 def _lines(chunk: Chunk, measure: str, options: AnalysisOptions, values: list | None,
            encoder: JsonLines) -> list[tuple[bool, object]] | _Lines:
     """``_h_lines`` of a chunk whose values ``values_of`` gave."""
-    if isinstance(chunk, tuple):  # reads: one run, already in columns
-        labels, reads = chunk
-        if values is not None:
-            first = reads[0]
-            sample = measures.first_result([(labels[0], first)], measure, options, values[0])
-            columns = {**measures.reads_columns(labels, reads), measure: values}
-            return _Lines(encoder.lines(sample, measures.shared_fields(first), columns))
-        chunk = _labelled(chunk)
+    labels, records = chunk
+    if isinstance(records, Reads) and values is not None:  # one run, already in columns
+        first = records[0]
+        sample = measures.first_result([(labels[0], first)], measure, options, values[0])
+        columns = {**measures.reads_columns(labels, records), measure: values}
+        return _Lines(encoder.lines(sample, measures.shared_fields(first), columns))
+    chunk = list(zip(labels, records))
     if values is None:
         outcomes = measures.analysis_chunk(chunk, measure, options)
         return [(ok, encoder.line(result, measures.shared_fields(record)) if ok else result)
