@@ -428,10 +428,15 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
         const bool positions_kept = spare != nullptr && (names == m || 2 * std::size_t{names} <= n - m);
         // The reduced text in narrower symbols where its names fit, rewritten
         // in place (symbol i over an entry at or before i, already read).
+        // Stored bytewise: a store through the narrow type may not be
+        // assumed apart from the wide loads it overlaps.
         auto sort_narrowed = [&](auto narrow_symbol) {
             using Narrow = decltype(narrow_symbol);
             auto* narrow = reinterpret_cast<Narrow*>(reduced);
-            for (std::size_t i = 0; i < m; ++i) narrow[i] = static_cast<Narrow>(reduced[i]);
+            for (std::size_t i = 0; i < m; ++i) {
+                const auto symbol = static_cast<Narrow>(reduced[i]);
+                std::memcpy(narrow + i, &symbol, sizeof symbol);
+            }
             sort_level(static_cast<const Narrow*>(narrow), sa, m, names, scratch, scratch + names, scratch, true,
                        prefetch_from);
         };
