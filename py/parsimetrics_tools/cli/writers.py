@@ -110,25 +110,21 @@ class JsonLines:
     def _template(self, result: dict, keys: tuple[str, ...]
                   ) -> tuple[tuple[str, ...], str, Callable[[dict], tuple], list[str]]:
         # json.dumps writes an object as "{" + ", ".join(key + ": " + value) + "}".
-        fields, slots = [], []
-        texts = [""]  # the text before each value that is not shared, and after the last
+        slots = []
+        texts = ["{"]  # the text before each value that is not shared, and after the last
         for index, (key, value) in enumerate(result.items()):
-            head = json_line(key) + ": "
-            texts[-1] += ", " * bool(index) + head
+            texts[-1] += ", " * bool(index) + json_line(key) + ": "
             if key in self._shared:
-                fields.append((head + json_line(value)).replace("%", "%%"))
                 texts[-1] += json_line(value)
             else:
-                fields.append(head.replace("%", "%%") + "%s")
                 slots.append(key)
                 texts.append("")
+        texts[-1] += "}"
         if len(slots) > 1:
             values = operator.itemgetter(*slots)
         else:  # itemgetter gives one value bare, and takes no keys at all
             values = lambda result: tuple(result[key] for key in slots)  # noqa: E731
-        texts[0] = "{" + texts[0]
-        texts[-1] += "}"
-        return keys, "{" + ", ".join(fields) + "}", values, texts
+        return keys, "%s".join(text.replace("%", "%%") for text in texts), values, texts
 
 
 def fixed(value: float | None) -> str:
