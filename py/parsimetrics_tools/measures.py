@@ -268,18 +268,13 @@ def analysis_job(
 _ONE_CALL = ("factorization", "h", "emc", "lz76")
 
 
-def values_together(chunk: list[tuple[str, Record]], measure: str, options: AnalysisOptions) -> list | None:
-    """The module's value of each record, all in one parallel call; None if the measure takes more than
-    one call, or if any record failed.
+def values_of(symbols: list[bytes], measure: str, options: AnalysisOptions) -> list | None:
+    """The module's value of each sequence of symbols, all in one parallel call; None if the measure takes
+    more than one call, or if any sequence failed.
 
     A file of short reads is millions of records: one call measures them all,
     where a call each would cost more than the measure.
     """
-    return values_of([record.symbols for _, record in chunk], measure, options)
-
-
-def values_of(symbols: list[bytes], measure: str, options: AnalysisOptions) -> list | None:
-    """``values_together`` of sequences given as their symbols."""
     if measure not in _ONE_CALL or len(symbols) < 2:
         return None
     items: list[bytes] | np.ndarray = symbols
@@ -303,7 +298,7 @@ def analysis_chunk(
     together; should any of them fail, each is measured alone, so that only
     the failing ones fail, each with its own message.
     """
-    values = values_together(chunk, measure, options)
+    values = values_of([record.symbols for _, record in chunk], measure, options)
     if values is None:
         return [_analysis_outcome(record, measure, options, label) for label, record in chunk]
     kwargs = options.kwargs(measure)
