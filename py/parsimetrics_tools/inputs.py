@@ -828,25 +828,12 @@ def _fastq(head: bytes, stream: _Stream, source: str, limit: _Limit) -> Iterator
     if not head.lstrip().startswith(b"@"):  # known at once, before the reader fills its buffer
         raise InputError(f"{source}: not valid FASTQ: a record starts with '@'")
     feed = _WholeSequenceLines(_chain(head, stream), source, limit)
-    headers: list[str] = []
-    sequences: list[bytes] = []
     try:
-        # As _parts gathers them, without a pair for each of millions of reads.
-        for item in dnaio.FastqReader(feed, _close_file=False):
-            headers.append(item.name)
-            sequences.append(item.sequence.encode("ascii"))
-            if len(headers) == _READS_PER_PART:
-                yield headers, sequences
-                headers, sequences = [], []
-    except Exception as exc:
-        if headers:
-            yield headers, sequences
-        if isinstance(exc, dnaio.exceptions.FileFormatError):
-            where = "" if exc.line is None else f":{exc.line + 1}"
-            raise InputError(f"{source}{where}: not valid FASTQ: {exc.message.rstrip('.')}") from None
-        raise
-    if headers:
-        yield headers, sequences
+        yield from _parts((item.name, item.sequence.encode("ascii"))
+                          for item in dnaio.FastqReader(feed, _close_file=False))
+    except dnaio.exceptions.FileFormatError as exc:
+        where = "" if exc.line is None else f":{exc.line + 1}"
+        raise InputError(f"{source}{where}: not valid FASTQ: {exc.message.rstrip('.')}") from None
 
 
 def _fasta(head: bytes, stream: _Stream, source: str, limit: _Limit) -> Iterator[tuple[str, bytes]]:
