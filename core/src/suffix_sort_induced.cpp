@@ -351,14 +351,17 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
     // LMS suffixes at the ends of their buckets, counted.  The length of
     // the substring from each to the next LMS position (or to the end: a
     // length no other can have, as the substring that runs into the
-    // sentinel equals no other) is wanted for naming.  Where scratch is free
-    // (the top level), the lengths go at p / 2 and the positions in order
-    // at its end, saving two scans for LMS positions; otherwise they are
-    // scanned for again.
+    // sentinel equals no other) is wanted for naming, in a slot at p / 2
+    // that its name then takes over.  Where scratch is free (the top
+    // level), the slots are there and the positions in order at its end,
+    // saving two scans for LMS positions; otherwise the slots are sa[m, n)
+    // and the positions are scanned for again.
     const bool far = n >= prefetch_from;
     bool direct = false;
     Index* const spare = counters_in_scratch ? nullptr : scratch;
     std::fill(sa, sa + n, 0);
+    const std::size_t half = (n + 1) / 2;  // slots 0 .. (n - 1) / 2
+    if (spare != nullptr) std::fill(spare, spare + half, 0);
     tails(count, bucket, lo, hi);
     std::size_t m = 0;
     Index next = 0;
@@ -368,7 +371,7 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
         ++m;
         if (spare != nullptr) {
             spare[p / 2] = length_at(p);
-            spare[n - m] = p;  // m <= n / 2, so above every p / 2
+            spare[n - m] = p;  // m <= (n - 1) / 2, so above every p / 2
         }
         next = p;
     });
@@ -385,38 +388,42 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
         }
 
         // Name the substrings by rank, equal ones alike.  Positions are at
-        // least two apart, so the name of the substring at p (and without
-        // spare room its length before it) fits at m + p / 2.
-        std::fill(sa + m, sa + n, 0);
-        Index* const lengths = spare != nullptr ? spare : sa + m;
+        // least two apart, so the slot of p (length, then name) fits at
+        // p / 2, below half <= n - m.
+        Index* const slots = spare != nullptr ? spare : sa + m;
         if (spare == nullptr) {
+            std::fill(sa + m, sa + n, 0);
             next = 0;
             for_each_lms_descending(s, n, [&](Index p) {
-                sa[m + p / 2] = length_at(p);
+                slots[p / 2] = length_at(p);
                 next = p;
             });
         }
+        // The text and slots at the positions in rank order are scattered
+        // beyond the private caches from some 10^5 LMS positions on; asked
+        // for ahead, their misses overlap.
+        const bool prefetch_names = far || n >= kRandomLevelsFrom;
         Index names = 0, previous = 0, previous_length = 0;
         for (std::size_t r = 0; r < m; ++r) {
-            if (far) {
+            if (prefetch_names) {
                 const Index ahead = sa[std::min(r + kAhead, m - 1)];
                 __builtin_prefetch(s + ahead);
-                __builtin_prefetch(lengths + ahead / 2);
-                __builtin_prefetch(sa + m + ahead / 2);
+                __builtin_prefetch(slots + ahead / 2, 1);
             }
             const Index p = sa[r];
-            const Index length = lengths[p / 2];
+            const Index length = slots[p / 2];
             names += length != previous_length || !same_symbols(s, n, p, previous, length);
             previous = p;
             previous_length = length;
-            sa[m + p / 2] = names;  // from 1, 0 being no LMS position
+            slots[p / 2] = names;  // from 1, 0 being no LMS position
         }
         // The reduced text: the names in text order, at the end of sa.
+        // Written whether a name or not (in sa[m, n), t - 1 >= m + i is a
+        // slot already read), so that no branch follows the irregular LMS
+        // positions.
         Index* reduced = sa + n - m;
-        // Written whether a name or not (t - 1 >= i is a place already
-        // read), so that no branch follows the irregular LMS positions.
-        for (std::size_t i = n, t = n; i-- > m;) {
-            const Index name = sa[i];
+        for (std::size_t i = half, t = n; i-- > 0;) {
+            const Index name = slots[i];
             sa[t - 1] = name - 1;
             t -= name != 0;
         }
