@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -25,6 +26,17 @@ std::vector<std::uint32_t> previous_smaller_starts(const std::vector<std::uint32
     return psv;
 }
 
+std::vector<std::uint32_t> by_definition(const std::vector<std::uint32_t>& sa) {
+    std::vector<std::uint32_t> want(sa.size(), pm::kNoPosition);
+    for (std::size_t r = 0; r < sa.size(); ++r)
+        for (std::size_t q = r; q-- > 0;)
+            if (sa[q] < sa[r]) {
+                want[sa[r]] = sa[q];
+                break;
+            }
+    return want;
+}
+
 class PreviousSmallerStarts : public ::testing::TestWithParam<std::size_t> {};
 
 }  // namespace
@@ -34,15 +46,20 @@ TEST_P(PreviousSmallerStarts, MatchTheirDefinition) {
     for (std::size_t n = 0; n <= 200 && !HasFatalFailure(); n += 1 + n / 16) {
         for (const std::string& t : pm::input_families(n, rng)) {
             const std::vector<std::uint32_t> sa = pm::brute_force_suffix_array(t);
-            std::vector<std::uint32_t> want(n, pm::kNoPosition);
-            for (std::size_t r = 0; r < n; ++r)
-                for (std::size_t q = r; q-- > 0;)
-                    if (sa[q] < sa[r]) {
-                        want[sa[r]] = sa[q];
-                        break;
-                    }
-            ASSERT_EQ(previous_smaller_starts(sa, GetParam()), want) << "input " << pm::show(t);
+            ASSERT_EQ(previous_smaller_starts(sa, GetParam()), by_definition(sa)) << "input " << pm::show(t);
         }
+    }
+}
+
+// The scan holds any order of starts, not only suffix orders: random ones
+// pop every number of starts at once, deeper runs of pops included.
+TEST_P(PreviousSmallerStarts, MatchTheirDefinitionOnAnyOrder) {
+    std::mt19937_64 rng(7);
+    for (std::size_t n = 1; n <= 300; n += 1 + n / 8) {
+        std::vector<std::uint32_t> order(n);
+        std::iota(order.begin(), order.end(), 0u);
+        std::shuffle(order.begin(), order.end(), rng);
+        ASSERT_EQ(previous_smaller_starts(order, GetParam()), by_definition(order)) << "n " << n;
     }
 }
 
