@@ -315,6 +315,152 @@ bool sort_by_leading_names(const Index* s, std::size_t m, Index k, Index* sa, In
     return true;
 }
 
+// A long byte text without repeats (random text over any alphabet) has its
+// LMS suffixes told apart by their first few symbols: sorted by those
+// directly, they skip the LMS substrings' induction, naming and reduced
+// text, most of the sort's work.  Each suffix's first symbols are packed
+// into a 32-bit key, symbols by rank among those that occur in as few bits
+// as hold them, radix sorted a byte at a time from the least significant;
+// suffixes whose keys tie are then sorted a word of symbols further at a
+// time, as sort_by_leading_names does with names.
+//
+// Whether to try: the keys of kKeySample positions spread over the text,
+// of which more than kKeySampleTies equal another (natural language and
+// every repetitive text) say no.  Gives up (false, sa and work spoilt)
+// past the same tie budget as sort_by_leading_names, so a text whose
+// repeats the sample missed costs a few passes over its LMS suffixes.
+constexpr std::size_t kKeySample = 1024;
+constexpr std::size_t kKeySampleTies = 4;
+
+// The LMS suffixes and their keys live in Word slots over pairs of
+// entries, read and written bytewise so that no access through one type
+// is assumed apart from the other.
+inline Word load_slot(const Index* a, std::size_t i) {
+    Word w;
+    std::memcpy(&w, a + 2 * i, sizeof w);
+    return w;
+}
+inline void store_slot(Index* a, std::size_t i, Word w) { std::memcpy(a + 2 * i, &w, sizeof w); }
+
+bool sort_lms_by_keys(const std::uint8_t* s, std::size_t n, const Index* count, Index lo, Index hi, Index* sa,
+                      Index* work, std::size_t& m) {
+    std::array<Word, 256> rank{};
+    Word sigma = 0;
+    for (Index c = lo; c < hi; ++c)
+        if (count[c] != 0) rank[c] = sigma++;
+    if (sigma < 2) return false;
+    const unsigned bits = static_cast<unsigned>(std::bit_width(sigma - 1));
+    // The symbols from p (rank 0 past the end), `width` of them, packed
+    // first highest.
+    auto packed = [&](std::size_t p, unsigned width) {
+        Word key = 0;
+        for (unsigned t = 0; t < width; ++t) key = key << bits | (p + t < n ? rank[s[p + t]] : 0);
+        return key;
+    };
+    const unsigned per_key = 32 / bits;
+    {
+        std::array<Word, kKeySample> sample;
+        const std::size_t stride = (n - per_key) / kKeySample;
+        for (std::size_t i = 0; i < kKeySample; ++i) sample[i] = packed(i * stride, per_key);
+        std::sort(sample.begin(), sample.end());
+        std::size_t ties = 0;
+        for (std::size_t i = 1; i < kKeySample; ++i) ties += sample[i] == sample[i - 1];
+        if (ties > kKeySampleTies) return false;
+    }
+
+    // The LMS positions, last first, with their keys (rolled along the
+    // text), gathered a chunk at a time without branches as in
+    // for_each_lms_descending.
+    const unsigned top = bits * (per_key - 1);
+    constexpr std::size_t kChunk = 512;
+    std::array<Word, kChunk> found;
+    m = 0;
+    Word key = rank[s[n - 1]] << top;  // of the suffix at i + 1 below
+    Index next_small = 0;              // the last suffix is L-type
+    for (std::size_t i = n - 1; i > 0;) {
+        const std::size_t stop = i > kChunk ? i - kChunk : 0;
+        std::size_t k = 0;
+        while (i > stop) {
+            --i;
+            const Index small = Index{s[i] < s[i + 1]} | (Index{s[i] == s[i + 1]} & next_small);
+            found[k] = key << 32 | (i + 1);
+            k += next_small & (small ^ 1);
+            next_small = small;
+            key = key >> bits | rank[s[i]] << top;
+        }
+        for (std::size_t q = 0; q < k; ++q) store_slot(sa, m++, found[q]);
+    }
+    if (m == 0) return false;
+
+    // Least significant key byte first, between sa and work (m slots each,
+    // m <= (n - 1) / 2); bytes every key shares are skipped.
+    std::array<std::array<Index, 256>, 4> histogram{};
+    for (std::size_t i = 0; i < m; ++i) {
+        const Word w = load_slot(sa, i);
+        for (unsigned d = 0; d < 4; ++d) ++histogram[d][(w >> (32 + 8 * d)) & 255];
+    }
+    Index* from = sa;
+    Index* to = work;
+    for (unsigned d = 0; d < 4; ++d) {
+        auto& place = histogram[d];
+        if (std::find(place.begin(), place.end(), static_cast<Index>(m)) != place.end()) continue;
+        std::exclusive_scan(place.begin(), place.end(), place.begin(), Index{0});
+        for (std::size_t i = 0; i < m; ++i) {
+            const Word w = load_slot(from, i);
+            store_slot(to, place[(w >> (32 + 8 * d)) & 255]++, w);
+        }
+        std::swap(from, to);
+    }
+
+    // Positions into sa[0, m) (slot r, at 2r and on, read before entry r
+    // is written), runs of equal keys sorted the rest of the way: a word of
+    // symbols at a time from the start (so that suffixes shorter than a key
+    // part from the longer ones they were padded to), followed by how many
+    // of them the text holds, at most 63.
+    const unsigned per_word = 58 / bits;
+    struct Run {
+        std::size_t begin, end, depth;
+    };
+    std::vector<Run> runs;
+    std::vector<std::pair<Word, Index>> keyed;
+    std::size_t budget = kTieBudget * m;
+    for (std::size_t r = 0; r < m;) {
+        const Word first = load_slot(from, r) >> 32;
+        std::size_t e = r + 1;
+        while (e < m && load_slot(from, e) >> 32 == first) ++e;
+        if (e - r > 1) {
+            keyed.clear();
+            for (std::size_t q = r; q < e; ++q) keyed.emplace_back(0, static_cast<Index>(load_slot(from, q)));
+            for (std::size_t q = r; q < e; ++q) sa[q] = keyed[q - r].second;
+            runs.push_back({r, e, 0});
+        } else {
+            sa[r] = static_cast<Index>(load_slot(from, r));
+        }
+        while (!runs.empty()) {
+            const Run run = runs.back();
+            runs.pop_back();
+            const std::size_t size = run.end - run.begin;
+            if (size > kLargestTie || size > budget) return false;
+            budget -= size;
+            keyed.clear();
+            for (std::size_t q = run.begin; q < run.end; ++q) {
+                const std::size_t at = sa[q] + run.depth;
+                const std::size_t left = at < n ? std::min<std::size_t>(n - at, per_word) : 0;
+                keyed.emplace_back(packed(at, per_word) << 6 | left, sa[q]);
+            }
+            std::sort(keyed.begin(), keyed.end());
+            for (std::size_t q = 0; q < size;) {
+                std::size_t t = q + 1;
+                while (t < size && keyed[t].first == keyed[q].first) ++t;
+                if (t - q > 1) runs.push_back({run.begin + q, run.begin + t, run.depth + per_word});
+                for (; q < t; ++q) sa[run.begin + q] = keyed[q].second;
+            }
+        }
+        r = e;
+    }
+    return true;
+}
+
 // Sorts the suffixes of s[0, n) into sa[0, n); `count` and `bucket` hold k
 // counters each and `scratch` at least n for the levels below (which reuse
 // it for theirs, so after one returns this level counts again when its
@@ -359,6 +505,27 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
     const bool far = n >= prefetch_from;
     bool direct = false;
     Index* const spare = counters_in_scratch ? nullptr : scratch;
+    // Sorted LMS suffixes sa[0, m) to the ends of their buckets (each one's
+    // place is at or after its rank among them, so none is overwritten).
+    auto place_sorted_lms = [&](std::size_t m) {
+        std::fill(sa + m, sa + n, 0);
+        tails(count, bucket, lo, hi);
+        for (std::size_t r = m; r-- > 0;) {
+            if (far) __builtin_prefetch(s + sa[r >= kAhead ? r - kAhead : 0]);
+            const Index j = sa[r];
+            sa[r] = 0;
+            sa[--bucket[s[j]]] = j;
+        }
+    };
+    if constexpr (sizeof(Symbol) == 1) {
+        std::size_t m = 0;
+        if (spare != nullptr && n >= kRandomLevelsFrom && sort_lms_by_keys(s, n, count, lo, hi, sa, spare, m)) {
+            place_sorted_lms(m);
+            direct = true;
+            induce<true>(s, sa, n, count, bucket, lo, hi, far, direct);
+            return;
+        }
+    }
     std::fill(sa, sa + n, 0);
     const std::size_t half = (n + 1) / 2;  // slots 0 .. (n - 1) / 2
     if (spare != nullptr) std::fill(spare, spare + half, 0);
@@ -476,16 +643,7 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
             sa[r] = positions[sa[r]];
         }
 
-        // Sorted LMS suffixes at the ends of their buckets (each one's place
-        // is at or after its rank among them, so none is overwritten).
-        std::fill(sa + m, sa + n, 0);
-        tails(count, bucket, lo, hi);
-        for (std::size_t r = m; r-- > 0;) {
-            if (far) __builtin_prefetch(s + sa[r >= kAhead ? r - kAhead : 0]);
-            const Index j = sa[r];
-            sa[r] = 0;
-            sa[--bucket[s[j]]] = j;
-        }
+        place_sorted_lms(m);
     }
     induce<true>(s, sa, n, count, bucket, lo, hi, far, direct);
 }
