@@ -118,11 +118,15 @@ struct WalkEnd {
 template <bool kRecord>
 WalkEnd walk_factors(const std::uint8_t* text, std::size_t n, std::uint32_t* succ, std::uint32_t* psv) {
     const auto none = static_cast<std::uint32_t>(n);
-    // The list link a position will update, fetched this far ahead; the text
-    // of both its neighbours, fetched nearer (the right one read from links
-    // that are already cached and rarely change in between).
+    // The list link a position will update is fetched this far ahead.  The
+    // text of a factor start's neighbours is fetched once the start is
+    // known, after a factor longer than kTextAheadAfter: fetching it for
+    // every position ahead (as if each might start a factor) took three
+    // random lines per position where one is needed, and from 10^7 symbols
+    // on that traffic, not the latency it hid, set the walk's pace.  After a
+    // shorter factor the fetch comes too late to hide anything.
     constexpr std::size_t kLinkAhead = 64;
-    constexpr std::size_t kTextAhead = 16;
+    constexpr std::size_t kTextAheadAfter = 8;
     succ[n] = none;
     if (n == 1) {
         if constexpr (kRecord) psv[0] = 1;
@@ -131,16 +135,10 @@ WalkEnd walk_factors(const std::uint8_t* text, std::size_t n, std::uint32_t* suc
 
     std::size_t b = 1;      // the current factor start
     std::size_t count = 2;  // boundaries so far: 0 and 1
-    const std::size_t link_ahead_until = n < kPrefetchFrom ? 0 : n - kLinkAhead;
-    const std::size_t text_ahead_until = n < kPrefetchFrom ? 0 : n - kTextAhead;
+    const bool prefetch = n >= kPrefetchFrom;
+    const std::size_t link_ahead_until = prefetch ? n - kLinkAhead : 0;
     for (std::size_t x = 0;; ++x) {
-        // Prefetch for the positions ahead.
         if (x < link_ahead_until) __builtin_prefetch(succ + std::min(psv[x + kLinkAhead], none), 1);
-        if (x < text_ahead_until) {
-            const std::uint32_t left = std::min(psv[x + kTextAhead], none);
-            __builtin_prefetch(text + left);
-            __builtin_prefetch(text + std::min(succ[left], none));
-        }
 
         // Insert x between its nearest smaller starts.
         const std::uint32_t p = psv[x];
@@ -150,10 +148,17 @@ WalkEnd walk_factors(const std::uint8_t* text, std::size_t n, std::uint32_t* suc
         succ[left] = static_cast<std::uint32_t>(x);
         if (x != b) continue;
 
-        b += factor_length(text, n, b, p, q);
+        const std::size_t length = factor_length(text, n, b, p, q);
+        b += length;
         if constexpr (kRecord) psv[count - 1] = static_cast<std::uint32_t>(b);
         ++count;
         if (b >= n) break;
+        if (prefetch && length > kTextAheadAfter) {
+            // The left neighbour is final; the right one rarely changes before b.
+            const std::uint32_t next_left = std::min(psv[b], none);
+            __builtin_prefetch(text + next_left);
+            __builtin_prefetch(text + std::min(succ[next_left], none));
+        }
     }
     if constexpr (kRecord) psv[0] = 1;
     return {count, b};
