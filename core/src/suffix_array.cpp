@@ -6,6 +6,7 @@
 #include <divsufsort.h>
 
 #include "error.hpp"
+#include "suffix_sort_periodic.hpp"
 
 namespace parsimetrics {
 
@@ -63,9 +64,11 @@ SuffixSorter sort_suffixes(const std::uint8_t* text, std::size_t n, std::uint32_
                            WideWorkArray& wide) {
     if (n < kLibrarySortThreshold) {
         if (sort_by_prefix_keys(text, n, sa, rank, wide, true)) return SuffixSorter::kPrefixKeys;
+        if (sort_periodic(text, n, sa, rank)) return SuffixSorter::kPeriodic;
         sort_by_induction(text, n, sa, rank);
         return SuffixSorter::kInduction;
     }
+    if (sort_periodic(text, n, sa, rank)) return SuffixSorter::kPeriodic;
     if (induction_beats_library(text, n)) {
         sort_by_induction(text, n, sa, rank);
         return SuffixSorter::kInduction;

@@ -13,7 +13,8 @@ namespace parsimetrics {
 // Below kLibrarySortThreshold symbols suffixes are sorted by prefix keys
 // when those soon tell them apart, otherwise by induced sorting; from there
 // on by induced sorting unless a sample of the text says the library is
-// faster.  The lengths come from benchmarks/bench_sort: the library's fixed
+// faster.  At any length an exactly periodic text (after the prefix keys
+// below the threshold) is sorted from its last two periods.  The lengths come from benchmarks/bench_sort: the library's fixed
 // cost per call (a table of 256 x 256 buckets) loses to the prefix keys on
 // random text up to about a million symbols (their working memory stops
 // them sooner), and to induced sorting on every kind of text up to 2^15
@@ -39,7 +40,7 @@ inline constexpr std::size_t kHighEntropyLibraryFrom = std::size_t{1} << 26;  //
 inline constexpr std::size_t kMaxTextLength = 2147483646;
 
 // The sorters that sort_suffixes chooses from.
-enum class SuffixSorter { kPrefixKeys, kInduction, kLibrary };
+enum class SuffixSorter { kPrefixKeys, kPeriodic, kInduction, kLibrary };
 
 // Writes the suffix array of text[0, n) into sa[0, n): sa[r] is the start
 // of the suffix of rank r.  Suffixes compare as unsigned bytes; a suffix that

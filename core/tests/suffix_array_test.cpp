@@ -13,6 +13,7 @@
 
 #include "error.hpp"
 #include "suffix_array.hpp"
+#include "suffix_sort_periodic.hpp"
 #include "test_utils.hpp"
 
 namespace pm = parsimetrics;
@@ -59,6 +60,9 @@ TEST(SuffixSorters, AgreeWithTheLibrary) {
         ASSERT_EQ(sa, want) << "prefix keys, input " << pm::show(t);
         if (pm::sort_by_prefix_keys(text, n, sa.data(), rank.data(), wide, true)) {
             ASSERT_EQ(sa, want) << "bounded prefix keys, input " << pm::show(t);
+        }
+        if (pm::sort_periodic(text, n, sa.data(), rank.data())) {
+            ASSERT_EQ(sa, want) << "periodic, input " << pm::show(t);
         }
         pm::sort_by_induction(text, n, sa.data(), rank.data());
         ASSERT_EQ(sa, want) << "induction, input " << pm::show(t);
@@ -121,9 +125,10 @@ TEST(SuffixSorters, AgreeWithTheLibrary) {
 }
 
 // Which sorter the dispatch picks on each side of each of its thresholds:
-// random text goes to the keys while it is short, the rest to induction
-// unless it is long and exactly periodic with a short period, runs of one
-// symbol, or (longer still) of high entropy.
+// random text goes to the keys while it is short, exactly periodic text to
+// its own sorter, the rest to induction unless it is long and periodic in
+// every sampled block with a short period, runs of one symbol, or (longer
+// still) of high entropy.
 TEST(SuffixSorters, DispatchPerLengthClass) {
     using S = pm::SuffixSorter;
     std::mt19937_64 rng(5);
@@ -132,6 +137,14 @@ TEST(SuffixSorters, DispatchPerLengthClass) {
     constexpr std::size_t kLib = pm::kLibrarySortThreshold;
     // Long texts in the library's favour but for one mark each.
     std::string near_periodic = pm::repeat("abcd", kLib), runs;
+    // Periodic but for one symbol that the dispatch's sample skips.
+    auto broken = [](std::string t) {
+        t[1000] = '~';
+        return t;
+    };
+    const std::string period12 = pm::repeat(forty_symbols.substr(0, pm::kShortestLibraryPeriods), kLib);
+    const std::string period13 =
+        pm::repeat(forty_symbols.substr(0, 4) + forty_symbols.substr(0, pm::kShortestLibraryPeriods - 3), kLib);
     for (std::size_t i = 0; i < kLib; i += 499) near_periodic[i] = 'e';
     while (runs.size() < kLib) runs.append(std::size_t{1} + rng() % 40, static_cast<char>('a' + rng() % 4));
     const struct {
@@ -142,14 +155,17 @@ TEST(SuffixSorters, DispatchPerLengthClass) {
         {pm::random_text(kLib - 1, 4, rng), S::kPrefixKeys},
         {pm::random_text(kLib, 4, rng), S::kInduction},
         {pm::random_text(kLib, 256, rng), S::kInduction},
-        {pm::repeat("ab", 1000), S::kInduction},
-        {pm::repeat("abcd", kLib - 1), S::kInduction},
+        {pm::repeat("ab", 1000), S::kPeriodic},
+        {pm::repeat("abcd", kLib - 1), S::kPeriodic},
+        {broken(pm::repeat("abcd", kLib - 1)), S::kInduction},
         {runs.substr(0, kLib - 1), S::kInduction},
-        {pm::repeat("abcd", kLib), S::kLibrary},
-        {pm::repeat(forty_symbols.substr(0, pm::kShortestLibraryPeriods), kLib), S::kLibrary},
-        {pm::repeat(forty_symbols.substr(0, 4) + forty_symbols.substr(0, pm::kShortestLibraryPeriods - 3), kLib),
-         S::kInduction},
-        {near_periodic, S::kInduction},
+        {pm::repeat("abcd", kLib), S::kPeriodic},
+        {period12, S::kPeriodic},
+        {broken(pm::repeat("abcd", kLib)), S::kLibrary},
+        {broken(period12), S::kLibrary},
+        {broken(period13), S::kInduction},
+        {near_periodic, S::kPeriodic},  // of period 4 * 499
+        {broken(near_periodic), S::kInduction},
         {runs, S::kLibrary},
     };
     // Near-uniform bytes go to the library only from kHighEntropyLibraryFrom
