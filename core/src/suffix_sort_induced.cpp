@@ -374,6 +374,11 @@ bool sort_lms_by_keys(const std::uint8_t* s, std::size_t n, const Index* count, 
     const unsigned top = bits * (per_key - 1);
     constexpr std::size_t kChunk = 512;
     std::array<Word, kChunk> found;
+    // Keys are counted by their top bits as they are stored, for the
+    // radix sort below.
+    constexpr unsigned kTopShift = 32 + 21;
+    constexpr std::size_t kParts = std::size_t{1} << 11;
+    std::vector<Index> part(kParts + 1);
     m = 0;
     Word key = rank[s[n - 1]] << top;  // of the suffix at i + 1 below
     Index next_small = 0;              // the last suffix is L-type
@@ -388,29 +393,54 @@ bool sort_lms_by_keys(const std::uint8_t* s, std::size_t n, const Index* count, 
             next_small = small;
             key = key >> bits | rank[s[i]] << top;
         }
-        for (std::size_t q = 0; q < k; ++q) store_slot(sa, m++, found[q]);
+        for (std::size_t q = 0; q < k; ++q) {
+            const Word w = found[q];
+            ++part[(w >> kTopShift) + 1];
+            store_slot(sa, m++, w);
+        }
     }
     if (m == 0) return false;
 
-    // Least significant key byte first, between sa and work (m slots each,
-    // m <= (n - 1) / 2); bytes every key shares are skipped.
-    std::array<std::array<Index, 256>, 4> histogram{};
-    for (std::size_t i = 0; i < m; ++i) {
-        const Word w = load_slot(sa, i);
-        for (unsigned d = 0; d < 4; ++d) ++histogram[d][(w >> (32 + 8 * d)) & 255];
-    }
-    Index* from = sa;
-    Index* to = work;
-    for (unsigned d = 0; d < 4; ++d) {
-        auto& place = histogram[d];
-        if (std::find(place.begin(), place.end(), static_cast<Index>(m)) != place.end()) continue;
-        std::exclusive_scan(place.begin(), place.end(), place.begin(), Index{0});
+    // The top 11 bits of the keys first, from sa into work (m slots each,
+    // m <= (n - 1) / 2): one pass over them all, its 2^11 places within the
+    // private caches.  Then each part (some thousands of keys on random
+    // text) by the other 21 bits, 7 at a time from the least significant,
+    // back and forth between work and sa while it stays in the caches, to
+    // end in sa; digits every key of a part shares are skipped.
+    std::inclusive_scan(part.begin(), part.end(), part.begin());
+    {
+        std::vector<Index> place(part.begin(), part.end() - 1);
         for (std::size_t i = 0; i < m; ++i) {
-            const Word w = load_slot(from, i);
-            store_slot(to, place[(w >> (32 + 8 * d)) & 255]++, w);
+            const Word w = load_slot(sa, i);
+            store_slot(work, place[w >> kTopShift]++, w);
         }
-        std::swap(from, to);
     }
+    constexpr unsigned kLowDigits = 3, kLowBits = 7;
+    constexpr std::size_t kLowValues = std::size_t{1} << kLowBits;
+    auto low_digit = [](Word w, unsigned d) { return (w >> (32 + kLowBits * d)) & (kLowValues - 1); };
+    std::array<std::array<Index, kLowValues>, kLowDigits> count_low;
+    for (std::size_t c = 0; c < kParts; ++c) {
+        const std::size_t begin = part[c], end = part[c + 1];
+        Index* from = work;
+        Index* to = sa;
+        if (end - begin > 1) {
+            for (auto& table : count_low) table.fill(0);
+            for (std::size_t i = begin; i < end; ++i)
+                for (unsigned d = 0; d < kLowDigits; ++d) ++count_low[d][low_digit(load_slot(work, i), d)];
+            for (unsigned d = 0; d < kLowDigits; ++d) {
+                auto& place = count_low[d];
+                if (std::find(place.begin(), place.end(), static_cast<Index>(end - begin)) != place.end()) continue;
+                std::exclusive_scan(place.begin(), place.end(), place.begin(), static_cast<Index>(begin));
+                for (std::size_t i = begin; i < end; ++i) {
+                    const Word w = load_slot(from, i);
+                    store_slot(to, place[low_digit(w, d)]++, w);
+                }
+                std::swap(from, to);
+            }
+        }
+        if (from != sa) std::copy(work + 2 * begin, work + 2 * end, sa + 2 * begin);
+    }
+    const Index* const from = sa;
 
     // Positions into sa[0, m) (slot r, at 2r and on, read before entry r
     // is written), runs of equal keys sorted the rest of the way: a word of
