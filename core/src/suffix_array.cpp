@@ -1,8 +1,5 @@
 #include "suffix_array.hpp"
 
-#include <array>
-#include <cmath>
-
 #include <divsufsort.h>
 
 #include "error.hpp"
@@ -19,32 +16,19 @@ constexpr std::size_t kSampledBlock = 256;
 }  // namespace
 
 // See kLibraryEqualNeighbours and the marks after it: kSampledBlocks blocks
-// of kSampledBlock symbols, their equal neighbours, symbol frequencies and
-// periods.  Some 10^4 symbols read, and at most kShortestLibraryPeriods
-// compares per symbol on a periodic text.
+// of kSampledBlock symbols, their equal neighbours and periods.  Some 10^4
+// symbols read, and at most kShortestLibraryPeriods compares per symbol on
+// a periodic text.
 bool induction_beats_library(const std::uint8_t* text, std::size_t n) {
     if (n >= kInductionLongest) return false;
     const std::size_t stride = (n - kSampledBlock - kShortestLibraryPeriods) / (kSampledBlocks - 1);
-    std::array<std::uint32_t, 256> count{};
     std::size_t equal = 0;
     for (std::size_t b = 0; b < kSampledBlocks; ++b) {
         const std::uint8_t* block = text + b * stride;
-        for (std::size_t j = 0; j < kSampledBlock; ++j) {
-            ++count[block[j]];
-            equal += block[j] == block[j + 1];
-        }
+        for (std::size_t j = 0; j < kSampledBlock; ++j) equal += block[j] == block[j + 1];
     }
     constexpr double kSampled = kSampledBlocks * kSampledBlock;
     if (static_cast<double>(equal) > kLibraryEqualNeighbours * kSampled) return false;
-    if (n >= kHighEntropyLibraryFrom) {
-        double bits = 0;
-        for (const std::uint32_t c : count) {
-            if (c == 0) continue;
-            const double p = c / kSampled;
-            bits -= p * std::log2(p);
-        }
-        if (bits >= kLibraryLeastBits) return false;
-    }
     for (std::size_t period = 1; period <= kShortestLibraryPeriods; ++period) {
         bool periodic = true;
         for (std::size_t b = 0; b < kSampledBlocks && periodic; ++b) {

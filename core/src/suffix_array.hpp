@@ -22,19 +22,15 @@ namespace parsimetrics {
 inline constexpr std::size_t kLibrarySortThreshold = std::size_t{1} << 17;
 
 // From kLibrarySortThreshold symbols on, the sample decides (bench_sort
-// long, 10^6 to 10^8 symbols).  Induced sorting costs about the same per
-// symbol on any text; the library gets cheaper as suffixes part sooner.
-// Induction wins on random text of up to 128 symbols (0.5 to 0.75 of the
-// library's time, English-like text 0.6) and over 256 up to some 10^8
-// symbols (0.8 at 10^6, 0.9 at 10^7 and 3 * 10^7, even at 10^8), on
-// near-periodic text (0.45) and on the Fibonacci word (0.3), but loses on
-// exactly periodic texts of short period (1.1 to 2.4 times at periods 1 to
-// 12, ahead from 20) and on long runs of one symbol (runs of up to 40
-// symbols 1.1 to 1.2 times at 10^6 and 10^7, up to 100 1.4 to 1.6 times).
+// long, 10^6 to 10^8 symbols).  Induction wins on random text of any
+// alphabet (0.25 to 0.5 of the library's time, its LMS suffixes sorted by
+// keys), English-like text (0.5 to 0.8), near-periodic text (0.45) and the
+// Fibonacci word (0.3), but loses on texts periodic but for rare breaks
+// with a short period (1.1 to 2.4 times at periods 1 to 12, ahead from
+// 20) and on long runs of one symbol (runs of up to 40 symbols 1.2 times at
+// 10^6 and 10^7, up to 100 1.4 to 1.6 times).
 inline constexpr double kLibraryEqualNeighbours = 0.88;    // share of symbols equal to the next
-inline constexpr std::size_t kShortestLibraryPeriods = 12;  // exact periods tried, 1 to this
-inline constexpr double kLibraryLeastBits = 7.5;            // entropy per symbol of the sample...
-inline constexpr std::size_t kHighEntropyLibraryFrom = std::size_t{1} << 26;  // ...from this length on
+inline constexpr std::size_t kShortestLibraryPeriods = 12;  // periods tried, 1 to this
 
 // The largest text the library's signed 32-bit indices can hold.
 inline constexpr std::size_t kMaxTextLength = 2147483646;

@@ -127,8 +127,7 @@ TEST(SuffixSorters, AgreeWithTheLibrary) {
 // Which sorter the dispatch picks on each side of each of its thresholds:
 // random text goes to the keys while it is short, exactly periodic text to
 // its own sorter, the rest to induction unless it is long and periodic in
-// every sampled block with a short period, runs of one symbol, or (longer
-// still) of high entropy.
+// every sampled block with a short period or runs of one symbol.
 TEST(SuffixSorters, DispatchPerLengthClass) {
     using S = pm::SuffixSorter;
     std::mt19937_64 rng(5);
@@ -168,13 +167,6 @@ TEST(SuffixSorters, DispatchPerLengthClass) {
         {broken(near_periodic), S::kInduction},
         {runs, S::kLibrary},
     };
-    // Near-uniform bytes go to the library only from kHighEntropyLibraryFrom
-    // symbols on, uniform over 128 symbols not even there.
-    for (const unsigned sigma : {256u, 128u}) {
-        const std::string t = pm::random_text(pm::kHighEntropyLibraryFrom, sigma, rng);
-        EXPECT_TRUE(pm::induction_beats_library(pm::bytes_of(t), t.size() - 1)) << sigma;
-        EXPECT_EQ(pm::induction_beats_library(pm::bytes_of(t), t.size()), sigma < 256) << sigma;
-    }
     pm::WideWorkArray wide;
     for (const auto& c : cases) {
         const std::size_t n = c.text.size();
