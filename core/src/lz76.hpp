@@ -37,8 +37,9 @@ struct FactorizationWorkspace {
     WorkArray first;
     WorkArray second;
     WorkArray third;
-    // Keys and chain lengths while a short text is suffix sorted (2n
-    // entries); long texts leave it empty.
+    // Entries the prefix keys find no room for in the suffix and rank
+    // arrays (tied groups, runs of repetitive text); random text and long
+    // texts leave it empty.
     WideWorkArray wide;
 
     std::uint32_t* suffix_array() { return first.data() + 1; }

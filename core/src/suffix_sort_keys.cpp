@@ -1,13 +1,16 @@
-// Suffix sorting by prefix keys: a 64-bit word per suffix holding its first
-// symbols (as many as fit beside its position), radix sorted, ties refined
-// by doubling (suffix_sort_doubling.cpp).  On random text the words tell
-// almost every suffix apart within two or three bytes of key, so it costs a
-// few passes over n words: the fastest sorter on such text below 2^17
-// symbols.  Repetitive text ties for long; there, bounded, it gives up early
-// (sampled windows that repeat, a first byte shared by most suffixes, most
-// suffixes tied over the whole key, or a budget of passes spent) and leaves
-// the text to induced sorting.  Those marks, and the sizes below, come from
-// benchmarks/bench_sort and bench_short.
+// Suffix sorting by prefix keys: a 32-bit word per suffix holding the first
+// bits of its key above its position, radix sorted in sa and rank; the runs
+// that share those bits sorted on by 64-bit words (as many symbols as fit
+// beside the position), one run at a time; ties refined by doubling
+// (suffix_sort_doubling.cpp).  On random text the words tell almost every
+// suffix apart within two or three bytes of key, so it costs a few passes
+// over n words: the fastest sorter on such text below 2^17 symbols, in
+// 8 bytes a symbol (sa and rank) beside a few hundred bytes.  Repetitive
+// text ties for long; there, bounded, it gives up early (sampled windows
+// that repeat, a first byte shared by most suffixes, a run too large for
+// the room left in rank, most suffixes tied over the whole key, or a budget
+// of passes spent) and leaves the text to induced sorting.  Those marks, and
+// the sizes below, come from benchmarks/bench_sort and bench_short.
 #include "suffix_sort_keys.hpp"
 
 #include <algorithm>
@@ -16,6 +19,8 @@
 #include <cstring>
 #include <functional>
 #include <numeric>
+#include <optional>
+#include <type_traits>
 
 #include "suffix_sort_doubling.hpp"
 #include "suffix_sort_radix.hpp"
@@ -39,12 +44,20 @@ constexpr std::size_t kSampleFrom = 64;
 constexpr std::size_t kSampleInCacheFrom = 512;
 constexpr std::size_t kTiedCheckFrom = 512;
 
-// From kBucketsFrom symbols on, the keys are made one bucket of suffixes at
-// a time (see sort_by_prefix_keys) rather than all at once: below, 16 bytes
-// a symbol of entries are a few hundred kilobytes at most and the bucket
-// table could not have 2^16 entries, fewer of which would leave buckets of
-// several suffixes (insertion sorts that mispredict).
-constexpr std::size_t kBucketsFrom = std::size_t{1} << 16;
+// The entries of a run of suffixes that share their compact keys (see
+// sort_by_prefix_keys) that find no room in the rank array may take this
+// many bytes beside it; a bounded sort leaves a text with a larger run to
+// induced sorting.
+constexpr std::size_t kLeastWideBytes = 512;
+
+// Runs of up to this many suffixes that share their compact keys are
+// sorted inline rather than by radix_sort: on random text most runs are two
+// or three suffixes, for which a call and a table cost more than the sort.
+constexpr std::size_t kInlineRun = 8;
+
+// 64-bit entries kept in the rank array, which is otherwise read and
+// written as 32-bit words: accesses through this type may alias those.
+using AliasedWord = Word __attribute__((__may_alias__));
 
 // What the prefix keys may spend, in entries counted: random text needs one
 // pass over the entries per byte of key that it takes to leave buckets of
@@ -77,35 +90,34 @@ struct Alphabet {
     }
 };
 
-// The first 16 bits of m entries, least significant byte first (two
-// stable passes); the caller then sorts every run that shares them on with
-// radix_sort.  Below some 10^5 entries of random text such runs are few and
-// short, so this avoids the mispredicted insertion sorts of a
-// most-significant-first pass that leaves a few entries in each of 256
-// buckets.  False as radix_sort.
-bool sort_by_two_bytes_first(Word* a, Word* b, std::size_t m, std::size_t& budget) {
+// Sorts the m 32-bit entries at a by their top 16 bits, with b as the
+// other buffer: two stable passes, least significant byte first, which
+// leave few and short runs on random text where a most-significant-first
+// pass would leave a few entries in each of 256 buckets (insertion sorts
+// that mispredict).  False as radix_sort: a first byte shared by most
+// entries, or no budget for a pass.
+bool sort_compact_entries(std::uint32_t* a, std::uint32_t* b, std::size_t m, std::size_t& budget) {
     std::array<std::uint32_t, 256> high{}, next{};
     for (std::size_t i = 0; i < m; ++i) {
-        ++high[a[i] >> 56];
-        ++next[(a[i] >> 48) & 0xFF];
+        ++high[a[i] >> 24];
+        ++next[(a[i] >> 16) & 0xFF];
     }
     if (budget != kUnbounded) {
-        // As radix_sort: a first byte shared by most suffixes, or no budget.
         if (*std::max_element(high.begin(), high.end()) > m / 2 || budget < m + kPassOverhead) return false;
         budget -= m + kPassOverhead;
     }
     std::exclusive_scan(next.begin(), next.end(), next.begin(), std::uint32_t{0});
     std::exclusive_scan(high.begin(), high.end(), high.begin(), std::uint32_t{0});
-    for (std::size_t i = 0; i < m; ++i) b[next[(a[i] >> 48) & 0xFF]++] = a[i];
-    for (std::size_t i = 0; i < m; ++i) a[high[b[i] >> 56]++] = b[i];
+    for (std::size_t i = 0; i < m; ++i) b[next[(a[i] >> 16) & 0xFF]++] = a[i];
+    for (std::size_t i = 0; i < m; ++i) a[high[b[i] >> 24]++] = b[i];
     return true;
 }
 
 // The codes of a text packed b bits each, most significant first, so that
-// the key of any suffix is an unaligned load and a shift away: the keys are
-// built bucket by bucket rather than held for the whole text at once.  They
-// live in memory the caller lends (the rank array, free until ties need
-// ranks), with zeros after the last code.
+// the key of any suffix is an unaligned load and a shift away: the 64-bit
+// keys are made run by run rather than held for the whole text at once.
+// They live in memory the caller lends (the rank array, free until ties
+// need ranks), with zeros after the last code.
 class PackedCodes {
 public:
     static std::size_t bytes(std::size_t n, unsigned b) { return (n * b + 7) / 8 + 9; }
@@ -132,15 +144,22 @@ public:
         std::memset(out, 0, 9);
     }
 
-    // The first 64 bits of codes from symbol i on.
+    // The first 64 bits of codes from symbol i on, or with kFirst57 at
+    // least the first 57 of them (the rest zeros): a load fewer, and all
+    // that a key beside a position of 7 bits or more takes.
+    template <bool kFirst57 = false>
     Word at(std::size_t i) const {
         const std::size_t bit = i * b_;
         const unsigned char* p = bytes_ + (bit >> 3);
         Word w;
         std::memcpy(&w, p, sizeof w);
         if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
+        // Without a branch: on most alphabets the shift is zero for every
+        // few symbols, which a branch would mispredict.  At zero the ninth
+        // byte shifts out whole.
         const unsigned shift = bit & 7;
-        return shift == 0 ? w : (w << shift) | (p[8] >> (8 - shift));
+        if constexpr (kFirst57) return w << shift;
+        return (w << shift) | (Word{p[8]} >> (8 - shift));
     }
 
 private:
@@ -249,7 +268,7 @@ bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t*
     // positions are below 2^31, and the ranks later tell the groups apart.
     constexpr std::uint32_t kTiedMark = 0x80000000u;
     std::size_t tied = 0, widest = 0;
-    const auto split_runs = [&](const Word* e, std::size_t m, std::size_t begin) {
+    const auto split_runs = [&](const AliasedWord* e, std::size_t m, std::size_t begin) {
         for (std::size_t head = 0; head < m;) {
             std::size_t tail = head + 1;
             while (tail < m && (e[tail] & keep) == (e[head] & keep)) ++tail;
@@ -282,78 +301,93 @@ bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t*
     // whose keys tie much longer is left to induced sorting, which has no
     // use for them.
     std::size_t budget = bounded ? key_budget(n) : kUnbounded;
-    if (n < kBucketsFrom) {
-        // Every entry at once, in `wide` with room for a radix sort's other
-        // buffer: 16 bytes a symbol, on texts short enough for that to be
-        // little.  A handful of entries sort faster whole than through
-        // 256-entry tables.
+    if (n <= kSmall) {
+        // A handful of 64-bit entries, sorted whole in `wide`: below a few
+        // hundred bytes, and more than rank could hold beside the codes.
         wide.clear();  // growing copies nothing stale
-        wide.resize(2 * n);
+        wide.resize(n);
         Word* const entries = wide.data();
         for_each_key([&](std::size_t i, Word key) { entries[i] = (key & keep) | i; });
-        if (n <= kSmall)
-            insertion_sort(entries, n);
-        else if (!sort_by_two_bytes_first(entries, entries + n, n, budget))
-            return false;
-        // Each run of equal first 16 bits sorted on, then split into keys.
-        for (std::size_t head = 0; head < n;) {
-            std::size_t end = head + 1;
-            while (end < n && entries[end] >> 48 == entries[head] >> 48) ++end;
-            if (end - head > 1 && !radix_sort(entries + head, entries + n + head, end - head, 40, 64 - key_bits, budget))
-                return false;
-            if (!split_runs(entries + head, end - head, head)) return false;
-            head = end;
-        }
+        insertion_sort(entries, n);
+        if (!split_runs(entries, n, 0)) return false;
     } else {
-        // The suffixes go to buckets by the first `bucket_bits` bits of
-        // their keys (a counting pass and a scatter of positions into sa),
-        // and each bucket is sorted on as 64-bit entries made for it alone:
-        // random text leaves a few suffixes per bucket, so the entries of
-        // one bucket at a time take little room beside sa and rank.  The
-        // packed codes and the bucket counts share the rank array.
-        const std::size_t packed_words = (PackedCodes::bytes(n, b) + 3) / 4;
-        const PackedCodes codes(reinterpret_cast<unsigned char*>(rank), text, n, alphabet, b);
-        std::uint32_t* const bucket_end = rank + packed_words;
-        const std::size_t room = n - packed_words;  // at least 3n / 4 - 3 entries
-        // As many buckets as fit, up to 2^16: a bucket holds one or two
-        // suffixes of random text, few enough for their entries to be
-        // sorted without a mispredicted insertion sort.
-        unsigned bucket_bits = 16;
-        while ((std::size_t{1} << bucket_bits) + 1 > room) --bucket_bits;
-        const std::size_t buckets = std::size_t{1} << bucket_bits;
-        const unsigned bucket_shift = 64 - bucket_bits;
-        std::fill(bucket_end, bucket_end + buckets, 0u);
-        std::array<std::uint32_t, 256> first_byte{};
-        for_each_key([&](std::size_t, Word key) {
-            ++bucket_end[key >> bucket_shift];
-            ++first_byte[key >> 56];
+        // Compact entries first: a 32-bit word per suffix, its position
+        // below the first bits of its key (16 of them while positions fit in
+        // 16 bits, 15 up to 2^17), sorted in sa with rank as the other
+        // buffer.  Those bits tell random text apart almost everywhere, and
+        // nothing beyond sa and rank is held: 8 bytes a symbol.
+        const unsigned compact_bits = std::min(16u, 32 - pos_bits);
+        const std::uint32_t compact_keep = ~std::uint32_t{0} << (32 - compact_bits);
+        const auto compact_pos = static_cast<std::uint32_t>(pos_mask);
+        for_each_key([&](std::size_t i, Word key) {
+            sa[i] = (static_cast<std::uint32_t>(key >> 32) & compact_keep) | static_cast<std::uint32_t>(i);
         });
-        if (bounded) {
-            // As radix_sort: a first byte shared by most suffixes, or no budget.
-            if (*std::max_element(first_byte.begin(), first_byte.end()) > n / 2 || budget < n + kPassOverhead)
-                return false;
-            budget -= n + kPassOverhead;
-        }
-        std::uint32_t fullest = 0, sum = 0;
-        for (std::size_t c = 0; c < buckets; ++c) {
-            fullest = std::max(fullest, bucket_end[c]);
-            sum += bucket_end[c];
-            bucket_end[c] = sum;
-        }
-        // Each bucket filled from its end, so that it ends where it began.
-        for_each_key([&](std::size_t i, Word key) { sa[--bucket_end[key >> bucket_shift]] = static_cast<std::uint32_t>(i); });
+        if (!sort_compact_entries(sa, rank, n, budget)) return false;
 
-        wide.clear();  // growing copies nothing stale
-        wide.resize(2 * std::size_t{fullest});
-        Word* const entries = wide.data();
-        for (std::size_t c = 0; c < buckets; ++c) {
-            const std::size_t begin = bucket_end[c], end = c + 1 < buckets ? bucket_end[c + 1] : n;
-            const std::size_t m = end - begin;
-            if (m <= 1) continue;  // empty, or a key of its own already in place
-            for (std::size_t j = 0; j < m; ++j) entries[j] = (codes.at(sa[begin + j]) & keep) | sa[begin + j];
-            const unsigned next_bits = bucket_shift >= 8 ? bucket_shift - 8 : 0;
-            if (!radix_sort(entries, entries + m, m, next_bits, 64 - key_bits, budget)) return false;
-            if (!split_runs(entries, m, begin)) return false;
+        // Each run of equal compact keys is sorted on as 64-bit entries made
+        // from codes packed into the start of rank (once the first run turns
+        // up), the entries and the radix sort's other buffer in the rest of
+        // it: room for some 3n / 16 suffixes, more than any run of random or
+        // natural-language text holds.
+        std::optional<PackedCodes> codes;
+        unsigned char* const lent = reinterpret_cast<unsigned char*>(rank);
+        const std::size_t code_end = PackedCodes::bytes(n, b);
+        const std::size_t misaligned = (reinterpret_cast<std::uintptr_t>(lent) + code_end) % alignof(Word);
+        const std::size_t room_from = code_end + (misaligned == 0 ? 0 : alignof(Word) - misaligned);
+        const std::size_t rank_bytes = n * sizeof(std::uint32_t);
+        const std::size_t room = rank_bytes > room_from ? (rank_bytes - room_from) / (2 * sizeof(Word)) : 0;
+        const std::size_t most_wide = bounded ? kLeastWideBytes / (2 * sizeof(Word)) : n;
+        for (std::size_t head = 0; head < n;) {
+            const std::uint32_t run_key = sa[head] & compact_keep;
+            std::size_t end = head + 1;
+            while (end < n && (sa[end] & compact_keep) == run_key) ++end;
+            const std::size_t m = end - head;
+            if (m == 1) {  // the usual case on random text: a key of its own
+                sa[head] &= compact_pos;
+                head = end;
+                continue;
+            }
+            if (!codes) codes.emplace(lent, text, n, alphabet, b);
+            AliasedWord* entries;
+            if (m <= room) {
+                entries = reinterpret_cast<AliasedWord*>(lent + room_from);
+            } else {
+                if (m > most_wide) return false;  // most suffixes share a short key: repetitive text
+                if (wide.size() < 2 * m) {
+                    wide.clear();  // growing copies nothing stale
+                    wide.resize(2 * m);
+                }
+                entries = wide.data();
+            }
+            const auto make_entries = [&](auto first_bits) {
+                for (std::size_t j = 0; j < m; ++j) {
+                    const std::uint32_t i = sa[head + j] & compact_pos;
+                    entries[j] = (codes->template at<decltype(first_bits)::value>(i) & keep) | i;
+                }
+            };
+            if (key_bits <= 57)
+                make_entries(std::true_type{});
+            else
+                make_entries(std::false_type{});
+            if (m <= kInlineRun) {
+                for (std::size_t j = 1; j < m; ++j) {
+                    const Word v = entries[j];
+                    std::size_t t = j;
+                    for (; t > 0 && entries[t - 1] > v; --t) entries[t] = entries[t - 1];
+                    entries[t] = v;
+                }
+                bool distinct = true;
+                for (std::size_t j = 1; j < m; ++j) distinct &= (entries[j] & keep) != (entries[j - 1] & keep);
+                if (distinct) {
+                    for (std::size_t j = 0; j < m; ++j) sa[head + j] = static_cast<std::uint32_t>(entries[j] & pos_mask);
+                    head = end;
+                    continue;
+                }
+            } else if (!radix_sort(entries, entries + m, m, 64 - compact_bits - 8, 64 - key_bits, budget)) {
+                return false;
+            }
+            if (!split_runs(entries, m, head)) return false;
+            head = end;
         }
     }
     if (tied == 0) return true;

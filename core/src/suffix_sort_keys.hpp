@@ -14,16 +14,18 @@ namespace parsimetrics {
 using WideWorkArray = std::vector<std::uint64_t, WorkAllocator<std::uint64_t>>;
 
 // Writes the suffix array of text[0, n), n below 2^31, into sa[0, n): a
-// 64-bit word per suffix holding its first symbols (as many as fit
-// beside its position), radix sorted, ties refined by doubling, with
-// rank[0, n) and `wide` as working space (twice the largest bucket of
-// suffixes that share their first bits: a few entries on random text, at
-// most n on repetitive text, which bounded sorting gives up on).  Bounded,
+// 32-bit word per suffix holding the first bits of its key beside its
+// position, radix sorted, the runs that share them sorted on by 64-bit
+// words (as many symbols as fit beside the position), ties refined by
+// doubling.  rank[0, n) is working space, and so is `wide`: on random and
+// natural-language text nothing but the entries of at most 48 symbols
+// (n <= 48) or of twice the largest tied group, few on such text.  Bounded,
 // it gives up (false, sa unspecified) on repetitive text: when windows
 // sampled from the text repeat (before any word is built), when most
-// suffixes share their first symbol or tie over the whole key, or once
-// sorting the words has cost a few passes over them; unbounded it always
-// sorts.
+// suffixes share their first symbol, when a run sharing the first bits
+// outgrows the room in rank (some 3n / 16 suffixes) by more than a few
+// hundred bytes, when most suffixes tie over the whole key, or once sorting
+// the words has cost a few passes over them; unbounded it always sorts.
 bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
                          WideWorkArray& wide, bool bounded);
 

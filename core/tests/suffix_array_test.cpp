@@ -81,9 +81,10 @@ TEST(SuffixSorters, AgreeWithTheLibrary) {
     for (std::size_t n : {511, 512, 513, 1024, 1025, 2049, 4097}) check_families(n);
     // 2^19: texts that induced sorting sorts in the dispatch; the Fibonacci
     // word recurses a level per factor of 1.6 or so.
-    // 2^16: the prefix keys go from all entries at once to a bucket at a time.
-    for (std::size_t n : {std::size_t{1} << 16, pm::kLibrarySortThreshold - 1, pm::kLibrarySortThreshold,
-                          std::size_t{1} << 19})
+    // 2^16: positions take a 17th bit of the prefix keys' compact entries,
+    // which keep one bit of key fewer.
+    for (std::size_t n : {std::size_t{1} << 16, (std::size_t{1} << 16) - 1, (std::size_t{1} << 16) + 1,
+                          pm::kLibrarySortThreshold - 1, pm::kLibrarySortThreshold, std::size_t{1} << 19})
         check_families(n);
     // Every other symbol the largest: LMS positions two apart, named almost
     // all differently (the top level's kept positions overwritten below it).
@@ -119,9 +120,30 @@ TEST(SuffixSorters, AgreeWithTheLibrary) {
         t.replace(t.size() - 3, 3, std::string{most, least, most});
         check(t);
     }
+    // A quarter of the suffixes start with one pair of bytes: a run of
+    // compact keys larger than the room the prefix keys find in rank.
+    std::string pairs;
+    while (pairs.size() < 5000) pairs += rng() % 3 ? std::string(1, static_cast<char>(rng() % 256)) : "BC";
+    check(pairs);
     for (std::size_t sigma = 1; sigma <= 256 && !HasFatalFailure(); ++sigma)
         for (std::size_t n : {sigma, 3 * sigma + 1, std::size_t{1000}})
             check(pm::random_text(n, static_cast<unsigned>(sigma), rng));
+}
+
+// On random text the prefix keys sort in sa and rank alone: `wide` holds
+// no more than the entries of a tied pair or two, at any length.
+TEST(SuffixSorters, PrefixKeysSortRandomTextInPlace) {
+    std::mt19937_64 rng(9);
+    for (const unsigned sigma : {2u, 4u, 26u, 256u}) {
+        for (const std::size_t n : {100u, 1000u, 65535u, 65536u, 131071u}) {
+            const std::string t = pm::random_text(n, sigma, rng);
+            U32s sa(n), rank(n);
+            pm::WideWorkArray wide;
+            ASSERT_TRUE(pm::sort_by_prefix_keys(pm::bytes_of(t), n, sa.data(), rank.data(), wide, true))
+                << sigma << " symbols, n=" << n;
+            EXPECT_LE(wide.capacity(), 4u) << sigma << " symbols, n=" << n;
+        }
+    }
 }
 
 // Which sorter the dispatch picks on each side of each of its thresholds:
