@@ -4,8 +4,9 @@
 // factorize runs timed alone (the scan after it is the difference) and the
 // peak heap memory one factorization holds beyond its input; then small
 // inputs on both sides of the library threshold, periodic and random, in
-// nanoseconds per symbol.  The pool size (RAYON_NUM_THREADS) sets how many
-// threads one long factorization takes: 1, or 2 from 2 on.
+// nanoseconds per symbol, and their peak memory up to 2^17 symbols.  The
+// pool size (RAYON_NUM_THREADS) sets how many threads one long
+// factorization takes: 1, or 2 from 2 on.
 //
 // Usage: bench_factorize [max_n] [--from n] [--reference]
 //   max_n        largest length of the first table (default 10000000)
@@ -239,6 +240,23 @@ void small_inputs() {
                 5);
             std::printf(" %10.1f", t / calls / static_cast<double>(n) * 1e9);
             std::fflush(stdout);
+        }
+        std::printf("\n");
+    }
+
+    // Peak memory where the suffix sorters and walks change: their bound
+    // holds at every length, not only at the lengths of the first table.
+    const std::size_t memory_sizes[] = {100, 1000, 10000, 65535, 65536, 100000, 131071};
+    std::printf("\nSmall inputs: peak heap bytes per symbol of one factorize call, its result included\n");
+    std::printf("%-10s", "input");
+    for (std::size_t n : memory_sizes) std::printf(" %10zu", n);
+    std::printf("\n");
+    for (const Kind& kind : kinds) {
+        std::printf("%-10s", kind.name);
+        for (std::size_t n : memory_sizes) {
+            const Sequence seq = parsimetrics::from_bytes(kind.make(n, 21));
+            std::printf(" %10.2f", peak_extra_bytes_per_symbol(
+                                       [&] { consume(parsimetrics::factorize(seq, options).factors.size()); }, n));
         }
         std::printf("\n");
     }
