@@ -270,7 +270,7 @@ bool same_symbols(const Symbol* s, std::size_t n, Index a, Index b, Index length
 // kTieBudget passes over the text or a run outgrows kLargestTie: on such
 // text induction is the cheaper way.
 constexpr std::size_t kTieBudget = 4;
-constexpr std::size_t kLargestTie = std::size_t{1} << 14;
+constexpr std::size_t kLargestTie = std::size_t{1} << 17;
 // Tried when at least one name in this many is distinct.
 constexpr std::size_t kLeadingNamesShare = 4;
 
