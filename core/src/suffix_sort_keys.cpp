@@ -90,27 +90,58 @@ struct Alphabet {
     }
 };
 
+// Fewer spare bits below the compact keys' first 16 than this do not pay
+// for a pass over the entries (benchmarks/bench_factorize, English-like
+// text): texts of more than 2^12 symbols sort 16 bits.
+constexpr unsigned kLeastSpareBits = 3;
+
 // Sorts the m 32-bit entries at a by their top 16 bits, with b as the
 // other buffer: two stable passes, least significant byte first, which
 // leave few and short runs on random text where a most-significant-first
 // pass would leave a few entries in each of 256 buckets (insertion sorts
-// that mispredict).  False as radix_sort: a first byte shared by most
-// entries, or no budget for a pass.
-bool sort_compact_entries(std::uint32_t* a, std::uint32_t* b, std::size_t m, std::size_t& budget) {
+// that mispredict).  Text whose first bytes repeat often enough that most
+// entries would share 16 bits with others (natural language) is sorted by
+// the `spare` bits below them too, when there are enough, in a third pass
+// first: each of its runs then costs fewer 64-bit entries and a shorter
+// sort than the extra pass.  Returns how many top bits are sorted, or 0
+// having given up as radix_sort does: a first byte shared by most entries,
+// or no budget for a pass.
+unsigned sort_compact_entries(std::uint32_t* a, std::uint32_t* b, std::size_t m, unsigned spare,
+                              std::size_t& budget) {
     std::array<std::uint32_t, 256> high{}, next{};
     for (std::size_t i = 0; i < m; ++i) {
         ++high[a[i] >> 24];
         ++next[(a[i] >> 16) & 0xFF];
     }
     if (budget != kUnbounded) {
-        if (*std::max_element(high.begin(), high.end()) > m / 2 || budget < m + kPassOverhead) return false;
+        if (*std::max_element(high.begin(), high.end()) > m / 2 || budget < m + kPassOverhead) return 0;
         budget -= m + kPassOverhead;
+    }
+    // The chance that two entries share their first byte, squared, for
+    // their first two: expected partners per entry above one.
+    double shared = 0;
+    for (const std::uint32_t c : high) shared += static_cast<double>(c) * c;
+    shared /= static_cast<double>(m) * static_cast<double>(m);
+    std::uint32_t* low_end = a;  // where the third pass leaves the entries
+    if (spare >= kLeastSpareBits && shared * shared * static_cast<double>(m) > 1.0) {
+        spare = std::min(spare, 8u);
+        const unsigned shift = 16 - spare;
+        const std::uint32_t digit = (1u << spare) - 1;
+        std::array<std::uint32_t, 256> low{};
+        for (std::size_t i = 0; i < m; ++i) ++low[(a[i] >> shift) & digit];
+        std::exclusive_scan(low.begin(), low.end(), low.begin(), std::uint32_t{0});
+        for (std::size_t i = 0; i < m; ++i) b[low[(a[i] >> shift) & digit]++] = a[i];
+        std::swap(a, b);
+        low_end = b;
+    } else {
+        spare = 0;
     }
     std::exclusive_scan(next.begin(), next.end(), next.begin(), std::uint32_t{0});
     std::exclusive_scan(high.begin(), high.end(), high.begin(), std::uint32_t{0});
     for (std::size_t i = 0; i < m; ++i) b[next[(a[i] >> 16) & 0xFF]++] = a[i];
     for (std::size_t i = 0; i < m; ++i) a[high[b[i] >> 24]++] = b[i];
-    return true;
+    if (a != low_end) std::copy(a, a + m, low_end);
+    return 16 + spare;
 }
 
 // The codes of a text packed b bits each, most significant first, so that
@@ -316,13 +347,15 @@ bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t*
         // 16 bits, 15 up to 2^17), sorted in sa with rank as the other
         // buffer.  Those bits tell random text apart almost everywhere, and
         // nothing beyond sa and rank is held: 8 bytes a symbol.
-        const unsigned compact_bits = std::min(16u, 32 - pos_bits);
-        const std::uint32_t compact_keep = ~std::uint32_t{0} << (32 - compact_bits);
+        const std::uint32_t key_part = ~std::uint32_t{0} << pos_bits;
         const auto compact_pos = static_cast<std::uint32_t>(pos_mask);
         for_each_key([&](std::size_t i, Word key) {
-            sa[i] = (static_cast<std::uint32_t>(key >> 32) & compact_keep) | static_cast<std::uint32_t>(i);
+            sa[i] = (static_cast<std::uint32_t>(key >> 32) & key_part) | static_cast<std::uint32_t>(i);
         });
-        if (!sort_compact_entries(sa, rank, n, budget)) return false;
+        const unsigned compact_bits =
+            std::min(32 - pos_bits, sort_compact_entries(sa, rank, n, pos_bits < 16 ? 16 - pos_bits : 0, budget));
+        if (compact_bits == 0) return false;
+        const std::uint32_t compact_keep = ~std::uint32_t{0} << (32 - compact_bits);
 
         // Each run of equal compact keys is sorted on as 64-bit entries made
         // from codes packed into the start of rank (once the first run turns
