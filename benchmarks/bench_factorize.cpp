@@ -210,6 +210,14 @@ void small_inputs() {
         {"binary", [](std::size_t n, std::uint64_t seed) { return uniform_text(n, 2, seed); }},
         {"bytes", [](std::size_t n, std::uint64_t seed) { return uniform_text(n, 256, seed); }},
         {"english", [](std::size_t n, std::uint64_t seed) { return english_like_text(n, seed); }},
+        // Random but for one run of 60 equal symbols, whose suffixes tie in
+        // the prefix keys' periodic groups.
+        {"4-let+run", [](std::size_t n, std::uint64_t seed) {
+             std::vector<std::uint8_t> t = uniform_text(n, 4, seed);
+             std::fill(t.begin() + static_cast<std::ptrdiff_t>(n / 2),
+                       t.begin() + static_cast<std::ptrdiff_t>(std::min(n, n / 2 + 60)), t[n / 2]);
+             return t;
+         }},
     };
     const std::size_t sizes[] = {100, 1000, 2047, 2048};
 

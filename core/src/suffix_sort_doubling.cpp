@@ -72,12 +72,20 @@ private:
         }
     }
 
-    bool member(std::size_t c, std::uint32_t id) const { return c < n_ && rank_[c] == id; }
+    // While sort_group orders a group, each member whose chain length is
+    // known holds it in its rank, marked by the top bit (ranks are below
+    // 2^31): no array of n entries beside the ranks.  Nothing else reads a
+    // member's rank until the group is split into runs, which ranks every
+    // member anew.
+    static constexpr std::uint32_t kChainMark = 0x80000000u;
+    bool member(std::size_t c, std::uint32_t id) const {
+        return c < n_ && (rank_[c] == id || (rank_[c] & kChainMark) != 0);
+    }
     std::uint32_t doubling_key(std::size_t i, std::size_t h) const {
         return i + h < n_ ? rank_[i + h] + 1 : 0;  // 0 past the end
     }
-    bool chain_known(std::size_t i) const { return chain_[i] >> 32 == stamp_; }
-    std::uint32_t chain_length(std::size_t i) const { return static_cast<std::uint32_t>(chain_[i]); }
+    bool chain_known(std::size_t i) const { return (rank_[i] & kChainMark) != 0; }
+    std::uint32_t chain_length(std::size_t i) const { return rank_[i] & ~kChainMark; }
 
     void sort_entries(Group r, Word max_key) {
         const unsigned top = pos_bits_ + static_cast<unsigned>(std::bit_width(max_key));
@@ -136,11 +144,7 @@ private:
         }
 
         // Chain lengths, each member's computed once: walk forward over
-        // members not yet known, then fill the walk backwards.  A stamp per
-        // group tells this group's lengths from those left by earlier ones.
-        if (stamp_ == 0) chain_.assign(n_, 0);
-        ++stamp_;
-        const Word stamp = Word{stamp_} << 32;
+        // members not yet known, then fill the walk backwards.
         for (std::uint32_t k = g.begin; k < g.end; ++k) {
             const std::size_t i = sa_[k];
             if (chain_known(i)) continue;
@@ -155,7 +159,8 @@ private:
                 last = c;
                 ++steps;
             }
-            for (std::size_t t = 0; t <= steps; ++t) chain_[i + t * p] = stamp | (base + steps - t);
+            for (std::size_t t = 0; t <= steps; ++t)
+                rank_[i + t * p] = kChainMark | static_cast<std::uint32_t>(base + steps - t);
         }
 
         // Order by side and chain length without sorting: chain ends (k = 0)
@@ -204,10 +209,6 @@ private:
     std::uint32_t* rank_;
     Word* entries_;  // per rank of the group being sorted: key and position
     Word* tmp_;      // the radix sort's other buffer
-    std::uint32_t stamp_ = 0;
-    // Per position: a stamp of the group being sorted above its chain
-    // length.  Only periodic ties need it, so it is allocated on first use.
-    std::vector<Word> chain_;
     std::vector<Group> next_, runs_;
 };
 
