@@ -57,26 +57,28 @@ bool is_positive(Index v) { return static_cast<std::int32_t>(v) > 0; }
 // pays off on random text only is kept for longer levels.
 constexpr std::size_t kRandomLevelsFrom = std::size_t{1} << 17;
 
-// Calls f(p) for every LMS position p, from the last to the first.  On
-// random text whether a position is LMS is a coin toss, which a branch per
-// position would mispredict: on long levels the types are worked out
-// without branches, the positions gathered a chunk at a time and only then
-// handed to f (on repetitive text, where the branch is well predicted, that
-// costs some 7% more).
-
-template <class Symbol, class F>
-void for_each_lms_descending(const Symbol* s, std::size_t n, F&& f) {
+// Calls f(at(p)) for every LMS position p, from the last to the first,
+// at(p) being called for every position p from n - 1 down to 1 in turn
+// (what it works out as it goes, such as a key rolled along the text, is
+// then known for the LMS ones).  On random text whether a position is LMS
+// is a coin toss, which a branch per position would mispredict: on long
+// levels the types are worked out without branches, the values gathered a
+// chunk at a time and only then handed to f (on repetitive text, where the
+// branch is well predicted, that costs some 7% more).
+template <class Symbol, class At, class F>
+void for_each_lms_descending(const Symbol* s, std::size_t n, At&& at, F&& f) {
     if (n < kRandomLevelsFrom) {
         bool next_small = false;  // the last suffix is L-type
         for (std::size_t i = n - 1; i-- > 0;) {
             const bool small = s[i] < s[i + 1] || (s[i] == s[i + 1] && next_small);
-            if (!small && next_small) f(static_cast<Index>(i + 1));
+            const auto value = at(static_cast<Index>(i + 1));
+            if (!small && next_small) f(value);
             next_small = small;
         }
         return;
     }
     constexpr std::size_t kChunk = 512;
-    std::array<Index, kChunk> found;
+    std::array<std::invoke_result_t<At&, Index>, kChunk> found;
     Index next_small = 0;  // the last suffix is L-type
     for (std::size_t i = n - 1; i > 0;) {
         const std::size_t stop = i > kChunk ? i - kChunk : 0;
@@ -84,12 +86,17 @@ void for_each_lms_descending(const Symbol* s, std::size_t n, F&& f) {
         while (i > stop) {
             --i;
             const Index small = Index{s[i] < s[i + 1]} | (Index{s[i] == s[i + 1]} & next_small);
-            found[k] = static_cast<Index>(i + 1);
+            found[k] = at(static_cast<Index>(i + 1));
             k += next_small & (small ^ 1);
             next_small = small;
         }
         for (std::size_t q = 0; q < k; ++q) f(found[q]);
     }
+}
+
+template <class Symbol, class F>
+void for_each_lms_descending(const Symbol* s, std::size_t n, F&& f) {
+    for_each_lms_descending(s, n, [](Index p) { return p; }, f);
 }
 
 // Starts (heads) or ends (tails) of the buckets of symbols lo .. hi - 1.
@@ -274,44 +281,60 @@ constexpr std::size_t kLargestTie = std::size_t{1} << 17;
 // Tried when at least one name in this many is distinct.
 constexpr std::size_t kLeadingNamesShare = 4;
 
+// Sorts the positions p in sa[begin, end), tied in their first `depth`
+// symbols, the rest of the way: by key_of(p, depth) (a word that orders the
+// next `step` symbols from p + depth, the end of the text below them all),
+// each run of equal keys then by key_of(p, depth + step), and so on.  Gives
+// up (false) when a run outgrows kLargestTie or `budget`, which each run
+// sorted draws down by its size.
+struct TieScratch {
+    struct Run {
+        std::size_t begin, end, depth;
+    };
+    std::vector<Run> runs;
+    std::vector<std::pair<Word, Index>> keyed;
+};
+template <class KeyOf>
+bool sort_ties(Index* sa, std::size_t begin, std::size_t end, std::size_t depth, std::size_t step,
+               std::size_t& budget, KeyOf&& key_of, TieScratch& scratch) {
+    auto& [runs, keyed] = scratch;
+    runs.assign(1, {begin, end, depth});
+    while (!runs.empty()) {
+        const TieScratch::Run run = runs.back();
+        runs.pop_back();
+        const std::size_t size = run.end - run.begin;
+        if (size > kLargestTie || size > budget) return false;
+        budget -= size;
+        keyed.clear();
+        for (std::size_t q = run.begin; q < run.end; ++q) keyed.emplace_back(key_of(sa[q], run.depth), sa[q]);
+        std::sort(keyed.begin(), keyed.end());
+        for (std::size_t q = 0; q < size;) {
+            std::size_t e = q + 1;
+            while (e < size && keyed[e].first == keyed[q].first) ++e;
+            if (e - q > 1) runs.push_back({run.begin + q, run.begin + e, run.depth + step});
+            for (; q < e; ++q) sa[run.begin + q] = keyed[q].second;
+        }
+    }
+    return true;
+}
+
 bool sort_by_leading_names(const Index* s, std::size_t m, Index k, Index* sa, Index* count) {
     std::fill(count, count + k, 0);
     for (std::size_t i = 0; i < m; ++i) ++count[s[i]];
     std::exclusive_scan(count, count + k, count, Index{0});
     for (std::size_t i = 0; i < m; ++i) sa[count[s[i]]++] = static_cast<Index>(i);
-    // count[c] is now the end of the run of c.
-    struct Run {
-        Index begin, end, depth;
-    };
-    // The ties of one first name at a time, so that the runs pending stay
-    // within one of at most kLargestTie members.
-    std::vector<Run> runs;
-    std::vector<Word> keyed;
+    // count[c] is now the end of the run of c.  The ties of one first name
+    // at a time, so that the runs pending stay within one of at most
+    // kLargestTie members.  Key 0 for a suffix that ends here, else the
+    // next name plus one.
+    TieScratch scratch;
     std::size_t budget = kTieBudget * m;
-    for (Index c = 0, begin = 0; c < k; begin = count[c++]) {
-        if (count[c] - begin > 1) runs.push_back({begin, count[c], 1});
-        while (!runs.empty()) {
-            const Run r = runs.back();
-            runs.pop_back();
-            const std::size_t size = r.end - r.begin;
-            if (size > kLargestTie || size > budget) return false;
-            budget -= size;
-            // Key 0 for a suffix that ends here, else the next name plus one.
-            keyed.clear();
-            for (Index q = r.begin; q < r.end; ++q) {
-                const std::size_t at = std::size_t{sa[q]} + r.depth;
-                keyed.push_back((Word{at < m ? s[at] + 1 : 0} << 32) | sa[q]);
-            }
-            std::sort(keyed.begin(), keyed.end());
-            for (std::size_t q = 0; q < size;) {
-                std::size_t e = q + 1;
-                while (e < size && keyed[e] >> 32 == keyed[q] >> 32) ++e;
-                if (e - q > 1)
-                    runs.push_back({static_cast<Index>(r.begin + q), static_cast<Index>(r.begin + e), r.depth + 1});
-                for (; q < e; ++q) sa[r.begin + q] = static_cast<Index>(keyed[q]);
-            }
-        }
-    }
+    auto next_name = [&](Index p, std::size_t depth) {
+        const std::size_t at = p + depth;
+        return Word{at < m ? s[at] + 1 : 0};
+    };
+    for (Index c = 0, begin = 0; c < k; begin = count[c++])
+        if (count[c] - begin > 1 && !sort_ties(sa, begin, count[c], 1, 1, budget, next_name, scratch)) return false;
     return true;
 }
 
@@ -369,36 +392,23 @@ bool sort_lms_by_keys(const std::uint8_t* s, std::size_t n, const Index* count, 
     }
 
     // The LMS positions, last first, with their keys (rolled along the
-    // text), gathered a chunk at a time without branches as in
-    // for_each_lms_descending.
+    // text), counted by the keys' top bits for the radix sort below.
     const unsigned top = bits * (per_key - 1);
-    constexpr std::size_t kChunk = 512;
-    std::array<Word, kChunk> found;
-    // Keys are counted by their top bits as they are stored, for the
-    // radix sort below.
     constexpr unsigned kTopShift = 32 + 21;
     constexpr std::size_t kParts = std::size_t{1} << 11;
     std::vector<Index> part(kParts + 1);
     m = 0;
-    Word key = rank[s[n - 1]] << top;  // of the suffix at i + 1 below
-    Index next_small = 0;              // the last suffix is L-type
-    for (std::size_t i = n - 1; i > 0;) {
-        const std::size_t stop = i > kChunk ? i - kChunk : 0;
-        std::size_t k = 0;
-        while (i > stop) {
-            --i;
-            const Index small = Index{s[i] < s[i + 1]} | (Index{s[i] == s[i + 1]} & next_small);
-            found[k] = key << 32 | (i + 1);
-            k += next_small & (small ^ 1);
-            next_small = small;
-            key = key >> bits | rank[s[i]] << top;
-        }
-        for (std::size_t q = 0; q < k; ++q) {
-            const Word w = found[q];
+    Word key = 0;  // of the suffix at p below
+    for_each_lms_descending(
+        s, n,
+        [&](Index p) {
+            key = key >> bits | rank[s[p]] << top;
+            return key << 32 | p;
+        },
+        [&](Word w) {
             ++part[(w >> kTopShift) + 1];
             store_slot(sa, m++, w);
-        }
-    }
+        });
     if (m == 0) return false;
 
     // The top 11 bits of the keys first, from sa into work (m slots each,
@@ -448,43 +458,25 @@ bool sort_lms_by_keys(const std::uint8_t* s, std::size_t n, const Index* count, 
     // part from the longer ones they were padded to), followed by how many
     // of them the text holds, at most 63.
     const unsigned per_word = 58 / bits;
-    struct Run {
-        std::size_t begin, end, depth;
+    auto next_word = [&](Index p, std::size_t depth) {
+        const std::size_t at = p + depth;
+        const std::size_t left = at < n ? std::min<std::size_t>(n - at, per_word) : 0;
+        return packed(at, per_word) << 6 | left;
     };
-    std::vector<Run> runs;
-    std::vector<std::pair<Word, Index>> keyed;
+    TieScratch scratch;
+    std::vector<Index> tied;
     std::size_t budget = kTieBudget * m;
     for (std::size_t r = 0; r < m;) {
         const Word first = load_slot(from, r) >> 32;
         std::size_t e = r + 1;
         while (e < m && load_slot(from, e) >> 32 == first) ++e;
-        if (e - r > 1) {
-            keyed.clear();
-            for (std::size_t q = r; q < e; ++q) keyed.emplace_back(0, static_cast<Index>(load_slot(from, q)));
-            for (std::size_t q = r; q < e; ++q) sa[q] = keyed[q - r].second;
-            runs.push_back({r, e, 0});
-        } else {
+        if (e - r == 1) {
             sa[r] = static_cast<Index>(load_slot(from, r));
-        }
-        while (!runs.empty()) {
-            const Run run = runs.back();
-            runs.pop_back();
-            const std::size_t size = run.end - run.begin;
-            if (size > kLargestTie || size > budget) return false;
-            budget -= size;
-            keyed.clear();
-            for (std::size_t q = run.begin; q < run.end; ++q) {
-                const std::size_t at = sa[q] + run.depth;
-                const std::size_t left = at < n ? std::min<std::size_t>(n - at, per_word) : 0;
-                keyed.emplace_back(packed(at, per_word) << 6 | left, sa[q]);
-            }
-            std::sort(keyed.begin(), keyed.end());
-            for (std::size_t q = 0; q < size;) {
-                std::size_t t = q + 1;
-                while (t < size && keyed[t].first == keyed[q].first) ++t;
-                if (t - q > 1) runs.push_back({run.begin + q, run.begin + t, run.depth + per_word});
-                for (; q < t; ++q) sa[run.begin + q] = keyed[q].second;
-            }
+        } else {
+            tied.clear();
+            for (std::size_t q = r; q < e; ++q) tied.push_back(static_cast<Index>(load_slot(from, q)));
+            std::copy(tied.begin(), tied.end(), sa + r);
+            if (!sort_ties(sa, r, e, 0, per_word, budget, next_word, scratch)) return false;
         }
         r = e;
     }
