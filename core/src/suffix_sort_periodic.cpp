@@ -22,14 +22,27 @@ bool sort_periodic(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, s
     // which the text repeats itself.  Only that first place is checked,
     // up to the first break of the repetition: most texts fail at once, a
     // periodic one with a break where the break is.
+    //
+    // The places are tried by their first 8 symbols as one word (a compare
+    // per place that random text rarely passes, where a symbol at a time
+    // mispredicts a branch or two per place on text of few symbols).
     const std::size_t head = std::min<std::size_t>(kPeriodicHead, n / 4);
-    if (head == 0) return false;
-    const std::uint8_t* const end = text + n / 4 + head;
-    const std::uint8_t* const again =
-        std::search(text + 1, end, text, text + head);
-    if (again == end) return false;
-    const std::size_t p = static_cast<std::size_t>(again - text);
-    if (std::memcmp(text, text + p, n - p) != 0) return false;
+    std::size_t p = 0;
+    if (head >= sizeof(std::uint64_t)) {
+        std::uint64_t first;
+        std::memcpy(&first, text, sizeof first);
+        for (std::size_t q = 1; q <= n / 4; ++q) {
+            std::uint64_t here;
+            std::memcpy(&here, text + q, sizeof here);
+            if (here == first && std::memcmp(text + q, text, head) == 0) {
+                p = q;
+                break;
+            }
+        }
+    } else if (head > 0) {
+        p = static_cast<std::size_t>(std::search(text + 1, text + n / 4 + head, text, text + head) - text);
+    }
+    if (p == 0 || p > n / 4 || std::memcmp(text, text + p, n - p) != 0) return false;
 
     const std::size_t tail = n - 2 * p;
     std::uint32_t* last = work;  // the last 2p symbols' suffix array, 4p <= n
