@@ -1,6 +1,7 @@
 // Suffix sorting by prefix keys: a 32-bit word per suffix holding the first
-// bits of its key above its position, radix sorted in sa and rank; the runs
-// that share those bits sorted on by 64-bit words (as many symbols as fit
+// bits of its key above its position (on longer texts, the bits after its
+// first byte, by which it is bucketed), radix sorted in sa and rank; the
+// runs that share those bits sorted on by 64-bit words (as many symbols as fit
 // beside the position), one run at a time; ties refined by doubling
 // (suffix_sort_doubling.cpp).  On random text the words tell almost every
 // suffix apart within two or three bytes of key, so it costs a few passes
@@ -49,6 +50,13 @@ constexpr std::size_t kTiedCheckFrom = 512;
 // many bytes beside it; a bounded sort leaves a text with a larger run to
 // induced sorting.
 constexpr std::size_t kLeastWideBytes = 512;
+
+// From this many symbols on, the compact entries are bucketed by the first
+// byte of their keys first (see sort_by_prefix_keys): buckets of some 100
+// suffixes of random text or more, each sorted in two passes over its own
+// tables.  Below, buckets of a few dozen would be insertion sorts that
+// mispredict (random text 20 to 90% slower at 2^13 to 2^14 symbols).
+constexpr std::size_t kFirstByteBucketsFrom = 24576;
 
 // Runs of up to this many suffixes that share their compact keys are
 // sorted inline rather than by radix_sort: on random text most runs are two
@@ -106,13 +114,31 @@ constexpr unsigned kLeastSpareBits = 3;
 // sort than the extra pass.  Returns how many top bits are sorted, or 0
 // having given up as radix_sort does: a first byte shared by most entries,
 // or no budget for a pass.
-unsigned sort_compact_entries(std::uint32_t* a, std::uint32_t* b, std::size_t m, unsigned spare,
-                              std::size_t& budget) {
-    std::array<std::uint32_t, 256> high{}, next{};
+using ByteCounts = std::array<std::uint32_t, 256>;
+
+// How often each value of the top byte and of the next occurs in a[0, m).
+void count_top_bytes(const std::uint32_t* a, std::size_t m, ByteCounts& high, ByteCounts& next) {
+    high.fill(0);
+    next.fill(0);
     for (std::size_t i = 0; i < m; ++i) {
         ++high[a[i] >> 24];
         ++next[(a[i] >> 16) & 0xFF];
     }
+}
+
+// The two stable passes over the top 16 bits of a[0, m), by the counts of
+// count_top_bytes, through b and back.
+void sort_by_top_bytes(std::uint32_t* a, std::uint32_t* b, std::size_t m, ByteCounts& high, ByteCounts& next) {
+    std::exclusive_scan(next.begin(), next.end(), next.begin(), std::uint32_t{0});
+    std::exclusive_scan(high.begin(), high.end(), high.begin(), std::uint32_t{0});
+    for (std::size_t i = 0; i < m; ++i) b[next[(a[i] >> 16) & 0xFF]++] = a[i];
+    for (std::size_t i = 0; i < m; ++i) a[high[b[i] >> 24]++] = b[i];
+}
+
+unsigned sort_compact_entries(std::uint32_t* a, std::uint32_t* b, std::size_t m, unsigned spare,
+                              std::size_t& budget) {
+    ByteCounts high, next;
+    count_top_bytes(a, m, high, next);
     if (budget != kUnbounded) {
         if (*std::max_element(high.begin(), high.end()) > m / 2 || budget < m + kPassOverhead) return 0;
         budget -= m + kPassOverhead;
@@ -136,12 +162,27 @@ unsigned sort_compact_entries(std::uint32_t* a, std::uint32_t* b, std::size_t m,
     } else {
         spare = 0;
     }
-    std::exclusive_scan(next.begin(), next.end(), next.begin(), std::uint32_t{0});
-    std::exclusive_scan(high.begin(), high.end(), high.begin(), std::uint32_t{0});
-    for (std::size_t i = 0; i < m; ++i) b[next[(a[i] >> 16) & 0xFF]++] = a[i];
-    for (std::size_t i = 0; i < m; ++i) a[high[b[i] >> 24]++] = b[i];
+    sort_by_top_bytes(a, b, m, high, next);
     if (a != low_end) std::copy(a, a + m, low_end);
     return 16 + spare;
+}
+
+// Sorts the m 32-bit entries at a by their top 16 bits as
+// sort_compact_entries does, unbounded and without the spare bits: a few
+// entries whole, more in two passes with b as the other buffer.
+void sort_top_16_bits(std::uint32_t* a, std::uint32_t* b, std::size_t m) {
+    if (m <= kSmall) {
+        for (std::size_t i = 1; i < m; ++i) {
+            const std::uint32_t v = a[i];
+            std::size_t j = i;
+            for (; j > 0 && a[j - 1] > v; --j) a[j] = a[j - 1];
+            a[j] = v;
+        }
+        return;
+    }
+    ByteCounts high, next;
+    count_top_bytes(a, m, high, next);
+    sort_by_top_bytes(a, b, m, high, next);
 }
 
 // The codes of a text packed b bits each, most significant first, so that
@@ -343,25 +384,15 @@ bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t*
         if (!split_runs(entries, n, 0)) return false;
     } else {
         // Compact entries first: a 32-bit word per suffix, its position
-        // below the first bits of its key (16 of them while positions fit in
-        // 16 bits, 15 up to 2^17), sorted in sa with rank as the other
-        // buffer.  Those bits tell random text apart almost everywhere, and
-        // nothing beyond sa and rank is held: 8 bytes a symbol.
-        const std::uint32_t key_part = ~std::uint32_t{0} << pos_bits;
+        // below bits of its key, sorted in sa with rank as the other buffer.
+        // Those bits tell random text apart almost everywhere, and nothing
+        // beyond sa and rank is held: 8 bytes a symbol.
         const auto compact_pos = static_cast<std::uint32_t>(pos_mask);
-        for_each_key([&](std::size_t i, Word key) {
-            sa[i] = (static_cast<std::uint32_t>(key >> 32) & key_part) | static_cast<std::uint32_t>(i);
-        });
-        const unsigned compact_bits =
-            std::min(32 - pos_bits, sort_compact_entries(sa, rank, n, pos_bits < 16 ? 16 - pos_bits : 0, budget));
-        if (compact_bits == 0) return false;
-        const std::uint32_t compact_keep = ~std::uint32_t{0} << (32 - compact_bits);
-
-        // Each run of equal compact keys is sorted on as 64-bit entries made
-        // from codes packed into the start of rank (once the first run turns
-        // up), the entries and the radix sort's other buffer in the rest of
-        // it: room for some 3n / 16 suffixes, more than any run of random or
-        // natural-language text holds.
+        // Each run of entries that share their bits is sorted on as 64-bit
+        // entries made from codes packed into the start of rank (once the
+        // first run turns up), the entries and the radix sort's other
+        // buffer in the rest of it: room for some 3n / 16 suffixes, more
+        // than any run of random or natural-language text holds.
         std::optional<PackedCodes> codes;
         unsigned char* const lent = reinterpret_cast<unsigned char*>(rank);
         const std::size_t code_end = PackedCodes::bytes(n, b);
@@ -370,57 +401,102 @@ bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t*
         const std::size_t rank_bytes = n * sizeof(std::uint32_t);
         const std::size_t room = rank_bytes > room_from ? (rank_bytes - room_from) / (2 * sizeof(Word)) : 0;
         const std::size_t most_wide = bounded ? kLeastWideBytes / (2 * sizeof(Word)) : n;
-        for (std::size_t head = 0; head < n;) {
-            const std::uint32_t run_key = sa[head] & compact_keep;
-            std::size_t end = head + 1;
-            while (end < n && (sa[end] & compact_keep) == run_key) ++end;
-            const std::size_t m = end - head;
-            if (m == 1) {  // the usual case on random text: a key of its own
-                sa[head] &= compact_pos;
-                head = end;
-                continue;
-            }
-            if (!codes) codes.emplace(lent, text, n, alphabet, b);
-            AliasedWord* entries;
-            if (m <= room) {
-                entries = reinterpret_cast<AliasedWord*>(lent + room_from);
-            } else {
-                if (m > most_wide) return false;  // most suffixes share a short key: repetitive text
-                if (wide.size() < 2 * m) {
-                    wide.clear();  // growing copies nothing stale
-                    wide.resize(2 * m);
-                }
-                entries = wide.data();
-            }
-            const auto make_entries = [&](auto first_bits) {
-                for (std::size_t j = 0; j < m; ++j) {
-                    const std::uint32_t i = sa[head + j] & compact_pos;
-                    entries[j] = (codes->template at<decltype(first_bits)::value>(i) & keep) | i;
-                }
-            };
-            if (key_bits <= 57)
-                make_entries(std::true_type{});
-            else
-                make_entries(std::false_type{});
-            if (m <= kInlineRun) {
-                for (std::size_t j = 1; j < m; ++j) {
-                    const Word v = entries[j];
-                    std::size_t t = j;
-                    for (; t > 0 && entries[t - 1] > v; --t) entries[t] = entries[t - 1];
-                    entries[t] = v;
-                }
-                bool distinct = true;
-                for (std::size_t j = 1; j < m; ++j) distinct &= (entries[j] & keep) != (entries[j - 1] & keep);
-                if (distinct) {
-                    for (std::size_t j = 0; j < m; ++j) sa[head + j] = static_cast<std::uint32_t>(entries[j] & pos_mask);
+        // The entries sa[from, to), sorted by the bits `compact_keep` keeps,
+        // which with those left out of them make the first `known` bits of
+        // the keys.
+        const auto sort_runs = [&](std::size_t from, std::size_t to, std::uint32_t compact_keep, unsigned known) {
+            for (std::size_t head = from; head < to;) {
+                const std::uint32_t run_key = sa[head] & compact_keep;
+                std::size_t end = head + 1;
+                while (end < to && (sa[end] & compact_keep) == run_key) ++end;
+                const std::size_t m = end - head;
+                if (m == 1) {  // the usual case on random text: a key of its own
+                    sa[head] &= compact_pos;
                     head = end;
                     continue;
                 }
-            } else if (!radix_sort(entries, entries + m, m, 64 - compact_bits - 8, 64 - key_bits, budget)) {
-                return false;
+                if (!codes) codes.emplace(lent, text, n, alphabet, b);
+                AliasedWord* entries;
+                if (m <= room) {
+                    entries = reinterpret_cast<AliasedWord*>(lent + room_from);
+                } else {
+                    if (m > most_wide) return false;  // most suffixes share a short key: repetitive text
+                    if (wide.size() < 2 * m) {
+                        wide.clear();  // growing copies nothing stale
+                        wide.resize(2 * m);
+                    }
+                    entries = wide.data();
+                }
+                const auto make_entries = [&](auto first_bits) {
+                    for (std::size_t j = 0; j < m; ++j) {
+                        const std::uint32_t i = sa[head + j] & compact_pos;
+                        entries[j] = (codes->template at<decltype(first_bits)::value>(i) & keep) | i;
+                    }
+                };
+                if (key_bits <= 57)
+                    make_entries(std::true_type{});
+                else
+                    make_entries(std::false_type{});
+                if (m <= kInlineRun) {
+                    for (std::size_t j = 1; j < m; ++j) {
+                        const Word v = entries[j];
+                        std::size_t t = j;
+                        for (; t > 0 && entries[t - 1] > v; --t) entries[t] = entries[t - 1];
+                        entries[t] = v;
+                    }
+                    bool distinct = true;
+                    for (std::size_t j = 1; j < m; ++j) distinct &= (entries[j] & keep) != (entries[j - 1] & keep);
+                    if (distinct) {
+                        for (std::size_t j = 0; j < m; ++j)
+                            sa[head + j] = static_cast<std::uint32_t>(entries[j] & pos_mask);
+                        head = end;
+                        continue;
+                    }
+                } else if (!radix_sort(entries, entries + m, m, 64 - known - 8, 64 - key_bits, budget)) {
+                    return false;
+                }
+                if (!split_runs(entries, m, head)) return false;
+                head = end;
             }
-            if (!split_runs(entries, m, head)) return false;
-            head = end;
+            return true;
+        };
+
+        if (n < kFirstByteBucketsFrom) {
+            // The first 16 bits of the key or more above the position.
+            const std::uint32_t key_part = ~std::uint32_t{0} << pos_bits;
+            for_each_key([&](std::size_t i, Word key) {
+                sa[i] = (static_cast<std::uint32_t>(key >> 32) & key_part) | static_cast<std::uint32_t>(i);
+            });
+            const unsigned compact_bits = sort_compact_entries(sa, rank, n, 16 - pos_bits, budget);
+            if (compact_bits == 0) return false;
+            if (!sort_runs(0, n, ~std::uint32_t{0} << (32 - compact_bits), compact_bits)) return false;
+        } else {
+            // Positions of 15 bits or more leave no spare bits; instead the
+            // entries go to buckets by the first byte of their keys (a
+            // counting pass and a scatter), which then leaves their words
+            // for the next 15 to 17 bits: 23 bits or more of key in all,
+            // where two passes over all the entries would sort 16.
+            std::array<std::uint32_t, 257> bucket{};
+            for_each_key([&](std::size_t, Word key) { ++bucket[(key >> 56) + 1]; });
+            if (bounded) {
+                // As radix_sort: a first byte shared by most suffixes, or no budget.
+                if (*std::max_element(bucket.begin(), bucket.end()) > n / 2 || budget < n + kPassOverhead)
+                    return false;
+                budget -= n + kPassOverhead;
+            }
+            std::partial_sum(bucket.begin(), bucket.end(), bucket.begin());
+            std::array<std::uint32_t, 256> fill;
+            std::copy(bucket.begin(), bucket.end() - 1, fill.begin());
+            const std::uint32_t key_part = ~std::uint32_t{0} << pos_bits;
+            for_each_key([&](std::size_t i, Word key) {
+                sa[fill[key >> 56]++] = (static_cast<std::uint32_t>(key >> 24) & key_part) | static_cast<std::uint32_t>(i);
+            });
+            for (std::size_t c = 0; c < 256; ++c)
+                sort_top_16_bits(sa + bucket[c], rank + bucket[c], bucket[c + 1] - bucket[c]);
+            const unsigned entry_bits = std::min(16u, 32 - pos_bits);
+            for (std::size_t c = 0; c < 256; ++c)
+                if (!sort_runs(bucket[c], bucket[c + 1], ~std::uint32_t{0} << (32 - entry_bits), 8 + entry_bits))
+                    return false;
         }
     }
     if (tied == 0) return true;
