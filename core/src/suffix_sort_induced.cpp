@@ -366,7 +366,7 @@ inline Word load_slot(const Index* a, std::size_t i) {
 inline void store_slot(Index* a, std::size_t i, Word w) { std::memcpy(a + 2 * i, &w, sizeof w); }
 
 bool sort_lms_by_keys(const std::uint8_t* s, std::size_t n, const Index* count, Index lo, Index hi, Index* sa,
-                      Index* work, std::size_t& m) {
+                      Index* work, std::size_t& m, Index* lms_count) {
     std::array<Word, 256> rank{};
     Word sigma = 0;
     for (Index c = lo; c < hi; ++c)
@@ -392,7 +392,8 @@ bool sort_lms_by_keys(const std::uint8_t* s, std::size_t n, const Index* count, 
     }
 
     // The LMS positions, last first, with their keys (rolled along the
-    // text), counted by the keys' top bits for the radix sort below.
+    // text), counted by the keys' top bits for the radix sort below and by
+    // first symbol into lms_count.
     const unsigned top = bits * (per_key - 1);
     constexpr unsigned kTopShift = 32 + 21;
     constexpr std::size_t kParts = std::size_t{1} << 11;
@@ -407,6 +408,7 @@ bool sort_lms_by_keys(const std::uint8_t* s, std::size_t n, const Index* count, 
         },
         [&](Word w) {
             ++part[(w >> kTopShift) + 1];
+            ++lms_count[s[static_cast<Index>(w)]];
             store_slot(sa, m++, w);
         });
     if (m == 0) return false;
@@ -529,9 +531,23 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
     Index* const spare = counters_in_scratch ? nullptr : scratch;
     // Sorted LMS suffixes sa[0, m) to the ends of their buckets (each one's
     // place is at or after its rank among them, so none is overwritten).
+    // Sorted, they run by first symbol: on bytes, whose LMS positions are
+    // counted by symbol as they are found, each run moves as a block (the
+    // highest first), without reading the text at each position.
+    std::array<Index, 256> lms_count{};
     auto place_sorted_lms = [&](std::size_t m) {
         std::fill(sa + m, sa + n, 0);
         tails(count, bucket, lo, hi);
+        if constexpr (sizeof(Symbol) == 1) {
+            std::size_t end = m;
+            for (Index c = hi; c-- > lo;) {
+                const std::size_t begin = end - lms_count[c], to = bucket[c] - lms_count[c];
+                std::copy_backward(sa + begin, sa + end, sa + to + lms_count[c]);
+                std::fill(sa + begin, sa + std::min(to, end), 0);
+                end = begin;
+            }
+            return;
+        }
         for (std::size_t r = m; r-- > 0;) {
             if (far) __builtin_prefetch(s + sa[r >= kAhead ? r - kAhead : 0]);
             const Index j = sa[r];
@@ -541,7 +557,8 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
     };
     if constexpr (sizeof(Symbol) == 1) {
         std::size_t m = 0;
-        if (spare != nullptr && n >= kRandomLevelsFrom && sort_lms_by_keys(s, n, count, lo, hi, sa, spare, m)) {
+        if (spare != nullptr && n >= kRandomLevelsFrom &&
+            sort_lms_by_keys(s, n, count, lo, hi, sa, spare, m, lms_count.data())) {
             place_sorted_lms(m);
             direct = true;
             induce<true>(s, sa, n, count, bucket, lo, hi, far, direct);
@@ -555,8 +572,10 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
     std::size_t m = 0;
     Index next = 0;
     auto length_at = [&](Index p) { return next == 0 ? static_cast<Index>(n) : next - p + 1; };
+    lms_count.fill(0);  // keys that gave up may have counted
     for_each_lms_descending(s, n, [&](Index p) {
         sa[--bucket[s[p]]] = p;
+        if constexpr (sizeof(Symbol) == 1) ++lms_count[s[p]];
         ++m;
         if (spare != nullptr) {
             spare[p / 2] = length_at(p);
