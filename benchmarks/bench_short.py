@@ -5,8 +5,8 @@
 h per call on uniform random binary and 4-letter texts of 100 and 1,000
 symbols, every call on a different input (so no branch predictor learns one
 text), against antropy.lziv_complexity on the same inputs when antropy is
-installed (a peer used for comparison only).  Then the share of a
-10^6-element int64 NumPy array's conversion in its factorization.
+installed (a peer used for comparison only), and on random bytes.  Then the
+share of a 10^6-element int64 NumPy array's conversion in its factorization.
 """
 import argparse
 import random
@@ -62,6 +62,10 @@ def main():
                 t_a = per_call(lambda s: antropy.lziv_complexity(s, normalize=True), inputs, rounds=3)
                 line += f" {t_a * 1e6:>11.2f} {t_a / t_h:>10.1f}"
             print(line)
+        # Random bytes, the largest alphabet (h alone).
+        inputs = [bytes(rng.randrange(256) for _ in range(n)) for _ in range(args.calls)]
+        t_h = per_call(pm.h, inputs)
+        print(f"{n:>6} {256:>9} {t_h * 1e6:>10.2f} {t_h / n * 1e9:>10.1f}")
 
     # The conversion alone: a constant array skips the factorization, so
     # h of it against h of the same bytes is what converting costs.
