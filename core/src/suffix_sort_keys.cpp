@@ -47,7 +47,8 @@ constexpr std::size_t kTiedCheckFrom = 512;
 
 // The entries of a run of suffixes that share their compact keys (see
 // sort_by_prefix_keys) that find no room in the rank array may take this
-// many bytes beside it; a bounded sort leaves a text with a larger run to
+// many bytes beside it, and those of doubling's widest group this many or
+// half a byte a symbol; a bounded sort leaves a text that needs more to
 // induced sorting.
 constexpr std::size_t kLeastWideBytes = 512;
 
@@ -383,6 +384,9 @@ bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t*
                 tied += begin + tail - padded;
                 widest = std::max(widest, begin + tail - padded);
                 if (bounded && n >= kTiedCheckFrom && tied > n / 2) return false;
+                // Doubling holds two 64-bit entries per member of the widest
+                // group beside sa and rank: half a byte a symbol at most.
+                if (bounded && 2 * sizeof(Word) * widest > std::max(n / 2, kLeastWideBytes)) return false;
             }
             head = tail;
         }
