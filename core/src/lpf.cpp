@@ -42,7 +42,9 @@ inline std::uint32_t select(bool c, std::uint32_t a, std::uint32_t b) {
 // registers: a start that pops at most two (seven in eight on random text)
 // is settled by comparisons and conditional moves alone, and only deeper
 // pops take a loop.  kNoPosition + 1 wraps to 0, which makes the empty
-// stack's mark at the bottom compare below every start.
+// stack's mark at the bottom compare below every start.  With kRegular (an
+// exactly periodic text, whose pops repeat with the period) the predictor
+// learns the pops, and the plain loop over the stack in the slots costs less.
 //
 // With kLinkMinima the scan starts in the middle of the suffix array and
 // cannot see the ranks before it.  A start that empties the stack is
@@ -50,7 +52,7 @@ inline std::uint32_t select(bool c, std::uint32_t a, std::uint32_t b) {
 // minima), and its psv lies before the scan; its entry instead links to the
 // previous running minimum, marked, so that the caller can find them all
 // from the last one (the bottom of the stack) and settle them afterwards.
-template <bool kLinkMinima>
+template <bool kLinkMinima, bool kRegular>
 StackEnd scan_ranks(std::uint32_t* slots, std::size_t count, bool prefetch, std::uint32_t* psv) {
     constexpr std::size_t kAhead = 64;
     if (count == 0) return {0, kNoPosition};
@@ -78,6 +80,14 @@ StackEnd scan_ranks(std::uint32_t* slots, std::size_t count, bool prefetch, std:
         if (r < ahead_until) __builtin_prefetch(psv + sa[r + kAhead], 1);
         const std::uint32_t x = sa[r];
         const std::uint32_t x1 = x + 1;
+        if constexpr (kRegular) {
+            std::uint32_t top = t0;
+            while (top + 1 > x1) top = slots[below--];
+            settle(x, top);
+            slots[++below] = top;
+            t0 = x;
+            continue;
+        }
         if (__builtin_expect(t2 + 1 > x1, 0)) {
             // Three pops or more: t0 and t1 go, then the loop from t2 down.
             std::size_t b = below - 2;
@@ -109,11 +119,16 @@ StackEnd scan_ranks(std::uint32_t* slots, std::size_t count, bool prefetch, std:
 
 }  // namespace
 
-void build_previous_smaller_starts(std::uint32_t* slots, std::size_t n, std::uint32_t* psv, std::size_t threads) {
+void build_previous_smaller_starts(std::uint32_t* slots, std::size_t n, std::uint32_t* psv, std::size_t threads,
+                                   bool regular) {
     // Short texts are in cache already: no prefetch.
     const bool prefetch = n >= kPrefetchFrom;
+    const auto scan = [&]<bool kLinkMinima>(std::uint32_t* from, std::size_t count) {
+        return regular ? scan_ranks<kLinkMinima, true>(from, count, prefetch, psv)
+                       : scan_ranks<kLinkMinima, false>(from, count, prefetch, psv);
+    };
     if (threads < 2 || n < 2) {
-        scan_ranks<false>(slots, n, prefetch, psv);
+        scan.template operator()<false>(slots, n);
         return;
     }
 
@@ -122,8 +137,8 @@ void build_previous_smaller_starts(std::uint32_t* slots, std::size_t n, std::uin
     // half left on its stack: the largest start there below each of them.
     const std::size_t half = n / 2;
     const auto [first, second] = join(
-        Work{n}, [&] { return scan_ranks<false>(slots, half, prefetch, psv); },
-        [&] { return scan_ranks<true>(slots + half, n - half, prefetch, psv); });
+        Work{n}, [&] { return scan.template operator()<false>(slots, half); },
+        [&] { return scan.template operator()<true>(slots + half, n - half); });
 
     // The first half's stack upwards from slots[2] (slots[1] holds the empty
     // stack's kNoPosition), its top last.

@@ -21,7 +21,9 @@ inline constexpr std::size_t kPrefetchFrom = std::size_t{1} << 14;
 // earlier positions.  Reads the suffix array from slots[1, n + 1) in rank
 // order and consumes it (the slots read so far hold a stack); writes
 // psv[0, n).  With two or more `threads` the two halves of the ranks are
-// scanned at once on the pool.
-void build_previous_smaller_starts(std::uint32_t* slots, std::size_t n, std::uint32_t* psv, std::size_t threads = 1);
+// scanned at once on the pool.  `regular` says the text is exactly periodic,
+// which changes how, not what, the scan computes.
+void build_previous_smaller_starts(std::uint32_t* slots, std::size_t n, std::uint32_t* psv, std::size_t threads = 1,
+                                   bool regular = false);
 
 }  // namespace parsimetrics

@@ -349,7 +349,7 @@ Walked run_factorization(const Sequence& seq, FactorizationWorkspace& ws) {
     ws.first.resize(n + 1);
     ws.second.clear();
     ws.second.resize(n);
-    sort_suffixes(seq.data(), n, ws.suffix_array(), ws.sort_ranks(), ws.wide);
+    const SuffixSorter sorter = sort_suffixes(seq.data(), n, ws.suffix_array(), ws.sort_ranks(), ws.wide);
     if (n < kScanWalkBelow && seq.alphabet_size <= kScanWalkLargestAlphabet) {
         const std::uint32_t* sa = ws.suffix_array();
         std::uint32_t* rank = ws.sort_ranks();
@@ -357,7 +357,8 @@ Walked run_factorization(const Sequence& seq, FactorizationWorkspace& ws) {
         if (const auto end = scan_factors<kRecord>(seq.data(), n, sa, rank, kScanBudgetPerSymbol * n))
             return {*end, rank};
     }
-    build_previous_smaller_starts(ws.first.data(), n, ws.previous_smaller_starts(), threads);
+    build_previous_smaller_starts(ws.first.data(), n, ws.previous_smaller_starts(), threads,
+                                  sorter == SuffixSorter::kPeriodic);
     return {walk_factors<kRecord>(seq.data(), n, ws.successor_links(), ws.previous_smaller_starts()),
             ws.boundaries()};
 }
