@@ -10,6 +10,7 @@
 // chains of whole periods at once (sort_group).
 #include "suffix_sort_doubling.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <utility>
 
@@ -23,7 +24,7 @@ namespace {
 class Refiner {
 public:
     Refiner(std::size_t n, unsigned pos_bits, std::uint32_t* sa, std::uint32_t* rank, Word* wide, std::size_t widest)
-        : n_(n), pos_bits_(pos_bits), sa_(sa), rank_(rank), entries_(wide), tmp_(wide + widest) {}
+        : n_(n), pos_bits_(pos_bits), sa_(sa), rank_(rank), entries_(wide), tmp_(wide + widest), widest_(widest) {}
 
     // Every group of `unsorted`, whose members share their first h symbols,
     // is told apart completely.
@@ -93,7 +94,42 @@ private:
         radix_sort(entries_, tmp_, r.end - r.begin, top > 8 ? top - 8 : 0, pos_bits_, unlimited);
     }
 
+    // A range wider than the entries' room is sorted in sa itself, by
+    // comparisons: slower than the radix sort of its entries, but in no
+    // memory beyond sa and rank.  The ranks are written only once every
+    // run is marked (by the top bit of its first member), since a member's
+    // key may be the rank of another member of the same range.
+    void sort_in_place(std::size_t h, Group r) {
+        std::uint32_t* const first = sa_ + r.begin;
+        std::uint32_t* const last = sa_ + r.end;
+        std::sort(first, last, [&](std::uint32_t a, std::uint32_t b) {
+            return doubling_key(a, h) < doubling_key(b, h);
+        });
+        if (doubling_key(*first, h) == doubling_key(*(last - 1), h)) {
+            next_.push_back(r);
+            return;
+        }
+        constexpr std::uint32_t kRunStart = 0x80000000u;  // positions are below 2^31
+        for (std::uint32_t* k = last - 1; k > first; --k)
+            if (doubling_key(*k, h) != doubling_key(*(k - 1), h)) *k |= kRunStart;
+        *first |= kRunStart;
+        std::uint32_t head = r.begin;
+        for (std::uint32_t k = r.begin; k < r.end; ++k) {
+            if ((sa_[k] & kRunStart) != 0) {
+                sa_[k] &= ~kRunStart;
+                if (k - head > 1) next_.push_back({head, k});
+                head = k;
+            }
+            rank_[sa_[k]] = head;
+        }
+        if (r.end - head > 1) next_.push_back({head, r.end});
+    }
+
     void sort_by_doubling(std::size_t h, Group r) {
+        if (r.end - r.begin > widest_) {
+            sort_in_place(h, r);
+            return;
+        }
         // A range whose keys all agree stays one group, ranked as it is.
         const std::uint32_t first = doubling_key(sa_[r.begin], h);
         bool differ = false;
@@ -209,6 +245,7 @@ private:
     std::uint32_t* rank_;
     Word* entries_;  // per rank of the group being sorted: key and position
     Word* tmp_;      // the radix sort's other buffer
+    std::size_t widest_;  // room for this many entries in each
     std::vector<Group> next_, runs_;
 };
 

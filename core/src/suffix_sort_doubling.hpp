@@ -17,9 +17,10 @@ struct Group {
 // ranked (rank[i] its place in sa, or the first place of its group) and
 // the suffixes of each group (two or more sharing the rank of the first)
 // share exactly their first h symbols.  The groups are found from the
-// ranks, so no list of them is held.  wide[0, 2 widest) is working space,
-// widest at least the size of the largest group: entries of a key above the
-// low `pos_bits` bits and a position in them, for one group at a time.
+// ranks, so no list of them is held.  wide[0, 2 widest) is working space:
+// entries of a key above the low `pos_bits` bits and a position in them,
+// for one group at a time; a group of more than widest members is sorted
+// in sa itself, by comparisons.
 void refine_ranked_groups(std::size_t n, unsigned pos_bits, std::uint32_t* sa, std::uint32_t* rank, Word* wide,
                           std::size_t widest, std::size_t h);
 

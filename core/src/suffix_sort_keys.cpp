@@ -47,9 +47,9 @@ constexpr std::size_t kTiedCheckFrom = 512;
 
 // The entries of a run of suffixes that share their compact keys (see
 // sort_by_prefix_keys) that find no room in the rank array may take this
-// many bytes beside it, and those of doubling's widest group this many or
-// half a byte a symbol; a bounded sort leaves a text that needs more to
-// induced sorting.
+// many bytes beside it (a bounded sort leaves a text that needs more to
+// induced sorting), and doubling's entries this many or half a byte a
+// symbol.
 constexpr std::size_t kLeastWideBytes = 512;
 
 // From this many symbols on, the compact entries are bucketed by the first
@@ -384,9 +384,6 @@ bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t*
                 tied += begin + tail - padded;
                 widest = std::max(widest, begin + tail - padded);
                 if (bounded && n >= kTiedCheckFrom && tied > n / 2) return false;
-                // Doubling holds two 64-bit entries per member of the widest
-                // group beside sa and rank: half a byte a symbol at most.
-                if (bounded && 2 * sizeof(Word) * widest > std::max(n / 2, kLeastWideBytes)) return false;
             }
             head = tail;
         }
@@ -543,6 +540,11 @@ bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t*
         sa[r] = x & ~kTiedMark;
         rank[x & ~kTiedMark] = group;
     }
+    // Doubling radix sorts a group in two 64-bit entries per member beside
+    // sa and rank; bounded, it has room for half a byte a symbol of them
+    // and sorts a wider group in place.  (One run of 60 equal symbols in
+    // random text ties 60 suffixes, a thousand copies of a block a thousand.)
+    if (bounded) widest = std::min(widest, std::max(n / 2, kLeastWideBytes) / (2 * sizeof(Word)));
     wide.clear();
     wide.resize(2 * widest);
     refine_ranked_groups(n, pos_bits, sa, rank, wide.data(), widest, h);

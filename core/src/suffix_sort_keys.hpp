@@ -24,8 +24,7 @@ using WideWorkArray = std::vector<std::uint64_t, WorkAllocator<std::uint64_t>>;
 // sampled from the text repeat (before any word is built), when most
 // suffixes share their first symbol, when a run sharing the first bits
 // outgrows the room in rank (some 3n / 16 suffixes) by more than a few
-// hundred bytes, when most suffixes tie over the whole key or one group of
-// them would take doubling more than half a byte a symbol, or once sorting
+// hundred bytes, when most suffixes tie over the whole key, or once sorting
 // the words has cost a few passes over them; unbounded it always sorts.
 bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
                          WideWorkArray& wide, bool bounded);
