@@ -7,7 +7,10 @@
 // Then, asked for, long texts from 10^6 symbols to max_n: the dispatch and
 // induced sorting alone against libdivsufsort.
 //
-// Usage: bench_sort [sort|count|long] [max_n]
+// Then, asked for, the crossover of the prefix keys and induced sorting
+// below 2^17 symbols on random and English-like text.
+//
+// Usage: bench_sort [sort|count|long|cross] [max_n]
 //   (default the first two parts, max_n 10^7)
 #include <algorithm>
 #include <cstdint>
@@ -159,6 +162,45 @@ void long_texts(std::size_t max_n) {
     }
 }
 
+// Where induced sorting overtakes the prefix keys below the library's
+// length, per kind of text: the keys (bounded, induction after them where
+// they give up), the dispatch and induction alone, and the first two over
+// the third.
+void crossover() {
+    const std::size_t sizes[] = {8192, 16384, 32768, 65536, 70000, 80000, 100000, 131071};
+    std::printf("Below 2^17, ns per symbol: prefix keys / dispatch / induced sorting alone, keys/ind disp/ind\n%-8s",
+                "n");
+    for (std::size_t k = 0; k < 4; ++k) std::printf(" %33s", kKinds[k].name);
+    std::printf("\n");
+    std::vector<std::uint32_t> sa, rank;
+    parsimetrics::WideWorkArray wide;
+    for (const std::size_t n : sizes) {
+        sa.resize(n);
+        rank.resize(n);
+        std::printf("%-8zu", n);
+        for (std::size_t k = 0; k < 4; ++k) {
+            const std::vector<Text> pool = input_pool(kKinds[k], n);
+            const double t_keys = ns_per_symbol(pool, [&](const Text& t) {
+                if (!parsimetrics::sort_by_prefix_keys(t.data(), n, sa.data(), rank.data(), wide, true))
+                    parsimetrics::sort_by_induction(t.data(), n, sa.data(), rank.data());
+                g_sink = g_sink + sa[0];
+            });
+            const double t_dispatch = ns_per_symbol(pool, [&](const Text& t) {
+                parsimetrics::sort_suffixes(t.data(), n, sa.data(), rank.data(), wide);
+                g_sink = g_sink + sa[0];
+            });
+            const double t_induced = ns_per_symbol(pool, [&](const Text& t) {
+                parsimetrics::sort_by_induction(t.data(), n, sa.data(), rank.data());
+                g_sink = g_sink + sa[0];
+            });
+            std::printf(" %5.1f/%5.1f/%5.1f %5.2f %5.2f", t_keys, t_dispatch, t_induced, t_keys / t_induced,
+                        t_dispatch / t_induced);
+            std::fflush(stdout);
+        }
+        std::printf("\n");
+    }
+}
+
 void counts(std::size_t max_n) {
     const std::size_t sizes[] = {2, 10, 31, 32, 63, 64, 99, 100, 159, 160, 200, 300, 400, 511, 512, 700, 1000, 2047, 2048, 4096, 10000, 30000, 65535, 65536,
                                  100000, 300000, 1000000, 10000000};
@@ -213,7 +255,7 @@ void counts(std::size_t max_n) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool sort_part = true, count_part = true, long_part = false;
+    bool sort_part = true, count_part = true, long_part = false, cross_part = false;
     std::size_t max_n = 10000000;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -223,11 +265,14 @@ int main(int argc, char** argv) {
             sort_part = false;
         else if (a == "long")
             long_part = true, sort_part = count_part = false;
+        else if (a == "cross")
+            cross_part = true, sort_part = count_part = false;
         else
             max_n = std::strtoull(argv[i], nullptr, 10);
     }
     if (sort_part) sorters(max_n);
     if (count_part) counts(max_n);
     if (long_part) long_texts(max_n);
+    if (cross_part) crossover();
     return 0;
 }
