@@ -47,7 +47,8 @@ void check_text_length(std::size_t n) {
 SuffixSorter sort_suffixes(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
                            WideWorkArray& wide) {
     if (n < kLibrarySortThreshold) {
-        if (sort_by_prefix_keys(text, n, sa, rank, wide, true)) return SuffixSorter::kPrefixKeys;
+        const bool keys_may_win = n < kTiedTextInductionFrom || !sampled_keys_tie(text, n);
+        if (keys_may_win && sort_by_prefix_keys(text, n, sa, rank, wide, true)) return SuffixSorter::kPrefixKeys;
         if (sort_periodic(text, n, sa, rank)) return SuffixSorter::kPeriodic;
         sort_by_induction(text, n, sa, rank);
         return SuffixSorter::kInduction;

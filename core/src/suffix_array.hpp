@@ -11,7 +11,8 @@
 namespace parsimetrics {
 
 // Below kLibrarySortThreshold symbols suffixes are sorted by prefix keys
-// when those soon tell them apart, otherwise by induced sorting; from there
+// when those soon tell them apart (and, from kTiedTextInductionFrom on, a
+// sample of the text says they will), otherwise by induced sorting; from there
 // on by induced sorting unless a sample of the text says the library is
 // faster.  At any length an exactly periodic text (after the prefix keys
 // below the threshold) is sorted from its last two periods.  The lengths come from benchmarks/bench_sort: the library's fixed
@@ -20,6 +21,14 @@ namespace parsimetrics {
 // them sooner), and to induced sorting on every kind of text up to 2^15
 // symbols and on all but exactly periodic text up to 2^17.
 inline constexpr std::size_t kLibrarySortThreshold = std::size_t{1} << 17;
+
+// From this length on (below kLibrarySortThreshold) a text whose sampled
+// keys tie, natural language above all, skips the prefix keys: induced
+// sorting overtakes them there (bench_sort cross, English-like text: keys
+// over induction 0.88 at 65,536 symbols, 1.03 at 70,000, 1.16 at 131,071).
+// On random text of any alphabet the keys stay some four times faster up
+// to kLibrarySortThreshold; the sample costs them 0 to 4% from here on.
+inline constexpr std::size_t kTiedTextInductionFrom = 68 * 1024;
 
 // From kLibrarySortThreshold symbols on, the sample decides (bench_sort
 // long, 10^6 to 10^8 symbols).  Induction wins on random text of any

@@ -365,6 +365,46 @@ inline Word load_slot(const Index* a, std::size_t i) {
 }
 inline void store_slot(Index* a, std::size_t i, Word w) { std::memcpy(a + 2 * i, &w, sizeof w); }
 
+// The symbols from p (rank 0 past the end), `width` of them of `bits`
+// bits each, packed first highest.
+inline Word packed_symbols(const std::uint8_t* s, std::size_t n, const std::array<Word, 256>& rank, unsigned bits,
+                           std::size_t p, unsigned width) {
+    Word key = 0;
+    for (unsigned t = 0; t < width; ++t) key = key << bits | (p + t < n ? rank[s[p + t]] : 0);
+    return key;
+}
+
+// The sample above, of `positions` keys (at most kKeySample), the
+// symbols ranked by `rank` in `bits` bits each: the keys start
+// key_sample_stride apart and read at most kKeySampleWindow symbols each
+// (one bit a symbol), all inside the text.
+constexpr std::size_t kKeySampleWindow = 32;
+std::size_t key_sample_stride(std::size_t n, std::size_t positions) { return (n - kKeySampleWindow) / positions; }
+
+bool sampled_keys_tie(const std::uint8_t* s, std::size_t n, const std::array<Word, 256>& rank, unsigned bits,
+                      std::size_t positions = kKeySample) {
+    const unsigned per_key = 32 / bits;
+    const std::size_t stride = key_sample_stride(n, positions);
+    // Ties counted in an open-addressed table of twice the sample (keys
+    // stored plus one, zero free): a key that meets its equal is one tie,
+    // as many as equal neighbours after sorting, at a fraction of a sort's
+    // cost, which the dispatch pays on every random text it samples.
+    constexpr unsigned kSlotBits = std::bit_width(2 * kKeySample - 1);
+    std::array<Word, std::size_t{1} << kSlotBits> slots{};
+    std::size_t ties = 0;
+    for (std::size_t i = 0; i < positions; ++i) {
+        Word key = 0;
+        for (const std::uint8_t* p = s + i * stride; p != s + i * stride + per_key; ++p) key = key << bits | rank[*p];
+        std::size_t slot = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15u) >> (64 - kSlotBits));
+        while (slots[slot] != 0 && slots[slot] != key + 1) slot = (slot + 1) & (slots.size() - 1);
+        if (slots[slot] != 0)
+            ++ties;
+        else
+            slots[slot] = key + 1;
+    }
+    return ties > kKeySampleTies;
+}
+
 bool sort_lms_by_keys(const std::uint8_t* s, std::size_t n, const Index* count, Index lo, Index hi, Index* sa,
                       Index* work, std::size_t& m, Index* lms_count) {
     std::array<Word, 256> rank{};
@@ -373,23 +413,9 @@ bool sort_lms_by_keys(const std::uint8_t* s, std::size_t n, const Index* count, 
         if (count[c] != 0) rank[c] = sigma++;
     if (sigma < 2) return false;
     const unsigned bits = static_cast<unsigned>(std::bit_width(sigma - 1));
-    // The symbols from p (rank 0 past the end), `width` of them, packed
-    // first highest.
-    auto packed = [&](std::size_t p, unsigned width) {
-        Word key = 0;
-        for (unsigned t = 0; t < width; ++t) key = key << bits | (p + t < n ? rank[s[p + t]] : 0);
-        return key;
-    };
+    auto packed = [&](std::size_t p, unsigned width) { return packed_symbols(s, n, rank, bits, p, width); };
     const unsigned per_key = 32 / bits;
-    {
-        std::array<Word, kKeySample> sample;
-        const std::size_t stride = (n - per_key) / kKeySample;
-        for (std::size_t i = 0; i < kKeySample; ++i) sample[i] = packed(i * stride, per_key);
-        std::sort(sample.begin(), sample.end());
-        std::size_t ties = 0;
-        for (std::size_t i = 1; i < kKeySample; ++i) ties += sample[i] == sample[i - 1];
-        if (ties > kKeySampleTies) return false;
-    }
+    if (sampled_keys_tie(s, n, rank, bits)) return false;
 
     // The LMS positions, last first, with their keys (rolled along the
     // text), counted by the keys' top bits for the radix sort below and by
@@ -692,6 +718,26 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
 }  // namespace induction
 
 }  // namespace
+
+bool sampled_keys_tie(const std::uint8_t* text, std::size_t n) {
+    // Half the positions of the sample on long levels: natural language
+    // still ties a dozen times or more (English-like text of 2^16 to 2^17
+    // symbols 10 to 24, against 43 to 73 of 1024), random text of any
+    // alphabet almost never, for half the cost.
+    constexpr std::size_t kPositions = induction::kKeySample / 2;
+    // The symbols that occur where the sample reads, a fraction of the
+    // text's length that ranks them as consistently as all of it would.
+    std::array<bool, 256> occurs{};
+    const std::size_t stride = induction::key_sample_stride(n, kPositions);
+    for (std::size_t i = 0; i < kPositions; ++i)
+        for (std::size_t j = 0; j < induction::kKeySampleWindow; ++j) occurs[text[i * stride + j]] = true;
+    std::array<Word, 256> rank{};
+    Word sigma = 0;
+    for (std::size_t c = 0; c < 256; ++c)
+        if (occurs[c]) rank[c] = sigma++;
+    if (sigma < 2) return true;
+    return induction::sampled_keys_tie(text, n, rank, static_cast<unsigned>(std::bit_width(sigma - 1)), kPositions);
+}
 
 void sort_by_induction(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* work,
                        std::size_t prefetch_from) {

@@ -15,6 +15,14 @@ inline constexpr std::size_t kInductionLongest = std::size_t{1} << 30;
 // stay in the caches and the requests cost some 10% more than they save.
 inline constexpr std::size_t kInductionPrefetchFrom = std::size_t{1} << 24;
 
+// Whether the first symbols of 512 positions spread over text[0, n),
+// n at least 2^12, as many as 32 bits hold by rank among the symbols that
+// occur, tie more than a few times: natural language and every repetitive
+// text do, random text of any alphabet hardly ever.  The same sample, of
+// 1024 positions, tells induced sorting whether to sort long LMS suffixes
+// by such keys.
+bool sampled_keys_tie(const std::uint8_t* text, std::size_t n);
+
 // Writes the suffix array of text[0, n), n below kInductionLongest, into
 // sa[0, n) by induced sorting, with work[0, n) as working space: linear in
 // n whatever the text, slower than the prefix keys on random text and

@@ -86,7 +86,8 @@ TEST(SuffixSorters, AgreeWithTheLibrary) {
     // 2^16: positions take a 17th bit of the prefix keys' compact entries,
     // which keep one bit of key fewer.
     for (std::size_t n : {std::size_t{1} << 16, (std::size_t{1} << 16) - 1, (std::size_t{1} << 16) + 1,
-                          pm::kLibrarySortThreshold - 1, pm::kLibrarySortThreshold, std::size_t{1} << 19})
+                          pm::kTiedTextInductionFrom, pm::kLibrarySortThreshold - 1, pm::kLibrarySortThreshold,
+                          std::size_t{1} << 19})
         check_families(n);
     // Every other symbol the largest: LMS positions two apart, named almost
     // all differently (the top level's kept positions overwritten below it).
@@ -179,6 +180,21 @@ TEST(SuffixSorters, PrefixKeysSortRandomTextInPlace) {
     }
 }
 
+// The key sample that sends tied text past the prefix keys: random text
+// of any alphabet never ties, text of few distinct keys always does; its
+// windows stay inside the shortest text it is meant for.
+TEST(SuffixSorters, SampledKeysTieOnRepeatsOnly) {
+    std::mt19937_64 rng(11);
+    for (const std::size_t n : {std::size_t{1} << 12, pm::kTiedTextInductionFrom, pm::kLibrarySortThreshold}) {
+        for (const unsigned sigma : {2u, 3u, 4u, 26u, 256u}) {
+            const std::string t = pm::random_text(n, sigma, rng);
+            EXPECT_FALSE(pm::sampled_keys_tie(pm::bytes_of(t), n)) << sigma << " symbols, n=" << n;
+        }
+        for (const std::string& t : {std::string(n, 'a'), pm::repeat("abcdefghij", n), pm::repeat("the cat sat ", n)})
+            EXPECT_TRUE(pm::sampled_keys_tie(pm::bytes_of(t), n)) << pm::show(t);
+    }
+}
+
 // Which sorter the dispatch picks on each side of each of its thresholds:
 // random text goes to the keys while it is short, exactly periodic text to
 // its own sorter, the rest to induction unless it is long and periodic in
@@ -189,6 +205,7 @@ TEST(SuffixSorters, DispatchPerLengthClass) {
     std::string forty_symbols;
     for (char c = '0'; c < '0' + 40; ++c) forty_symbols += c;
     constexpr std::size_t kLib = pm::kLibrarySortThreshold;
+    constexpr std::size_t kTied = pm::kTiedTextInductionFrom;
     // Long texts in the library's favour but for one mark each.
     std::string near_periodic = pm::repeat("abcd", kLib), runs;
     // Periodic but for one symbol that the dispatch's sample skips.
@@ -200,6 +217,16 @@ TEST(SuffixSorters, DispatchPerLengthClass) {
     const std::string period13 =
         pm::repeat(forty_symbols.substr(0, 4) + forty_symbols.substr(0, pm::kShortestLibraryPeriods - 3), kLib);
     for (std::size_t i = 0; i < kLib; i += 499) near_periodic[i] = 'e';
+    // Words of a small vocabulary, the frequent ones short, as in natural
+    // language: keys of six letters tie often.
+    std::vector<std::string> vocabulary(300);
+    for (std::string& w : vocabulary)
+        for (std::size_t k = 0, len = 1 + rng() % 8; k < len; ++k) w += static_cast<char>('a' + rng() % 26);
+    const auto words = [&](std::size_t n) {
+        std::string t;
+        while (t.size() < n) t += vocabulary[std::min(rng() % 300, rng() % 300)] + ' ';
+        return t.substr(0, n);
+    };
     while (runs.size() < kLib) runs.append(std::size_t{1} + rng() % 40, static_cast<char>('a' + rng() % 4));
     const struct {
         std::string text;
@@ -207,6 +234,11 @@ TEST(SuffixSorters, DispatchPerLengthClass) {
     } cases[] = {
         {pm::random_text(100, 256, rng), S::kPrefixKeys},
         {pm::random_text(kLib - 1, 4, rng), S::kPrefixKeys},
+        {pm::random_text(kTied, 2, rng), S::kPrefixKeys},
+        {pm::random_text(kTied, 256, rng), S::kPrefixKeys},
+        {words(kTied - 1), S::kPrefixKeys},
+        {words(kTied), S::kInduction},
+        {pm::repeat("abcd", kTied), S::kPeriodic},
         {pm::random_text(kLib, 4, rng), S::kInduction},
         {pm::random_text(kLib, 256, rng), S::kInduction},
         {pm::repeat("ab", 1000), S::kPeriodic},
