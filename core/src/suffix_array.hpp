@@ -12,14 +12,15 @@ namespace parsimetrics {
 
 // Below kLibrarySortThreshold symbols suffixes are sorted by prefix keys
 // when those soon tell them apart (and, from kTiedTextInductionFrom on, a
-// sample of the text says they will), otherwise by induced sorting; from there
-// on by induced sorting unless a sample of the text says the library is
-// faster.  At any length an exactly periodic text (after the prefix keys
-// below the threshold) is sorted from its last two periods.  The lengths come from benchmarks/bench_sort: the library's fixed
-// cost per call (a table of 256 x 256 buckets) loses to the prefix keys on
-// random text up to about a million symbols (their working memory stops
-// them sooner), and to induced sorting on every kind of text up to 2^15
-// symbols and on all but exactly periodic text up to 2^17.
+// sample of the text says they will), otherwise by induced sorting; from
+// there on by induced sorting unless a sample of the text says the library
+// is faster.  At any length an exactly periodic text (below the threshold,
+// once the prefix keys give up) is sorted from its last two periods.  The
+// lengths come from benchmarks/bench_sort: the library's fixed cost per
+// call (a table of 256 x 256 buckets) loses to the prefix keys on random
+// text up to about a million symbols (their working memory stops them
+// sooner), and to induced sorting on every kind of text up to 2^15 symbols
+// and on all but runs and texts of a short period up to 2^17.
 inline constexpr std::size_t kLibrarySortThreshold = std::size_t{1} << 17;
 
 // From this length on (below kLibrarySortThreshold) a text whose sampled
