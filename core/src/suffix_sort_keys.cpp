@@ -193,12 +193,7 @@ unsigned sort_compact_entries(std::uint32_t* a, std::uint32_t* b, std::size_t m,
 // entries whole, more in two passes with b as the other buffer.
 void sort_top_16_bits(std::uint32_t* a, std::uint32_t* b, std::size_t m) {
     if (m <= kSmall) {
-        for (std::size_t i = 1; i < m; ++i) {
-            const std::uint32_t v = a[i];
-            std::size_t j = i;
-            for (; j > 0 && a[j - 1] > v; --j) a[j] = a[j - 1];
-            a[j] = v;
-        }
+        insertion_sort(a, m);
         return;
     }
     ByteCounts high, next;
@@ -459,12 +454,7 @@ bool sort_by_prefix_keys(const std::uint8_t* text, std::size_t n, std::uint32_t*
                 else
                     make_entries(std::false_type{});
                 if (m <= kInlineRun) {
-                    for (std::size_t j = 1; j < m; ++j) {
-                        const Word v = entries[j];
-                        std::size_t t = j;
-                        for (; t > 0 && entries[t - 1] > v; --t) entries[t] = entries[t - 1];
-                        entries[t] = v;
-                    }
+                    insertion_sort(entries, m);
                     bool distinct = true;
                     for (std::size_t j = 1; j < m; ++j) distinct &= (entries[j] & keep) != (entries[j - 1] & keep);
                     if (distinct) {

@@ -11,15 +11,6 @@ constexpr std::size_t kFourTablesFrom = 1024;
 
 }  // namespace
 
-void insertion_sort(Word* a, std::size_t m) {
-    for (std::size_t i = 1; i < m; ++i) {
-        const Word v = a[i];
-        std::size_t j = i;
-        for (; j > 0 && a[j - 1] > v; --j) a[j] = a[j - 1];
-        a[j] = v;
-    }
-}
-
 bool radix_sort(Word* a, Word* b, std::size_t m, unsigned shift, unsigned low, std::size_t& budget,
                 bool into_b) {
     for (;;) {

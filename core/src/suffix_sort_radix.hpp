@@ -40,8 +40,18 @@ void count_bytes(std::size_t m, ByteOf byte_of, std::uint32_t* count, std::size_
     for (; i < m; ++i) ++count[byte_of(i)];
 }
 
-// Sorts a[0, m) whole, for the ranges of at most kSmall words.
-void insertion_sort(Word* a, std::size_t m);
+// Sorts a[0, m) whole, for the ranges of at most kSmall words (or of a
+// few 32-bit entries): a pointer of any element type, so that entries kept
+// in memory read through another type keep their aliasing type.
+template <class Pointer>
+void insertion_sort(Pointer a, std::size_t m) {
+    for (std::size_t i = 1; i < m; ++i) {
+        const auto v = a[i];
+        std::size_t j = i;
+        for (; j > 0 && a[j - 1] > v; --j) a[j] = a[j - 1];
+        a[j] = v;
+    }
+}
 
 // Sorts the m entries at `a` by the bits from `low` up, a byte at a time
 // from the most significant end, the first byte being bits
