@@ -349,7 +349,7 @@ Walked run_factorization(const Sequence& seq, FactorizationWorkspace& ws) {
     ws.first.resize(n + 1);
     ws.second.clear();
     ws.second.resize(n);
-    const SuffixSorter sorter = sort_suffixes(seq.data(), n, ws.suffix_array(), ws.sort_ranks(), ws.wide);
+    const SuffixSorter sorter = sort_suffixes(seq.data(), n, ws.suffix_array(), ws.sort_ranks(), ws.wide, threads);
     if (n < kScanWalkBelow && seq.alphabet_size <= kScanWalkLargestAlphabet) {
         const std::uint32_t* sa = ws.suffix_array();
         std::uint32_t* rank = ws.sort_ranks();

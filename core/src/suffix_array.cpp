@@ -45,7 +45,7 @@ void check_text_length(std::size_t n) {
 }
 
 SuffixSorter sort_suffixes(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
-                           WideWorkArray& wide) {
+                           WideWorkArray& wide, [[maybe_unused]] std::size_t threads) {
     if (n < kLibrarySortThreshold) {
         const bool keys_may_win = n < kTiedTextInductionFrom || !sampled_keys_tie(text, n);
         if (keys_may_win && sort_by_prefix_keys(text, n, sa, rank, wide, true)) return SuffixSorter::kPrefixKeys;

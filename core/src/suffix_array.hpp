@@ -52,9 +52,11 @@ enum class SuffixSorter { kPrefixKeys, kPeriodic, kInduction, kLibrary };
 // of the suffix of rank r.  Suffixes compare as unsigned bytes; a suffix that
 // is a prefix of another sorts first.  rank[0, n) and `wide` are working
 // space of the prefix keys (below kLibrarySortThreshold) and induced
-// sorting.  Returns the sorter that wrote sa.
+// sorting.  `threads` (1 or 2) is how many threads of the pool the sort
+// may use; a sorter without a parallel path ignores it.  Returns the sorter
+// that wrote sa.
 SuffixSorter sort_suffixes(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
-                           WideWorkArray& wide);
+                           WideWorkArray& wide, std::size_t threads = 1);
 
 // Whether induced sorting beats the library on text[0, n), n at least
 // kLibrarySortThreshold, by the sample above; separate so that the choice
