@@ -8,10 +8,12 @@
 // pool size (RAYON_NUM_THREADS) sets how many threads one long
 // factorization takes: 1, or 2 from 2 on.
 //
-// Usage: bench_factorize [max_n] [--from n] [--reference]
+// Usage: bench_factorize [max_n] [--from n] [--reference] [--kinds a,b]
 //   max_n        largest length of the first table (default 10000000)
 //   --from n     smallest length of the first table (default 100000)
 //   --reference  also time the LCP/LPF reference pipeline
+//   --kinds a,b  only these inputs of the first table (e.g. bytes,binary),
+//                and no small-input tables
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -118,12 +120,14 @@ void run_divsufsort(const Sequence& seq) {
 }
 
 // The suffix sort of factorize alone, in arrays allocated as factorize
-// allocates them.
+// allocates them, on as many threads as factorize gives it.
 void run_sort(const Sequence& seq) {
     const std::size_t n = seq.size();
     parsimetrics::WorkArray first(n + 1), second(n);
     parsimetrics::WideWorkArray wide;
-    parsimetrics::sort_suffixes(seq.data(), n, first.data() + 1, second.data(), wide);
+    const std::size_t threads =
+        n >= parsimetrics::kLibrarySortThreshold && parsimetrics::planned_thread_count() >= 2 ? 2 : 1;
+    parsimetrics::sort_suffixes(seq.data(), n, first.data() + 1, second.data(), wide, threads);
     consume(first[1]);
 }
 
@@ -136,7 +140,18 @@ double peak_extra_bytes_per_symbol(Fn&& fn, std::size_t n) {
     return static_cast<double>(g_peak.load() - before) / static_cast<double>(n);
 }
 
-void large_inputs(std::size_t min_n, std::size_t max_n, bool with_reference) {
+// Whether `name` is one of the comma-separated names in `list`.
+bool listed(const std::string& list, const std::string& name) {
+    for (std::size_t at = 0; at <= list.size();) {
+        std::size_t end = list.find(',', at);
+        if (end == std::string::npos) end = list.size();
+        if (list.compare(at, end - at, name) == 0) return true;
+        at = end + 1;
+    }
+    return false;
+}
+
+void large_inputs(std::size_t min_n, std::size_t max_n, bool with_reference, const std::string& only) {
     const AnalysisOptions options;
     struct Kind {
         const char* name;
@@ -163,6 +178,7 @@ void large_inputs(std::size_t min_n, std::size_t max_n, bool with_reference) {
     for (std::size_t n = min_n; n <= max_n; n *= 10) {
         const int reps = n >= 100000000 ? 2 : n >= 10000000 ? 5 : n >= 1000000 ? 7 : 15;
         for (const Kind& kind : kinds) {
+            if (!only.empty() && !listed(only, kind.name)) continue;
             const Sequence seq = parsimetrics::from_bytes(kind.make(n));
             std::uint32_t complexity = 0;
             double t_lib = 1e300, t_fact = 1e300, t_sort = 1e300;
@@ -275,15 +291,18 @@ void small_inputs() {
 int main(int argc, char** argv) {
     std::size_t min_n = 100000, max_n = 10000000;
     bool with_reference = false;
+    std::string only;
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "--reference")
             with_reference = true;
+        else if (std::string(argv[i]) == "--kinds" && i + 1 < argc)
+            only = argv[++i];
         else if (std::string(argv[i]) == "--from" && i + 1 < argc)
             min_n = std::strtoull(argv[++i], nullptr, 10);
         else
             max_n = std::strtoull(argv[i], nullptr, 10);
     }
-    large_inputs(min_n, max_n, with_reference);
-    small_inputs();
+    large_inputs(min_n, max_n, with_reference, only);
+    if (only.empty()) small_inputs();
     return 0;
 }
