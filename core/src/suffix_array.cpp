@@ -3,6 +3,7 @@
 #include <divsufsort.h>
 
 #include "error.hpp"
+#include "suffix_sort_buckets.hpp"
 #include "suffix_sort_periodic.hpp"
 
 namespace parsimetrics {
@@ -45,7 +46,7 @@ void check_text_length(std::size_t n) {
 }
 
 SuffixSorter sort_suffixes(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
-                           WideWorkArray& wide, [[maybe_unused]] std::size_t threads) {
+                           WideWorkArray& wide, std::size_t threads) {
     if (n < kLibrarySortThreshold) {
         const bool keys_may_win = n < kTiedTextInductionFrom || !sampled_keys_tie(text, n);
         if (keys_may_win && sort_by_prefix_keys(text, n, sa, rank, wide, true)) return SuffixSorter::kPrefixKeys;
@@ -54,6 +55,8 @@ SuffixSorter sort_suffixes(const std::uint8_t* text, std::size_t n, std::uint32_
         return SuffixSorter::kInduction;
     }
     if (sort_periodic(text, n, sa, rank)) return SuffixSorter::kPeriodic;
+    if (!sampled_keys_tie(text, n) && sort_by_buckets(text, n, sa, rank, threads))
+        return SuffixSorter::kBuckets;
     if (induction_beats_library(text, n)) {
         sort_by_induction(text, n, sa, rank);
         return SuffixSorter::kInduction;

@@ -20,7 +20,9 @@ namespace parsimetrics {
 // call (a table of 256 x 256 buckets) loses to the prefix keys on random
 // text up to about a million symbols (their working memory stops them
 // sooner), and to induced sorting on every kind of text up to 2^15 symbols
-// and on all but runs and texts of a short period up to 2^17.
+// and on all but runs and texts of a short period up to 2^17.  On two
+// threads, from this length on, random text of more than 16 symbols is
+// sorted by buckets of leading symbols, which both threads share.
 inline constexpr std::size_t kLibrarySortThreshold = std::size_t{1} << 17;
 
 // From this length on (below kLibrarySortThreshold) a text whose sampled
@@ -46,15 +48,15 @@ inline constexpr std::size_t kShortestLibraryPeriods = 12;  // periods tried, 1 
 inline constexpr std::size_t kMaxTextLength = 2147483646;
 
 // The sorters that sort_suffixes chooses from.
-enum class SuffixSorter { kPrefixKeys, kPeriodic, kInduction, kLibrary };
+enum class SuffixSorter { kPrefixKeys, kPeriodic, kInduction, kBuckets, kLibrary };
 
 // Writes the suffix array of text[0, n) into sa[0, n): sa[r] is the start
 // of the suffix of rank r.  Suffixes compare as unsigned bytes; a suffix that
 // is a prefix of another sorts first.  rank[0, n) and `wide` are working
 // space of the prefix keys (below kLibrarySortThreshold) and induced
 // sorting.  `threads` (1 or 2) is how many threads of the pool the sort
-// may use; a sorter without a parallel path ignores it.  Returns the sorter
-// that wrote sa.
+// may use; the bucket sort shares its work between two, the other sorters
+// run on one.  Returns the sorter that wrote sa.
 SuffixSorter sort_suffixes(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
                            WideWorkArray& wide, std::size_t threads = 1);
 

@@ -14,6 +14,7 @@
 
 #include "error.hpp"
 #include "suffix_array.hpp"
+#include "suffix_sort_buckets.hpp"
 #include "suffix_sort_periodic.hpp"
 #include "test_utils.hpp"
 
@@ -69,6 +70,10 @@ TEST(SuffixSorters, AgreeWithTheLibrary) {
         ASSERT_EQ(sa, want) << "induction, input " << pm::show(t);
         pm::sort_by_induction(text, n, sa.data(), rank.data(), 0);
         ASSERT_EQ(sa, want) << "induction prefetching at every level, input " << pm::show(t);
+        for (const std::size_t threads : {1u, 2u})
+            if (pm::sort_by_buckets(text, n, sa.data(), rank.data(), threads)) {
+                ASSERT_EQ(sa, want) << "buckets on " << threads << " thread(s), input " << pm::show(t);
+            }
         pm::sort_suffixes(text, n, sa.data(), rank.data(), wide);
         ASSERT_EQ(sa, want) << "dispatch, input " << pm::show(t);
     };
@@ -180,6 +185,46 @@ TEST(SuffixSorters, PrefixKeysSortRandomTextInPlace) {
     }
 }
 
+// Random text of more than 16 symbols is sorted by buckets alike on one
+// and two threads: around the alphabets where the bucket takes one symbol
+// or two and bytes are read as they are, buckets sorted by one, two or
+// three digits, ties at the end of the text and across a copied block.
+// Text it cannot bear (fewer symbols, a bucket too large, repeats that
+// spend the budget for ties) it gives up on.
+TEST(BucketSort, SortsRandomTextOrGivesUp) {
+    std::mt19937_64 rng(12);
+    auto buckets = [](const std::string& t, std::size_t threads) {
+        const std::size_t n = t.size();
+        U32s sa(n), rank(n + 1);
+        // rank from an odd slot too: its entries start at a word boundary.
+        if (!pm::sort_by_buckets(pm::bytes_of(t), n, sa.data(), rank.data() + threads - 1, threads)) sa.clear();
+        return sa;
+    };
+    auto library = [](const std::string& t) {
+        std::vector<std::int32_t> lib(t.size());
+        EXPECT_EQ(divsufsort(pm::bytes_of(t), lib.data(), static_cast<std::int32_t>(t.size())), 0);
+        return U32s(lib.begin(), lib.end());
+    };
+    for (const unsigned sigma : {17u, 63u, 64u, 65u, 128u, 129u, 255u, 256u}) {
+        for (const std::size_t n : {5000u, 40000u, 300000u}) {
+            std::string t = pm::random_text(n, sigma, rng);
+            const char least = *std::min_element(t.begin(), t.end(), [](char a, char b) {
+                return static_cast<unsigned char>(a) < static_cast<unsigned char>(b);
+            });
+            t.replace(n / 3, 200, t.substr(n / 2, 200));
+            t.replace(n - 9, 9, 9, least);
+            const U32s want = library(t);
+            for (const std::size_t threads : {1u, 2u})
+                ASSERT_EQ(buckets(t, threads), want) << sigma << " symbols, n=" << n << ", threads " << threads;
+        }
+    }
+    const std::string twice = pm::random_text(100000, 256, rng);
+    std::string skewed = pm::random_text(100000, 256, rng);
+    for (std::size_t i = 0; i < skewed.size(); i += 10) skewed[i] = 'e';
+    for (const std::string& t : {twice + twice, skewed, pm::random_text(100000, 16, rng), std::string(5000, 'a')})
+        for (const std::size_t threads : {1u, 2u}) EXPECT_TRUE(buckets(t, threads).empty()) << pm::show(t);
+}
+
 // The key sample that sends tied text past the prefix keys: random text
 // of any alphabet never ties, text of few distinct keys always does; its
 // windows stay inside the shortest text it is meant for.
@@ -240,7 +285,8 @@ TEST(SuffixSorters, DispatchPerLengthClass) {
         {words(kTied), S::kInduction},
         {pm::repeat("abcd", kTied), S::kPeriodic},
         {pm::random_text(kLib, 4, rng), S::kInduction},
-        {pm::random_text(kLib, 256, rng), S::kInduction},
+        {pm::random_text(kLib, 256, rng), S::kBuckets},
+        {pm::random_text(kLib, 16, rng), S::kInduction},
         {pm::repeat("ab", 1000), S::kPeriodic},
         {pm::repeat("abcd", kLib - 1), S::kPeriodic},
         {broken(pm::repeat("abcd", kLib - 1)), S::kInduction},
@@ -260,6 +306,14 @@ TEST(SuffixSorters, DispatchPerLengthClass) {
         U32s sa(n), rank(n);
         EXPECT_EQ(pm::sort_suffixes(pm::bytes_of(c.text), n, sa.data(), rank.data(), wide), c.want)
             << pm::show(c.text);
+    }
+    // On two threads as on one.
+    for (const auto& [text, want] : {std::pair{pm::random_text(kLib, 17, rng), S::kBuckets},
+                                     std::pair{pm::random_text(kLib, 16, rng), S::kInduction},
+                                     std::pair{words(kLib), S::kInduction}}) {
+        U32s sa(kLib), rank(kLib);
+        EXPECT_EQ(pm::sort_suffixes(pm::bytes_of(text), kLib, sa.data(), rank.data(), wide, 2), want)
+            << pm::show(text);
     }
 }
 
