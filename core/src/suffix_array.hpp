@@ -20,9 +20,9 @@ namespace parsimetrics {
 // call (a table of 256 x 256 buckets) loses to the prefix keys on random
 // text up to about a million symbols (their working memory stops them
 // sooner), and to induced sorting on every kind of text up to 2^15 symbols
-// and on all but runs and texts of a short period up to 2^17.  On two
-// threads, from this length on, random text of more than 16 symbols is
-// sorted by buckets of leading symbols, which both threads share.
+// and on all but runs and texts of a short period up to 2^17.  From this
+// length on random text is sorted by buckets of leading symbols, on one
+// thread or shared by two.
 inline constexpr std::size_t kLibrarySortThreshold = std::size_t{1} << 17;
 
 // From this length on (below kLibrarySortThreshold) a text whose sampled

@@ -12,10 +12,10 @@
 //
 // Symbols are ranked among those that occur, in as few bits as hold them
 // (bytes of a text with more than 128 symbols as they are): a bucket is
-// named by the first `lead` symbols (7 bits or more), and a bucket's
-// suffixes are sorted by a 64-bit entry each, the bits of the symbols after
-// those above the position (a byte text of 10^7 symbols: 40 bits, five
-// symbols).  Past the end of the text a suffix is padded with zero bits,
+// named by the first `lead` symbols (7 bits or more: seven of a binary
+// text), and a bucket's suffixes are sorted by a 64-bit entry each, the
+// bits of the symbols after those above the position (a text of 10^7
+// symbols: 40 bits, five bytes or 40 binary symbols).  Past the end of the text a suffix is padded with zero bits,
 // so that it sorts below or ties with every suffix it is a prefix of; ties
 // are compared further.
 #include "suffix_sort_buckets.hpp"
@@ -38,11 +38,6 @@ using sorting::Word;
 namespace {
 
 using Words = std::vector<Word, WorkAllocator<Word>>;
-
-// Symbols of fewer bits than this are left to the other sorters: a key
-// would take more symbols than a few table look-ups a suffix can pack.
-constexpr unsigned kFewestBits = 5;
-constexpr std::size_t kSampledSymbols = 1024;
 
 // A bucket may hold this share of the suffixes (or kLeastLargestBucket):
 // each sorting thread sorts through two words of scratch per suffix of
@@ -95,7 +90,7 @@ void for_each_bucket(const std::uint8_t* s, std::size_t n, const Layout& layout,
     const std::size_t ahead = layout.lead - 1, mask = layout.buckets() - 1;
     std::size_t c = 0;
     for (std::size_t t = 0; t < ahead; ++t) c = c << bits | (lo + t < n ? rank[s[lo + t]] : 0);
-    const std::size_t fast_end = std::clamp(n - ahead, lo, hi);
+    const std::size_t fast_end = n > ahead ? std::clamp(n - ahead, lo, hi) : lo;
     std::size_t p = lo;
     for (; p < fast_end; ++p) {
         c = (c << bits | rank[s[p + ahead]]) & mask;
@@ -260,12 +255,6 @@ bool sort_by_buckets(const std::uint8_t* text, std::size_t n, std::uint32_t* sa,
         if (n == 1) sa[0] = 0;
         return true;
     }
-    // Symbols sampled first: a text with too few is left before a pass
-    // over it (the whole text has at least as many as the sample).
-    std::array<bool, 256> seen{};
-    for (std::size_t i = 0; i < kSampledSymbols; ++i) seen[text[i * (n - 1) / (kSampledSymbols - 1)]] = true;
-    if (std::count(seen.begin(), seen.end(), true) <= std::ptrdiff_t{1} << (kFewestBits - 1)) return false;
-
     const std::size_t half = n / 2;
     const std::size_t bounds[3] = {0, half, n};
 
@@ -281,7 +270,7 @@ bool sort_by_buckets(const std::uint8_t* text, std::size_t n, std::uint32_t* sa,
     for (std::size_t c = 0; c < 256; ++c)
         if (bytes[0][c] + bytes[1][c] != 0) layout.rank[c] = static_cast<std::uint8_t>(sigma++);
     layout.bits = static_cast<unsigned>(std::bit_width(sigma - 1));
-    if (sigma < 2 || layout.bits < kFewestBits) return false;
+    if (sigma < 2) return false;
     // Bytes as they are, when they take 8 bits anyway: a key is then read
     // in one load.
     if (layout.bits == 8)

@@ -15,11 +15,10 @@ namespace parsimetrics {
 // by its entries, ties by comparing the text further.  `threads` (1 or 2)
 // share out the halves of the text and then the buckets, the result the
 // same; each sorts through scratch of two words per suffix of the largest
-// bucket.  Gives up (false, sa and rank spoilt) on text of at most 16
-// symbols (the other sorters pack theirs tighter), before sorting when a
-// bucket holds more than 1/48 of the suffixes (skewed or repetitive
-// text), and once comparing tied suffixes has cost more than a few
-// symbols a suffix (text with long repeats).
+// bucket.  Gives up (false, sa and rank spoilt) on text of one symbol,
+// before sorting when a bucket holds more than 1/48 of the suffixes
+// (skewed or repetitive text), and once comparing tied suffixes has cost
+// more than a few symbols a suffix (text with long repeats).
 bool sort_by_buckets(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
                      std::size_t threads);
 
