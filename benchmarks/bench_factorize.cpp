@@ -28,6 +28,7 @@
 #include <divsufsort.h>
 #include <malloc.h>
 
+#include "lpf.hpp"
 #include "lz76.hpp"
 #include "options.hpp"
 #include "pool.hpp"
@@ -119,16 +120,37 @@ void run_divsufsort(const Sequence& seq) {
     delete[] sa;
 }
 
+// The threads factorize gives one text of n symbols.
+std::size_t factorize_threads(std::size_t n) {
+    return n >= parsimetrics::kLibrarySortThreshold && parsimetrics::planned_thread_count() >= 2 ? 2 : 1;
+}
+
 // The suffix sort of factorize alone, in arrays allocated as factorize
 // allocates them, on as many threads as factorize gives it.
 void run_sort(const Sequence& seq) {
     const std::size_t n = seq.size();
     parsimetrics::WorkArray first(n + 1), second(n);
     parsimetrics::WideWorkArray wide;
-    const std::size_t threads =
-        n >= parsimetrics::kLibrarySortThreshold && parsimetrics::planned_thread_count() >= 2 ? 2 : 1;
-    parsimetrics::sort_suffixes(seq.data(), n, first.data() + 1, second.data(), wide, threads);
+    parsimetrics::sort_suffixes(seq.data(), n, first.data() + 1, second.data(), wide, factorize_threads(n));
     consume(first[1]);
+}
+
+// The nearest-smaller scan after the sort alone, best of `reps`, over a
+// copy of the suffix array each time (the scan consumes it).
+double time_smaller_starts(const Sequence& seq, int reps) {
+    const std::size_t n = seq.size();
+    parsimetrics::WorkArray sorted(n + 1), slots(n + 1), psv(n);
+    parsimetrics::WideWorkArray wide;
+    parsimetrics::sort_suffixes(seq.data(), n, sorted.data() + 1, psv.data(), wide, factorize_threads(n));
+    double best = 1e300;
+    for (int r = 0; r < reps; ++r) {
+        std::copy(sorted.begin(), sorted.end(), slots.begin());
+        const auto start = Clock::now();
+        parsimetrics::build_previous_smaller_starts(slots.data(), n, psv.data(), factorize_threads(n));
+        best = std::min(best, seconds_since(start));
+        consume(psv[n / 2]);
+    }
+    return best;
 }
 
 // Largest number of heap bytes live during one call, beyond those live before it.
@@ -168,11 +190,12 @@ void large_inputs(std::size_t min_n, std::size_t max_n, bool with_reference, con
 
     std::printf("Whole factorize against divsufsort alone (best of several runs, the three interleaved), "
                 "%zu thread(s) from 2^17 symbols.\n"
-                "scan: factorize less its suffix sort, over divsufsort.\n"
+                "scan: factorize less its suffix sort, over divsufsort; nss: its nearest-smaller scan alone, "
+                "the rest is the walk.\n"
                 "peak: heap bytes per symbol held at once by one factorize call, its result included.\n",
                 std::min<std::size_t>(2, parsimetrics::planned_thread_count()));
-    std::printf("%-9s %9s %9s %12s %12s %7s %7s %10s", "input", "n", "factors", "divsufsort s", "factorize s",
-                "ratio", "scan", "peak B/sym");
+    std::printf("%-9s %9s %9s %12s %12s %7s %7s %7s %10s", "input", "n", "factors", "divsufsort s", "factorize s",
+                "ratio", "scan", "nss", "peak B/sym");
     if (with_reference) std::printf(" %12s %7s %10s", "reference s", "ratio", "peak B/sym");
     std::printf("\n");
     for (std::size_t n = min_n; n <= max_n; n *= 10) {
@@ -187,10 +210,11 @@ void large_inputs(std::size_t min_n, std::size_t max_n, bool with_reference, con
                 t_fact = std::min(t_fact, time_best([&] { complexity = parsimetrics::factorize(seq, options).complexity; }, 1));
                 t_sort = std::min(t_sort, time_best([&] { run_sort(seq); }, 1));
             }
+            const double t_nss = time_smaller_starts(seq, reps);
             const double peak = peak_extra_bytes_per_symbol(
                 [&] { consume(parsimetrics::factorize(seq, options).factors.size()); }, n);
-            std::printf("%-9s %9zu %9u %12.4f %12.4f %7.3f %7.3f %10.2f", kind.name, n, complexity, t_lib, t_fact,
-                        t_fact / t_lib, (t_fact - t_sort) / t_lib, peak);
+            std::printf("%-9s %9zu %9u %12.4f %12.4f %7.3f %7.3f %7.3f %10.2f", kind.name, n, complexity, t_lib,
+                        t_fact, t_fact / t_lib, (t_fact - t_sort) / t_lib, t_nss / t_lib, peak);
             if (with_reference) {
                 const double t_ref = time_best(
                     [&] { consume(parsimetrics::factorize_reference(seq, options).complexity); }, 2);
