@@ -4,7 +4,9 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <utility>
 
@@ -114,7 +116,8 @@ struct WalkEnd {
 //
 // succ has n + 1 entries; succ[n] is the head of the list.  With kRecord the
 // boundary b(k+1) goes into psv[k] once psv[k] has been read: k <= b(k),
-// and every later read is at a position above b(k).
+// and every later read is at a position above b(k).  Texts from
+// kBlockWalkFrom symbols on take walk_in_blocks below instead.
 template <bool kRecord>
 WalkEnd walk_factors(const std::uint8_t* text, std::size_t n, std::uint32_t* succ, std::uint32_t* psv) {
     const auto none = static_cast<std::uint32_t>(n);
@@ -162,6 +165,207 @@ WalkEnd walk_factors(const std::uint8_t* text, std::size_t n, std::uint32_t* suc
     }
     if constexpr (kRecord) psv[0] = 1;
     return {count, b};
+}
+
+// The walk by blocks.  A factor that starts at x ends at f(x) = x + the
+// longer match with x's two list neighbours at its insertion + 1, whatever
+// the factors before x: the walk follows f from 1.  Each block of positions
+// is first inserted into the list, keeping every position's right neighbour
+// (insert_block), then f is followed across it (follow_block).  Following f
+// one start at a time waits for a factor's text before it knows the next
+// start, a whole memory latency per factor on long texts; follow_block runs
+// kLanes chains of f at once from points spread over the block instead, each
+// until it reaches a point another has evaluated (their paths merge within a
+// few factors), so that the text of many factors is on its way at once.
+//
+// The inserts and the following of one block touch different memory and can
+// run on two threads: one inserts blocks ahead while the other follows them,
+// the right neighbours waiting in a ring of `slots` blocks.
+class BlockWalk {
+public:
+    BlockWalk(const std::uint8_t* text, std::size_t n, std::uint32_t* succ, std::uint32_t* psv, std::size_t slots)
+        : text_(text),
+          n_(n),
+          none_(static_cast<std::uint32_t>(n)),
+          succ_(succ),
+          psv_(psv),
+          block_(block_length(n, slots)),
+          slots_(slots),
+          blocks_((n + block_ - 1) / block_),
+          rights_(slots * block_),
+          ends_(block_) {
+        succ_[n] = none_;
+    }
+
+    // Positions per block: the lanes' paths take a few factors each to
+    // merge, work lost on short blocks, while the ring and the ends take at
+    // most 1/8 byte per symbol.
+    static std::size_t block_length(std::size_t n, std::size_t slots) {
+        return std::clamp<std::size_t>(std::bit_floor(n / (32 * (slots + 1))), 16, std::size_t{1} << 14);
+    }
+
+    std::size_t blocks() const { return blocks_; }
+    std::size_t slots() const { return slots_; }
+    bool finished() const { return b_ >= n_; }
+    WalkEnd end() const { return {count_, b_}; }
+
+    // Puts the positions of block k into the list, in text order, and keeps
+    // the right neighbour each found in its slot of the ring.
+    void insert_block(std::size_t k) {
+        constexpr std::size_t kLinkAhead = 64;  // the list links fetched ahead
+        const std::size_t s = k * block_, e = std::min(n_, s + block_);
+        std::uint32_t* const right = rights_.data() + (k % slots_) * block_ - s;
+        const std::size_t ahead_until = std::min(e, n_ - std::min(n_, kLinkAhead));
+        for (std::size_t x = s; x < e; ++x) {
+            if (x < ahead_until) __builtin_prefetch(succ_ + std::min(psv_[x + kLinkAhead], none_), 1);
+            const std::uint32_t left = std::min(psv_[x], none_);
+            const std::uint32_t q = succ_[left];
+            succ_[x] = q;
+            succ_[left] = static_cast<std::uint32_t>(x);
+            right[x] = q;
+        }
+    }
+
+    // The factor starts in block k, whose positions are in the list; the
+    // blocks before it are followed.  With kRecord boundary b(j+1) goes into
+    // psv[j], below the current start, which no insert or lane reads again.
+    template <bool kRecord>
+    void follow_block(std::size_t k) {
+        constexpr std::size_t kLanes = 16, kFactorsPerLane = 64;
+        const std::size_t s = k * block_, e = std::min(n_, s + block_);
+        if (b_ >= e) return;  // a factor spans the block
+        // As many lanes as the factors expected in the block (at the rate
+        // so far) keep busy.
+        const std::size_t expected = (e - b_) * (count_ - 1) / b_;
+        const std::size_t lane_count = std::clamp<std::size_t>(expected / kFactorsPerLane, 1, kLanes);
+        const std::uint32_t* const right = rights_.data() + (k % slots_) * block_ - s;
+        std::uint32_t* const ends = ends_.data() - s;  // f(x), 0 while unknown
+        std::fill(ends + b_, ends + e, 0u);
+        const auto fetch = [&](std::size_t x) {
+            __builtin_prefetch(text_ + std::min(psv_[x], none_));
+            __builtin_prefetch(text_ + right[x]);
+        };
+        std::array<std::size_t, kLanes> at;
+        std::size_t lanes = 0;
+        for (std::size_t j = 0; j < lane_count; ++j) {
+            const std::size_t x = b_ + j * (e - b_) / lane_count;
+            if (lanes > 0 && at[lanes - 1] == x) continue;
+            at[lanes++] = x;
+            fetch(x);
+        }
+        // A lane ends at a point already evaluated or past the block.
+        while (lanes > 0) {
+            for (std::size_t j = 0; j < lanes;) {
+                const std::size_t x = at[j];
+                if (ends[x] != 0) {
+                    at[j] = at[--lanes];
+                    continue;
+                }
+                const std::size_t y = x + factor_length(text_, n_, x, psv_[x], right[x]);
+                ends[x] = static_cast<std::uint32_t>(y);
+                if (y >= e) {
+                    at[j] = at[--lanes];
+                    continue;
+                }
+                at[j++] = y;
+                fetch(y);
+            }
+        }
+        // Every point reached from b has its end: the lane that reached it
+        // either evaluated it or stopped there, where another had.
+        while (b_ < e) {
+            b_ = ends[b_];
+            if constexpr (kRecord) psv_[count_ - 1] = static_cast<std::uint32_t>(b_);
+            ++count_;
+        }
+    }
+
+private:
+    const std::uint8_t* text_;
+    std::size_t n_;
+    std::uint32_t none_;
+    std::uint32_t* succ_;
+    std::uint32_t* psv_;
+    std::size_t block_, slots_, blocks_;
+    WorkArray rights_, ends_;
+    std::size_t b_ = 1, count_ = 2;  // the current factor start, boundaries so far
+};
+
+// How two threads share a BlockWalk: the inserting thread may run up to a
+// ring of blocks ahead of the following one.  Whichever thread finds a block
+// ready and nobody following follows it, so a thread that would wait for the
+// other does its work instead, and the walk completes on the inserting
+// thread alone if the other never starts (with a ring of one block, that is
+// the walk on one thread).  A thread waits only while the other is busy: in
+// the ring, or for the next block's inserts.
+template <bool kRecord>
+class SharedBlockWalk {
+public:
+    explicit SharedBlockWalk(BlockWalk& walk) : walk_(walk) {}
+
+    void insert_all() {
+        std::unique_lock lock(mutex_);
+        for (std::size_t k = 0; k < walk_.blocks(); ++k) {
+            while (!finished_ && k - followed_ >= walk_.slots())
+                if (!follow_next(lock)) changed_.wait(lock);
+            if (finished_) return;
+            lock.unlock();
+            walk_.insert_block(k);
+            lock.lock();
+            inserted_ = k + 1;
+            changed_.notify_all();
+        }
+        follow_all(lock);
+    }
+
+    void follow_all() {
+        std::unique_lock lock(mutex_);
+        follow_all(lock);
+    }
+
+private:
+    void follow_all(std::unique_lock<std::mutex>& lock) {
+        while (!finished_)
+            if (!follow_next(lock)) changed_.wait(lock);
+    }
+
+    // Follows the next block if it is inserted and free.
+    bool follow_next(std::unique_lock<std::mutex>& lock) {
+        if (following_ || followed_ == inserted_) return false;
+        following_ = true;
+        lock.unlock();
+        walk_.follow_block<kRecord>(followed_);
+        lock.lock();
+        following_ = false;
+        ++followed_;
+        finished_ = walk_.finished();
+        changed_.notify_all();
+        return true;
+    }
+
+    BlockWalk& walk_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::size_t inserted_ = 0;  // blocks in the list
+    std::size_t followed_ = 0;  // blocks whose factor starts are known
+    bool following_ = false;    // a thread follows block followed_
+    bool finished_ = false;     // the last factor is known
+};
+
+template <bool kRecord>
+WalkEnd walk_in_blocks(const std::uint8_t* text, std::size_t n, std::uint32_t* succ, std::uint32_t* psv,
+                       std::size_t threads) {
+    // Two threads keep a ring of eight blocks, so that the inserting one
+    // rarely waits for the other to be scheduled.
+    constexpr std::size_t kRing = 8;
+    BlockWalk walk(text, n, succ, psv, threads < 2 ? 1 : kRing);
+    SharedBlockWalk<kRecord> shared(walk);
+    if (threads < 2)
+        shared.insert_all();
+    else
+        join(Work{n}, [&] { shared.insert_all(); }, [&] { shared.follow_all(); });
+    if constexpr (kRecord) psv[0] = 1;
+    return walk.end();
 }
 
 // Scans of the suffix array for the nearest start below b, eight entries at
@@ -320,19 +524,27 @@ std::size_t threads_for(std::size_t n) {
     }
 }
 
+// From this length on the list walk goes by blocks (walk_in_blocks): there
+// the text of factor starts comes from memory, not from cache, and the
+// lanes overlap its latency; below, the extra pass over each block costs
+// more than it saves (bench_factorize).
+constexpr std::size_t kBlockWalkFrom = std::size_t{1} << 25;
+
 struct Walked {
     WalkEnd end;
     const std::uint32_t* recorded;  // with kRecord: the boundaries after 0, m - 1 of them
 };
 
 // Suffix array, then the scan walk on short texts, or the previous smaller
-// starts and the list walk.
+// starts and the list walk.  A nonzero `block_threads` takes the list walk
+// by blocks on that many threads at any length.
 template <bool kRecord>
-Walked run_factorization(const Sequence& seq, FactorizationWorkspace& ws) {
+Walked run_factorization(const Sequence& seq, FactorizationWorkspace& ws, std::size_t block_threads = 0) {
     const std::size_t n = seq.size();
     check_text_length(n);
+    const bool forced = block_threads != 0;
     const bool tiny = n < compare_always_below(seq.alphabet_size);
-    if (tiny || (n < kCompareWalkBelow && sampled_window_repeats(seq.data(), n) >= kCompareWalkRepeats)) {
+    if (!forced && (tiny || (n < kCompareWalkBelow && sampled_window_repeats(seq.data(), n) >= kCompareWalkRepeats))) {
         // The walk without an index records its boundaries in `third`.
         if constexpr (kRecord) {
             ws.third.clear();
@@ -343,14 +555,14 @@ Walked run_factorization(const Sequence& seq, FactorizationWorkspace& ws) {
         if (const auto end = compare_factors<kRecord>(seq.data(), n, budget, short_boundaries))
             return {*end, short_boundaries};
     }
-    const std::size_t threads = threads_for(n);
+    const std::size_t threads = forced ? block_threads : threads_for(n);
     // Cleared first: growing a workspace copies nothing stale.
     ws.first.clear();
     ws.first.resize(n + 1);
     ws.second.clear();
     ws.second.resize(n);
     const SuffixSorter sorter = sort_suffixes(seq.data(), n, ws.suffix_array(), ws.sort_ranks(), ws.wide, threads);
-    if (n < kScanWalkBelow && seq.alphabet_size <= kScanWalkLargestAlphabet) {
+    if (!forced && n < kScanWalkBelow && seq.alphabet_size <= kScanWalkLargestAlphabet) {
         const std::uint32_t* sa = ws.suffix_array();
         std::uint32_t* rank = ws.sort_ranks();
         for (std::size_t r = 0; r < n; ++r) rank[sa[r]] = static_cast<std::uint32_t>(r);
@@ -359,7 +571,10 @@ Walked run_factorization(const Sequence& seq, FactorizationWorkspace& ws) {
     }
     build_previous_smaller_starts(ws.first.data(), n, ws.previous_smaller_starts(), threads,
                                   sorter == SuffixSorter::kPeriodic);
-    return {walk_factors<kRecord>(seq.data(), n, ws.successor_links(), ws.previous_smaller_starts()),
+    std::uint32_t* const links = ws.successor_links();
+    std::uint32_t* const psv = ws.previous_smaller_starts();
+    return {forced || n >= kBlockWalkFrom ? walk_in_blocks<kRecord>(seq.data(), n, links, psv, threads)
+                                          : walk_factors<kRecord>(seq.data(), n, links, psv),
             ws.boundaries()};
 }
 
@@ -397,6 +612,14 @@ FactorizationResult factorize(const Sequence& seq, const AnalysisOptions& option
     // The list is no longer needed: release it before the boundaries are copied.
     WorkArray().swap(workspace.first);
     return result_from(walked.end, walked.recorded, n, epsilon_of(seq, options));
+}
+
+FactorizationResult detail::factorize_in_blocks(const Sequence& seq, std::size_t threads) {
+    const std::size_t n = seq.size();
+    if (n == 0) return {};
+    FactorizationWorkspace workspace;
+    const Walked walked = run_factorization<true>(seq, workspace, std::max<std::size_t>(threads, 1));
+    return result_from(walked.end, walked.recorded, n, epsilon_of(seq, {}));
 }
 
 FactorizationResult constant_result(std::size_t n) {

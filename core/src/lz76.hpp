@@ -58,6 +58,13 @@ FactorizationResult factorize(const Sequence& seq, const AnalysisOptions& option
 FactorizationResult factorize(const Sequence& seq, const AnalysisOptions& options,
                               FactorizationWorkspace& workspace);
 
+namespace detail {
+// factorize with default options, its list walk by blocks on `threads`
+// threads whatever the length (factorize takes it on long texts only), so
+// that tests reach it on short ones.
+FactorizationResult factorize_in_blocks(const Sequence& seq, std::size_t threads);
+}  // namespace detail
+
 // What `factorization` and the full analysis report for an empty or constant
 // sequence of n symbols, without factorizing: [0, 1, n], 1, 0.0.
 FactorizationResult constant_result(std::size_t n);

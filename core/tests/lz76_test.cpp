@@ -211,6 +211,21 @@ TEST(FastFactorize, AgreesWithReferenceOnOneAndTwoThreads) {
         });
 }
 
+// The list walk by blocks, which factorize takes on long texts only, at
+// short lengths: on one thread, and on two with a ring of blocks between
+// them (either may follow a block, or the first all of them).
+TEST(FastFactorize, WalkByBlocksAgreesWithReference) {
+    std::mt19937_64 rng(5);
+    for (std::size_t n : {1, 2, 17, 300, 5000, 65537})
+        for_each_family(n, rng, [](const std::string& t) {
+            const pm::Sequence seq = pm::from_bytes(t);
+            const U32s want = pm::factorize_reference(seq, {}).factors;
+            for (std::size_t threads : {1, 2})
+                ASSERT_EQ(pm::detail::factorize_in_blocks(seq, threads).factors, want)
+                    << threads << " thread(s), input " << pm::show(t);
+        });
+}
+
 TEST(FastFactorize, ExhaustiveBinaryTexts) {
     // Every binary text up to 12 symbols, and every ternary one up to 8.
     for (unsigned sigma : {2u, 3u}) {
