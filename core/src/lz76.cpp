@@ -14,6 +14,10 @@
 #include <emmintrin.h>
 #endif
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 #include "error.hpp"
 #include "lpf.hpp"
 #include "pool.hpp"
@@ -530,6 +534,29 @@ std::size_t threads_for(std::size_t n) {
 // more than it saves (bench_factorize).
 constexpr std::size_t kBlockWalkFrom = std::size_t{1} << 25;
 
+// The text's memory as huge pages, from kHugePagesFrom bytes on.  The sort
+// and the walk read the text at random places, and on small pages nearly
+// every such read of a long text also misses the address translation
+// cache: collapsing its pages (a copy into 2 MiB pages, about 0.3 ms per
+// million symbols, nothing where they are huge already) made factorize
+// 4-9% faster from 10^7 to 10^8 symbols.  The text is the caller's and is
+// only read; the pages keep their contents.  Advice only: where the kernel
+// cannot collapse (older than 6.1, or huge pages off) nothing changes.
+void offer_text_huge_pages([[maybe_unused]] const std::uint8_t* text, [[maybe_unused]] std::size_t n) noexcept {
+#if defined(__linux__)
+#if defined(MADV_COLLAPSE)
+    constexpr int kCollapse = MADV_COLLAPSE;
+#else
+    constexpr int kCollapse = 25;  // older headers than the kernels that know it
+#endif
+    if (n < kHugePagesFrom) return;
+    const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(text);
+    const std::uintptr_t begin = (start + kHugePage - 1) / kHugePage * kHugePage;
+    const std::uintptr_t end = (start + n) / kHugePage * kHugePage;
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, kCollapse);
+#endif
+}
+
 struct Walked {
     WalkEnd end;
     const std::uint32_t* recorded;  // with kRecord: the boundaries after 0, m - 1 of them
@@ -556,6 +583,7 @@ Walked run_factorization(const Sequence& seq, FactorizationWorkspace& ws, std::s
             return {*end, short_boundaries};
     }
     const std::size_t threads = forced ? block_threads : threads_for(n);
+    offer_text_huge_pages(seq.data(), n);
     // Cleared first: growing a workspace copies nothing stale.
     ws.first.clear();
     ws.first.resize(n + 1);
