@@ -14,10 +14,6 @@
 #include <emmintrin.h>
 #endif
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 #include "error.hpp"
 #include "lpf.hpp"
 #include "pool.hpp"
@@ -545,15 +541,10 @@ constexpr std::size_t kBlockWalkFrom = std::size_t{1} << 25;
 void offer_text_huge_pages([[maybe_unused]] const std::uint8_t* text, [[maybe_unused]] std::size_t n) noexcept {
 #if defined(__linux__)
 #if defined(MADV_COLLAPSE)
-    constexpr int kCollapse = MADV_COLLAPSE;
+    advise_whole_huge_pages(text, n, MADV_COLLAPSE);
 #else
-    constexpr int kCollapse = 25;  // older headers than the kernels that know it
+    advise_whole_huge_pages(text, n, 25);  // MADV_COLLAPSE, which older headers than the kernels lack
 #endif
-    if (n < kHugePagesFrom) return;
-    const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(text);
-    const std::uintptr_t begin = (start + kHugePage - 1) / kHugePage * kHugePage;
-    const std::uintptr_t end = (start + n) / kHugePage * kHugePage;
-    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, kCollapse);
 #endif
 }
 

@@ -23,14 +23,23 @@ namespace parsimetrics {
 inline constexpr std::size_t kHugePage = std::size_t{2} << 20;
 inline constexpr std::size_t kHugePagesFrom = std::size_t{4} << 20;
 
-inline void advise_huge_pages([[maybe_unused]] void* p, [[maybe_unused]] std::size_t bytes) noexcept {
-#if defined(MADV_HUGEPAGE)
+// Gives madvise `advice` for the whole 2 MiB pages inside [p, p + bytes),
+// from kHugePagesFrom bytes on: the ends short of a whole huge page keep
+// small pages.  Advice only: refused, nothing changes.
+inline void advise_whole_huge_pages([[maybe_unused]] const void* p, [[maybe_unused]] std::size_t bytes,
+                                    [[maybe_unused]] int advice) noexcept {
+#if defined(__linux__)
     if (bytes < kHugePagesFrom) return;
     const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(p);
     const std::uintptr_t begin = (start + kHugePage - 1) / kHugePage * kHugePage;
     const std::uintptr_t end = (start + bytes) / kHugePage * kHugePage;
-    // Advice only: refused or without huge pages, nothing changes.
-    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, advice);
+#endif
+}
+
+inline void advise_huge_pages([[maybe_unused]] void* p, [[maybe_unused]] std::size_t bytes) noexcept {
+#if defined(MADV_HUGEPAGE)
+    advise_whole_huge_pages(p, bytes, MADV_HUGEPAGE);
 #endif
 }
 
