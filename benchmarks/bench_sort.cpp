@@ -25,7 +25,6 @@
 #include "inputs.hpp"
 #include "lz76.hpp"
 #include "suffix_array.hpp"
-#include "work_array.hpp"
 
 namespace {
 
@@ -136,8 +135,7 @@ void long_texts(std::size_t max_n) {
                 "ind/lib");
     for (std::size_t n = 1000000; n <= max_n; n *= 10) {
         const int reps = n >= 100000000 ? 2 : n >= 10000000 ? 3 : 5;
-        // Working arrays as the factorization allocates them (huge pages).
-        parsimetrics::WorkArray sa(n), rank(n);
+        std::vector<std::uint32_t> sa(n), rank(n);
         std::vector<saidx_t> lib(n);
         parsimetrics::WideWorkArray wide;
         for (const Kind& kind : kKinds) {

@@ -517,7 +517,7 @@ bool sort_lms_by_keys(const std::uint8_t* s, std::size_t n, const Index* count, 
 // counters live there).
 template <class Symbol>
 void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count, Index* bucket, Index* scratch,
-                bool counters_in_scratch, const InductionOptions& options) {
+                bool counters_in_scratch, std::size_t prefetch_from) {
     if (n == 0) return;
     Index lo = 0, hi = k;  // the symbols that occur lie in [lo, hi)
     auto count_symbols = [&] {
@@ -552,21 +552,9 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
     // level), the slots are there and the positions in order at its end,
     // saving two scans for LMS positions; otherwise the slots are sa[m, n)
     // and the positions are scanned for again.
-    const bool far = n >= options.prefetch_from;
+    const bool far = n >= prefetch_from;
     bool direct = false;
     Index* const spare = counters_in_scratch ? nullptr : scratch;
-    // The top level's last pass, once its scratch is free, from a copy of
-    // the text there (see kInductionCopiedTextFrom).
-    auto text_to_induce_from = [&]() -> const Symbol* {
-        if constexpr (sizeof(Symbol) == 1) {
-            if (spare != nullptr && n >= options.copied_text_from) {
-                auto* copy = reinterpret_cast<std::uint8_t*>(spare);
-                std::memcpy(copy, s, n);
-                return copy;
-            }
-        }
-        return s;
-    };
     // Sorted LMS suffixes sa[0, m) to the ends of their buckets (each one's
     // place is at or after its rank among them, so none is overwritten).
     // Sorted, they run by first symbol: on bytes, whose LMS positions are
@@ -599,7 +587,7 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
             sort_lms_by_keys(s, n, count, lo, hi, sa, spare, m, lms_count.data())) {
             place_sorted_lms(m);
             direct = true;
-            induce<true>(text_to_induce_from(), sa, n, count, bucket, lo, hi, far, direct);
+            induce<true>(s, sa, n, count, bucket, lo, hi, far, direct);
             return;
         }
     }
@@ -691,7 +679,7 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
                 std::memcpy(narrow + i, &symbol, sizeof symbol);
             }
             sort_level(static_cast<const Narrow*>(narrow), sa, m, names, scratch, scratch + names, scratch, true,
-                       options);
+                       prefetch_from);
         };
         if (names < m) {
             if (names <= 256) {
@@ -704,7 +692,7 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
                 // every pass that reads the reduced text.
                 sort_narrowed(std::uint16_t{});
             } else if (!(names >= m / kLeadingNamesShare && sort_by_leading_names(reduced, m, names, sa, scratch))) {
-                sort_level(reduced, sa, m, names, scratch, scratch + names, scratch, true, options);
+                sort_level(reduced, sa, m, names, scratch, scratch + names, scratch, true, prefetch_from);
             }
             if (counters_in_scratch) count_symbols();
         } else {
@@ -724,7 +712,7 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
 
         place_sorted_lms(m);
     }
-    induce<true>(text_to_induce_from(), sa, n, count, bucket, lo, hi, far, direct);
+    induce<true>(s, sa, n, count, bucket, lo, hi, far, direct);
 }
 
 }  // namespace induction
@@ -752,11 +740,11 @@ bool sampled_keys_tie(const std::uint8_t* text, std::size_t n) {
 }
 
 void sort_by_induction(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* work,
-                       const InductionOptions& options) {
+                       std::size_t prefetch_from) {
     // Bytes as they are: the buckets of the symbols that do not occur cost
     // nothing beyond their counters.
     std::array<std::uint32_t, 256> count, bucket;
-    induction::sort_level(text, sa, n, 256, count.data(), bucket.data(), work, false, options);
+    induction::sort_level(text, sa, n, 256, count.data(), bucket.data(), work, false, prefetch_from);
 }
 
 }  // namespace parsimetrics

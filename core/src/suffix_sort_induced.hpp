@@ -23,28 +23,12 @@ inline constexpr std::size_t kInductionPrefetchFrom = std::size_t{1} << 24;
 // by such keys.
 bool sampled_keys_tie(const std::uint8_t* text, std::size_t n);
 
-// From this length on the last pass of induced sorting reads a copy of the
-// text made in its working space: the factorization's working arrays are
-// backed by huge pages (work_array.hpp), which the caller's text may not be,
-// and that pass reads the text all over.  With it the sort takes 0.92 to
-// 0.97 of its time at 10^8 symbols, 0.97 to 0.99 at 10^7; at 4 * 10^6 it
-// makes no difference (benchmarks/bench_sort long).
-inline constexpr std::size_t kInductionCopiedTextFrom = std::size_t{1} << 23;
-
-// Lengths from which induced sorting does what pays off only on long texts.
-struct InductionOptions {
-    // Levels of this many symbols or more prefetch what their passes read
-    // at the positions in sa.
-    std::size_t prefetch_from = kInductionPrefetchFrom;
-    // Texts of this many symbols or more are copied for the last pass.
-    std::size_t copied_text_from = kInductionCopiedTextFrom;
-};
-
 // Writes the suffix array of text[0, n), n below kInductionLongest, into
 // sa[0, n) by induced sorting, with work[0, n) as working space: linear in
 // n whatever the text, slower than the prefix keys on random text and
-// faster on repetitive text.
+// faster on repetitive text.  Levels of prefetch_from symbols or more
+// prefetch what their passes read at the positions in sa.
 void sort_by_induction(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* work,
-                       const InductionOptions& options = {});
+                       std::size_t prefetch_from = kInductionPrefetchFrom);
 
 }  // namespace parsimetrics
