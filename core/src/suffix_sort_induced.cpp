@@ -318,11 +318,27 @@ bool sort_ties(Index* sa, std::size_t begin, std::size_t end, std::size_t depth,
     return true;
 }
 
+// Reduced texts of kNamesAskedAheadFrom symbols or more have their
+// counters, and their suffixes' next names, beyond the private caches:
+// asked for kNamesAhead places ahead, the misses overlap.  With pairs
+// compared in place, this took the sort of the second level of 10^8
+// English-like symbols (1.1 * 10^7 of them) from 0.56 to 0.41 s; on
+// shorter ones the requests cost more than they save.
+constexpr std::size_t kNamesAhead = 32;
+constexpr std::size_t kNamesAskedAheadFrom = std::size_t{1} << 22;
+
 bool sort_by_leading_names(const Index* s, std::size_t m, Index k, Index* sa, Index* count) {
+    const std::size_t ahead = m >= kNamesAskedAheadFrom ? kNamesAhead : 0;
     std::fill(count, count + k, 0);
-    for (std::size_t i = 0; i < m; ++i) ++count[s[i]];
+    for (std::size_t i = 0; i < m; ++i) {
+        if (ahead != 0) __builtin_prefetch(count + s[std::min(i + ahead, m - 1)], 1);
+        ++count[s[i]];
+    }
     std::exclusive_scan(count, count + k, count, Index{0});
-    for (std::size_t i = 0; i < m; ++i) sa[count[s[i]]++] = static_cast<Index>(i);
+    for (std::size_t i = 0; i < m; ++i) {
+        if (ahead != 0) __builtin_prefetch(count + s[std::min(i + ahead, m - 1)], 1);
+        sa[count[s[i]]++] = static_cast<Index>(i);
+    }
     // count[c] is now the end of the run of c.  The ties of one first name
     // at a time, so that the runs pending stay within one of at most
     // kLargestTie members.  Key 0 for a suffix that ends here, else the
@@ -333,8 +349,26 @@ bool sort_by_leading_names(const Index* s, std::size_t m, Index k, Index* sa, In
         const std::size_t at = p + depth;
         return Word{at < m ? s[at] + 1 : 0};
     };
-    for (Index c = 0, begin = 0; c < k; begin = count[c++])
-        if (count[c] - begin > 1 && !sort_ties(sa, begin, count[c], 1, 1, budget, next_name, scratch)) return false;
+    std::size_t asked = 0;  // the next names asked for up to sa[asked]
+    for (Index c = 0, begin = 0; c < k; begin = count[c++]) {
+        for (; asked < std::min<std::size_t>(begin + 2 * ahead, m); ++asked) __builtin_prefetch(s + sa[asked] + 1);
+        if (count[c] - begin == 2) {
+            // Pairs, most ties where names are mostly distinct, compared
+            // in place, drawing down the budget as sort_ties would.
+            const Index a = sa[begin], b = sa[begin + 1];
+            for (std::size_t depth = 1;; ++depth) {
+                if (budget < 2) return false;
+                budget -= 2;
+                const Word x = next_name(a, depth), y = next_name(b, depth);
+                if (x != y) {
+                    if (x > y) std::swap(sa[begin], sa[begin + 1]);
+                    break;
+                }
+            }
+        } else if (count[c] - begin > 2 && !sort_ties(sa, begin, count[c], 1, 1, budget, next_name, scratch)) {
+            return false;
+        }
+    }
     return true;
 }
 
