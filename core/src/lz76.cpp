@@ -641,6 +641,12 @@ FactorizationResult detail::factorize_in_blocks(const Sequence& seq, std::size_t
     return result_from(walked.end, walked.recorded, n, epsilon_of(seq, {}));
 }
 
+std::uint32_t detail::factor_count_in_blocks(const Sequence& seq, std::size_t threads) {
+    if (seq.size() == 0) return 0;
+    FactorizationWorkspace workspace;
+    return count_from_end(run_factorization<false>(seq, workspace, std::max<std::size_t>(threads, 1)).end, seq.size());
+}
+
 FactorizationResult constant_result(std::size_t n) {
     // Boundaries are 32-bit: a constant text too long to express its own end
     // must fail rather than report a truncated boundary.

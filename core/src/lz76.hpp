@@ -59,10 +59,12 @@ FactorizationResult factorize(const Sequence& seq, const AnalysisOptions& option
                               FactorizationWorkspace& workspace);
 
 namespace detail {
-// factorize with default options, its list walk by blocks on `threads`
-// threads whatever the length (factorize takes it on long texts only), so
-// that tests reach it on short ones.
+// factorize with default options and the engine's factor count (no shortcut
+// for constant text), their list walk by blocks on `threads` threads
+// whatever the length (factorize takes it on long texts only), so that tests
+// reach it on short ones.
 FactorizationResult factorize_in_blocks(const Sequence& seq, std::size_t threads);
+std::uint32_t factor_count_in_blocks(const Sequence& seq, std::size_t threads);
 }  // namespace detail
 
 // What `factorization` and the full analysis report for an empty or constant

@@ -219,10 +219,13 @@ TEST(FastFactorize, WalkByBlocksAgreesWithReference) {
     for (std::size_t n : {1, 2, 17, 300, 5000, 65537})
         for_each_family(n, rng, [](const std::string& t) {
             const pm::Sequence seq = pm::from_bytes(t);
-            const U32s want = pm::factorize_reference(seq, {}).factors;
-            for (std::size_t threads : {1, 2})
-                ASSERT_EQ(pm::detail::factorize_in_blocks(seq, threads).factors, want)
+            const pm::FactorizationResult want = pm::factorize_reference(seq, {});
+            for (std::size_t threads : {1, 2}) {
+                ASSERT_EQ(pm::detail::factorize_in_blocks(seq, threads).factors, want.factors)
                     << threads << " thread(s), input " << pm::show(t);
+                ASSERT_EQ(pm::detail::factor_count_in_blocks(seq, threads), want.complexity)
+                    << threads << " thread(s), input " << pm::show(t);
+            }
         });
 }
 
