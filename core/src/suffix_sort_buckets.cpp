@@ -62,12 +62,13 @@ constexpr unsigned kLargestKeyBits = 47;
 // Buckets of more than sorting::kSmall suffixes are sorted by 8-bit digits
 // of their keys, as many (two or three) as have at least kSpareDigitBits
 // bits more than the bucket's size, so that equal digits are rare.  From
-// kSplitFrom suffixes on, by the top digit first: the parts it leaves sort
-// by two more digits each within the private caches, where a bucket of
-// 10^8 bytes' (3 MB of entries and as much scratch) would not (a sort of
-// 10^8 bytes some 15% faster, of 10^7 as fast).
+// kBucketSplitFrom suffixes on, by the top digit first: the parts it
+// leaves, of 256 suffixes or more, sort by two more digits each within the
+// private caches, where a bucket of 10^8 bytes' (3 MB of entries and as
+// much scratch) would not (a sort of 10^8 bytes some 15% faster).  Parts
+// of a few dozen would be insertion sorts that mispredict (binary text of
+// 10^6 symbols, buckets of 7,800, 1.7 times slower split).
 constexpr unsigned kSpareDigitBits = 5;
-constexpr std::size_t kSplitFrom = std::size_t{1} << 12;
 
 // Scattering into a bucket requests the line this many entries ahead for
 // writing, so that the next line of each bucket is on its way.
@@ -196,13 +197,13 @@ inline Word load_entry(const std::uint32_t* slots, std::size_t i) {
 // are insertion sorted by the rest of the word as the positions are
 // written out.
 bool sort_bucket(const std::uint8_t* s, std::size_t n, const Layout& layout, const std::uint32_t* slots,
-                 std::size_t m, Word* a, Word* b, std::uint32_t* out, std::size_t& budget) {
+                 std::size_t m, Word* a, Word* b, std::uint32_t* out, std::size_t& budget, std::size_t split_from) {
     const unsigned low = 64 - layout.key_bits;
     unsigned sorted_low = low;  // the bits from here up are in order
     if (m <= sorting::kSmall) {
         for (std::size_t i = 0; i < m; ++i) a[i] = load_entry(slots, i);
         sorting::insertion_sort(a, m);
-    } else if (m >= kSplitFrom) {
+    } else if (m >= split_from) {
         // By the top digit first, into parts that stay in the private
         // caches while two more digits sort each.
         sorted_low = 64 - 8 * 3;
@@ -286,7 +287,7 @@ bool sort_bucket(const std::uint8_t* s, std::size_t n, const Layout& layout, con
 }  // namespace
 
 bool sort_by_buckets(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
-                     std::size_t threads) {
+                     std::size_t threads, std::size_t split_from) {
     if (n < 2) {
         if (n == 1) sa[0] = 0;
         return true;
@@ -400,7 +401,8 @@ bool sort_by_buckets(const std::uint8_t* text, std::size_t n, std::uint32_t* sa,
             for (std::size_t c = ranges[t]; c < ranges[t + 1] && sorted[t]; ++c) {
                 const std::size_t m = start[c + 1] - start[c];
                 if (m != 0)
-                    sorted[t] = sort_bucket(text, n, layout, home[c], m, a, a + largest, sa + start[c], budget[t]);
+                    sorted[t] = sort_bucket(text, n, layout, home[c], m, a, a + largest, sa + start[c], budget[t],
+                                            split_from);
             }
         });
         if (!sorted[0] || !sorted[1]) return false;

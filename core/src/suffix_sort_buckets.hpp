@@ -19,7 +19,10 @@ namespace parsimetrics {
 // before sorting when a bucket holds more than 1/48 of the suffixes
 // (skewed or repetitive text), and once comparing tied suffixes has cost
 // more than a few symbols a suffix (text with long repeats).
+// Buckets of split_from suffixes or more are split by their top digit
+// first (kBucketSplitFrom: see the sort).
+inline constexpr std::size_t kBucketSplitFrom = std::size_t{1} << 16;
 bool sort_by_buckets(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
-                     std::size_t threads);
+                     std::size_t threads, std::size_t split_from = kBucketSplitFrom);
 
 }  // namespace parsimetrics
