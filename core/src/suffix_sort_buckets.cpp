@@ -48,12 +48,15 @@ constexpr std::size_t kLargestBucketShare = 48;
 constexpr std::size_t kLeastLargestBucket = 4096;
 
 // Tied suffixes are compared kChunk symbols at a time; each thread may
-// compare n / kChunkBudgetShare chunks (and kLeastChunkBudget), some four
-// symbols a suffix.  Random text ties a few thousand times at 10^8
-// symbols, a chunk or two each; a text with repeats of more than some
-// sqrt(n) symbols runs out and goes to the sorters that bear repeats.
+// compare n / kChunkBudgetShare chunks (and kLeastChunkBudget), some 32
+// symbols a suffix, read in order.  Random text ties a few thousand times
+// at 10^8 symbols, a chunk or two each.  A repeat of r symbols costs some
+// r^2 / 128 chunks, so repeats of up to some 2 sqrt(n) symbols (20,000
+// at 10^7) still sort here, for at most a few nanoseconds a symbol more;
+// a text with longer ones runs out and goes to the sorters that bear
+// repeats.
 constexpr std::size_t kChunk = 64;
-constexpr std::size_t kChunkBudgetShare = 16;
+constexpr std::size_t kChunkBudgetShare = 2;
 constexpr std::size_t kLeastChunkBudget = 1024;
 
 // An entry's key bits, at most: its position takes the rest.
@@ -286,11 +289,11 @@ bool sort_bucket(const std::uint8_t* s, std::size_t n, const Layout& layout, con
 
 }  // namespace
 
-bool sort_by_buckets(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
-                     std::size_t threads, std::size_t split_from) {
+BucketSort sort_by_buckets(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
+                           std::size_t threads, std::size_t split_from) {
     if (n < 2) {
         if (n == 1) sa[0] = 0;
-        return true;
+        return BucketSort::kSorted;
     }
     const std::size_t half = n / 2;
     const std::size_t bounds[3] = {0, half, n};
@@ -307,7 +310,7 @@ bool sort_by_buckets(const std::uint8_t* text, std::size_t n, std::uint32_t* sa,
     for (std::size_t c = 0; c < 256; ++c)
         if (bytes[0][c] + bytes[1][c] != 0) layout.rank[c] = static_cast<std::uint8_t>(sigma++);
     layout.bits = static_cast<unsigned>(std::bit_width(sigma - 1));
-    if (sigma < 2) return false;
+    if (sigma < 2) return BucketSort::kSkewed;
     // Bytes as they are, when they take 8 bits anyway: a key is then read
     // in one load.
     if (layout.bits == 8)
@@ -341,7 +344,8 @@ bool sort_by_buckets(const std::uint8_t* text, std::size_t n, std::uint32_t* sa,
     // sa past its own suffixes (which later rounds write last), so that
     // two rounds hold any text; later rounds fill rank.
     const std::size_t room = n / 2;
-    if (largest > std::min(room, std::max(n / kLargestBucketShare, kLeastLargestBucket))) return false;
+    if (largest > std::min(room, std::max(n / kLargestBucketShare, kLeastLargestBucket)))
+        return BucketSort::kSkewed;
     std::vector<std::uint32_t*> home(buckets);
     std::vector<std::size_t> round_ends;
     std::size_t b = 0;
@@ -405,10 +409,10 @@ bool sort_by_buckets(const std::uint8_t* text, std::size_t n, std::uint32_t* sa,
                                             split_from);
             }
         });
-        if (!sorted[0] || !sorted[1]) return false;
+        if (!sorted[0] || !sorted[1]) return BucketSort::kLongRepeats;
         first = last;
     }
-    return true;
+    return BucketSort::kSorted;
 }
 
 }  // namespace parsimetrics

@@ -22,7 +22,10 @@ namespace parsimetrics {
 // Buckets of split_from suffixes or more are split by their top digit
 // first (kBucketSplitFrom: see the sort).
 inline constexpr std::size_t kBucketSplitFrom = std::size_t{1} << 16;
-bool sort_by_buckets(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
-                     std::size_t threads, std::size_t split_from = kBucketSplitFrom);
+// What the bucket sort did: sorted, or gave up, and why (which tells the
+// caller whether sorting LMS suffixes by keys is worth a try).
+enum class BucketSort { kSorted, kSkewed, kLongRepeats };
+BucketSort sort_by_buckets(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* rank,
+                           std::size_t threads, std::size_t split_from = kBucketSplitFrom);
 
 }  // namespace parsimetrics

@@ -551,7 +551,7 @@ bool sort_lms_by_keys(const std::uint8_t* s, std::size_t n, const Index* count, 
 // counters live there).
 template <class Symbol>
 void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count, Index* bucket, Index* scratch,
-                bool counters_in_scratch, std::size_t prefetch_from) {
+                bool counters_in_scratch, std::size_t prefetch_from, bool lms_by_keys = true) {
     if (n == 0) return;
     Index lo = 0, hi = k;  // the symbols that occur lie in [lo, hi)
     auto count_symbols = [&] {
@@ -617,7 +617,7 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
     };
     if constexpr (sizeof(Symbol) == 1) {
         std::size_t m = 0;
-        if (spare != nullptr && n >= kRandomLevelsFrom &&
+        if (lms_by_keys && spare != nullptr && n >= kRandomLevelsFrom &&
             sort_lms_by_keys(s, n, count, lo, hi, sa, spare, m, lms_count.data())) {
             place_sorted_lms(m);
             direct = true;
@@ -774,11 +774,11 @@ bool sampled_keys_tie(const std::uint8_t* text, std::size_t n) {
 }
 
 void sort_by_induction(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* work,
-                       std::size_t prefetch_from) {
+                       std::size_t prefetch_from, bool lms_by_keys) {
     // Bytes as they are: the buckets of the symbols that do not occur cost
     // nothing beyond their counters.
     std::array<std::uint32_t, 256> count, bucket;
-    induction::sort_level(text, sa, n, 256, count.data(), bucket.data(), work, false, prefetch_from);
+    induction::sort_level(text, sa, n, 256, count.data(), bucket.data(), work, false, prefetch_from, lms_by_keys);
 }
 
 }  // namespace parsimetrics

@@ -27,8 +27,11 @@ bool sampled_keys_tie(const std::uint8_t* text, std::size_t n);
 // sa[0, n) by induced sorting, with work[0, n) as working space: linear in
 // n whatever the text, slower than the prefix keys on random text and
 // faster on repetitive text.  Levels of prefetch_from symbols or more
-// prefetch what their passes read at the positions in sa.
+// prefetch what their passes read at the positions in sa.  Without
+// lms_by_keys a text that looks random is induced like any other, its LMS
+// suffixes not sorted by keys first: the caller knows it repeats too long
+// a stretch for them.
 void sort_by_induction(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* work,
-                       std::size_t prefetch_from = kInductionPrefetchFrom);
+                       std::size_t prefetch_from = kInductionPrefetchFrom, bool lms_by_keys = true);
 
 }  // namespace parsimetrics

@@ -71,7 +71,7 @@ TEST(SuffixSorters, AgreeWithTheLibrary) {
         pm::sort_by_induction(text, n, sa.data(), rank.data(), 0);
         ASSERT_EQ(sa, want) << "induction prefetching at every level, input " << pm::show(t);
         for (const std::size_t threads : {1u, 2u})
-            if (pm::sort_by_buckets(text, n, sa.data(), rank.data(), threads)) {
+            if (pm::sort_by_buckets(text, n, sa.data(), rank.data(), threads) == pm::BucketSort::kSorted) {
                 ASSERT_EQ(sa, want) << "buckets on " << threads << " thread(s), input " << pm::show(t);
             }
         pm::sort_suffixes(text, n, sa.data(), rank.data(), wide);
@@ -200,7 +200,8 @@ TEST(BucketSort, SortsRandomTextOrGivesUp) {
         const std::size_t n = t.size();
         U32s sa(n), rank(n + 1);
         // rank from an odd slot too: its entries start at a word boundary.
-        if (!pm::sort_by_buckets(pm::bytes_of(t), n, sa.data(), rank.data() + threads - 1, threads, split_from))
+        if (pm::sort_by_buckets(pm::bytes_of(t), n, sa.data(), rank.data() + threads - 1, threads, split_from) !=
+            pm::BucketSort::kSorted)
             sa.clear();
         return sa;
     };
@@ -230,8 +231,14 @@ TEST(BucketSort, SortsRandomTextOrGivesUp) {
     const std::string twice = pm::random_text(100000, 256, rng);
     std::string skewed = pm::random_text(100000, 256, rng);
     for (std::size_t i = 0; i < skewed.size(); i += 10) skewed[i] = 'e';
-    for (const std::string& t : {twice + twice, skewed, std::string(5000, 'a')})
-        for (const std::size_t threads : {1u, 2u}) EXPECT_TRUE(buckets(t, threads).empty()) << pm::show(t);
+    using B = pm::BucketSort;
+    for (const auto& [t, why] : {std::pair{twice + twice, B::kLongRepeats}, std::pair{skewed, B::kSkewed},
+                                 std::pair{std::string(5000, 'a'), B::kSkewed}})
+        for (const std::size_t threads : {1u, 2u}) {
+            U32s sa(t.size()), rank(t.size());
+            EXPECT_EQ(pm::sort_by_buckets(pm::bytes_of(t), t.size(), sa.data(), rank.data(), threads), why)
+                << pm::show(t);
+        }
 }
 
 // The key sample that sends tied text past the prefix keys: random text
@@ -282,6 +289,7 @@ TEST(SuffixSorters, DispatchPerLengthClass) {
         while (t.size() < n) t += vocabulary[std::min(rng() % 300, rng() % 300)] + ' ';
         return t.substr(0, n);
     };
+    const std::string half = pm::random_text(kLib / 2, 4, rng), repeated = half + half;
     while (runs.size() < kLib) runs.append(std::size_t{1} + rng() % 40, static_cast<char>('a' + rng() % 4));
     const struct {
         std::string text;
@@ -308,6 +316,9 @@ TEST(SuffixSorters, DispatchPerLengthClass) {
         {near_periodic, S::kPeriodic},  // of period 4 * 499
         {broken(near_periodic), S::kInduction},
         {runs, S::kLibrary},
+        // Random but for a long repeat: plain induction, its LMS suffixes
+        // not sorted by keys.
+        {repeated, S::kInduction},
     };
     pm::WideWorkArray wide;
     for (const auto& c : cases) {
@@ -315,6 +326,9 @@ TEST(SuffixSorters, DispatchPerLengthClass) {
         U32s sa(n), rank(n);
         EXPECT_EQ(pm::sort_suffixes(pm::bytes_of(c.text), n, sa.data(), rank.data(), wide), c.want)
             << pm::show(c.text);
+        std::vector<std::int32_t> lib(n);
+        divsufsort(pm::bytes_of(c.text), lib.data(), static_cast<std::int32_t>(n));
+        EXPECT_EQ(sa, U32s(lib.begin(), lib.end())) << pm::show(c.text);
     }
     // On two threads as on one.
     for (const auto& [text, want] : {std::pair{pm::random_text(kLib, 2, rng), S::kBuckets},
