@@ -243,7 +243,7 @@ bool sort_bucket(const std::uint8_t* s, std::size_t n, const Layout& layout, con
         std::array<std::array<std::uint32_t, 256>, 3> count{};
         for (std::size_t i = 0; i < m; ++i) {
             const Word w = load_entry(slots, i);
-            for (unsigned d = 0; d < digits; ++d) ++count[d][(w >> (56 - 8 * d)) & 0xFF];
+            for (unsigned d = 0; d < digits && d < count.size(); ++d) ++count[d][(w >> (56 - 8 * d)) & 0xFF];
         }
         for (unsigned d = digits; d-- > 0;) {
             auto& place = count[d];
