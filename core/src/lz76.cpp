@@ -598,7 +598,11 @@ Walked run_factorization(const Sequence& seq, FactorizationWorkspace& ws, std::s
                                   sorter == SuffixSorter::kPeriodic);
     std::uint32_t* const links = ws.successor_links();
     std::uint32_t* const psv = ws.previous_smaller_starts();
-    const bool blocks = forced || n >= (threads < 2 ? kBlockWalkFrom : kSharedBlockWalkFrom);
+    // An exactly periodic text has a handful of factors: nothing for the
+    // lanes to overlap, and the plain walk's inserts follow the period
+    // (period 37 at 10^8 symbols: 0.72 s plain, 0.89 s by blocks).
+    const bool blocks = forced || (sorter != SuffixSorter::kPeriodic &&
+                                   n >= (threads < 2 ? kBlockWalkFrom : kSharedBlockWalkFrom));
     return {blocks ? walk_in_blocks<kRecord>(seq.data(), n, links, psv, threads)
                    : walk_factors<kRecord>(seq.data(), n, links, psv),
             ws.boundaries()};
