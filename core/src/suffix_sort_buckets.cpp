@@ -51,7 +51,7 @@ constexpr std::size_t kLeastLargestBucket = 4096;
 // compare n / kChunkBudgetShare chunks (and kLeastChunkBudget), some 32
 // symbols a suffix, read in order.  Random text ties a few thousand times
 // at 10^8 symbols, a chunk or two each.  A repeat of r symbols costs some
-// r^2 / 128 chunks, so repeats of up to some 2 sqrt(n) symbols (20,000
+// r^2 / 128 chunks, so repeats of up to some 8 sqrt(n) symbols (25,000
 // at 10^7) still sort here, for at most a few nanoseconds a symbol more;
 // a text with longer ones runs out and goes to the sorters that bear
 // repeats.
