@@ -533,7 +533,10 @@ def random_file(tmp_path, name, n, seed=5):
 def test_ctrl_c_stops_one_long_input_under_a_terminal(tmp_path, command):
     # The measure runs in a worker (or, for distance, a thread), so this process
     # shows the elapsed time and acts on Ctrl-C at once instead of after the measure.
-    big = random_file(tmp_path, "big.txt", 2_000_000)
+    # Long enough that the measure is still running when the first elapsed
+    # time shows: distance computes three factorizations in well under a
+    # second at 2 * 10^6 symbols, and Ctrl-C could race its end.
+    big = random_file(tmp_path, "big.txt", 8_000_000 if command == ["distance"] else 2_000_000)
     master, slave = pty.openpty()
     fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 80, 0, 0))
     inputs = [big] * (2 if command == ["distance"] else 1)
