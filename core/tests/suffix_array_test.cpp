@@ -70,6 +70,12 @@ TEST(SuffixSorters, AgreeWithTheLibrary) {
         ASSERT_EQ(sa, want) << "induction, input " << pm::show(t);
         pm::sort_by_induction(text, n, sa.data(), rank.data(), 0);
         ASSERT_EQ(sa, want) << "induction prefetching at every level, input " << pm::show(t);
+        if (n >= pm::kLibrarySortThreshold) {
+            // Random text too, its LMS substrings named through their table
+            // (or given up on, past its size) rather than sorted by keys.
+            pm::sort_by_induction(text, n, sa.data(), rank.data(), pm::kInductionPrefetchFrom, false);
+            ASSERT_EQ(sa, want) << "induction without LMS keys, input " << pm::show(t);
+        }
         for (const std::size_t threads : {1u, 2u})
             if (pm::sort_by_buckets(text, n, sa.data(), rank.data(), threads) == pm::BucketSort::kSorted) {
                 ASSERT_EQ(sa, want) << "buckets on " << threads << " thread(s), input " << pm::show(t);
@@ -117,6 +123,13 @@ TEST(SuffixSorters, AgreeWithTheLibrary) {
         if (rng() % 2) shared += {static_cast<char>(16 + rng() % 240), static_cast<char>(16 + rng() % 240)};
     }
     check(shared);
+    // Words of up to 14 letters from a vocabulary: LMS substrings repeat,
+    // longer than a word of symbols and prefixes of one another.
+    std::vector<std::string> words(300);
+    for (auto& w : words) w = pm::random_text(1 + rng() % 14, 6, rng);
+    std::string prose;
+    while (prose.size() < 300000) prose += words[rng() % words.size()] + (rng() % 3 ? "" : " ");
+    check(prose);
     // Long random text, whose LMS suffixes are sorted by packed keys: a
     // block copied (ties for many keys), and a suffix at the end padded
     // to the key of one before a run of the least symbol.
