@@ -42,14 +42,15 @@ step_asan() {
 
 # The pool itself, the measures and batches that hand tasks (and
 # per-worker scratch) to it, the scan that splits one text over two, and
-# the suffix sort that does (suite BucketSort of suffix_array_test), and
-# the factorization whose walk two threads share (two tests of lz76_test).
+# the suffix sorts that do (suites BucketSort and InductionOnTwoThreads of
+# suffix_array_test), and the factorization whose walk two threads share
+# (two tests of lz76_test).
 step_tsan() {
   local programs="pool_test shuffle_test measures_test batch_test lpf_test"
   local shared_walk="FastFactorize\\.(AgreesWithReferenceOnOneAndTwoThreads|WalkByBlocksAgreesWithReference)$"
   core_build build/tsan thread "$programs suffix_array_test lz76_test"
   local suites
-  suites=$( (for t in $programs; do build/tsan/core/$t --gtest_list_tests; done; echo BucketSort.) |
+  suites=$( (for t in $programs; do build/tsan/core/$t --gtest_list_tests; done; echo BucketSort.; echo InductionOnTwoThreads.) |
     sed -n 's/^\([^ ].*\)\.$/\1/p' | paste -sd'|')
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     ctest --test-dir build/tsan --output-on-failure -j2 -R "^(($suites)\.|$shared_walk)"

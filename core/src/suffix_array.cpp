@@ -65,7 +65,7 @@ SuffixSorter sort_suffixes(const std::uint8_t* text, std::size_t n, std::uint32_
         // for the LMS suffixes' keys as well: spending their budget too
         // made such text (random 4-letter text of 10^7 symbols with a
         // stretch of 50,000 copied) 1.8 times slower than plain induction.
-        sort_by_induction(text, n, sa, rank, kInductionPrefetchFrom, buckets != BucketSort::kLongRepeats);
+        sort_by_induction(text, n, sa, rank, kInductionPrefetchFrom, buckets != BucketSort::kLongRepeats, threads);
         return SuffixSorter::kInduction;
     }
     check_text_length(n);

@@ -16,6 +16,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "pool.hpp"
 #include "suffix_sort_radix.hpp"
 
 namespace parsimetrics {
@@ -44,6 +45,8 @@ namespace induction {
 using Index = std::uint32_t;
 // LMS suffixes found while sorting the LMS substrings, kept for compacting.
 constexpr Index kLms = Index{1} << 30;
+// A new name starts at this entry, while naming on two threads.
+constexpr Index kNewName = Index{1} << 31;
 
 // Entries placed by the first pass over the L-type suffixes complemented
 // (negative as signed) are skipped by it; the entries it scans it
@@ -56,6 +59,22 @@ bool is_positive(Index v) { return static_cast<std::int32_t>(v) > 0; }
 // reduced texts of long random ones are a small share of their work.  What
 // pays off on random text only is kept for longer levels.
 constexpr std::size_t kRandomLevelsFrom = std::size_t{1} << 17;
+
+// On two threads, passes over at least this many entries that need no
+// order among them (the naming, the mapping of ranks to positions, the
+// ties of leading names) are shared out by halves; the induction itself
+// runs on one.
+constexpr std::size_t kSharedPassesFrom = std::size_t{1} << 15;
+
+// Calls f(begin, end) over [0, count), in two halves at once on two threads.
+template <class F>
+void by_halves(std::size_t threads, std::size_t count, F&& f) {
+    if (threads < 2 || count < kSharedPassesFrom) {
+        f(std::size_t{0}, count);
+        return;
+    }
+    join(Work{count}, [&] { f(std::size_t{0}, count / 2); }, [&] { f(count / 2, count); });
+}
 
 // Calls f(at(p)) for every LMS position p, from the last to the first,
 // at(p) being called for every position p from n - 1 down to 1 in turn
@@ -339,7 +358,7 @@ bool sort_ties(Index* sa, std::size_t begin, std::size_t end, std::size_t depth,
 constexpr std::size_t kNamesAhead = 32;
 constexpr std::size_t kNamesAskedAheadFrom = std::size_t{1} << 22;
 
-bool sort_by_leading_names(const Index* s, std::size_t m, Index k, Index* sa, Index* count) {
+bool sort_by_leading_names(const Index* s, std::size_t m, Index k, Index* sa, Index* count, std::size_t threads) {
     const std::size_t ahead = m >= kNamesAskedAheadFrom ? kNamesAhead : 0;
     std::fill(count, count + k, 0);
     for (std::size_t i = 0; i < m; ++i) {
@@ -353,35 +372,45 @@ bool sort_by_leading_names(const Index* s, std::size_t m, Index k, Index* sa, In
     }
     // count[c] is now the end of the run of c.  The ties of one first name
     // at a time, so that the runs pending stay within one of at most
-    // kLargestTie members.  Key 0 for a suffix that ends here, else the
-    // next name plus one.
-    TieScratch scratch;
-    std::size_t budget = kTieBudget * m;
+    // kLargestTie members; on two threads those of the first names up to
+    // half the suffixes on one, the rest on the other, each with the
+    // budget.  Key 0 for a suffix that ends here, else the next name plus
+    // one.
     auto next_name = [&](Index p, std::size_t depth) {
         const std::size_t at = p + depth;
         return Word{at < m ? s[at] + 1 : 0};
     };
-    std::size_t asked = 0;  // the next names asked for up to sa[asked]
-    for (Index c = 0, begin = 0; c < k; begin = count[c++]) {
-        for (; asked < std::min<std::size_t>(begin + 2 * ahead, m); ++asked) __builtin_prefetch(s + sa[asked] + 1);
-        if (count[c] - begin == 2) {
-            // Pairs, most ties where names are mostly distinct, compared
-            // in place, drawing down the budget as sort_ties would.
-            const Index a = sa[begin], b = sa[begin + 1];
-            for (std::size_t depth = 1;; ++depth) {
-                if (budget < 2) return false;
-                budget -= 2;
-                const Word x = next_name(a, depth), y = next_name(b, depth);
-                if (x != y) {
-                    if (x > y) std::swap(sa[begin], sa[begin + 1]);
-                    break;
+    auto sort_runs = [&](Index first, Index last) {
+        TieScratch scratch;
+        std::size_t budget = kTieBudget * m;
+        Index begin = first == 0 ? 0 : count[first - 1];
+        const std::size_t end = last == 0 ? 0 : count[last - 1];  // the other half's entries are not read
+        std::size_t asked = begin;  // the next names asked for up to sa[asked]
+        for (Index c = first; c < last; begin = count[c++]) {
+            for (; asked < std::min<std::size_t>(begin + 2 * ahead, end); ++asked) __builtin_prefetch(s + sa[asked] + 1);
+            if (count[c] - begin == 2) {
+                // Pairs, most ties where names are mostly distinct, compared
+                // in place, drawing down the budget as sort_ties would.
+                const Index a = sa[begin], b = sa[begin + 1];
+                for (std::size_t depth = 1;; ++depth) {
+                    if (budget < 2) return false;
+                    budget -= 2;
+                    const Word x = next_name(a, depth), y = next_name(b, depth);
+                    if (x != y) {
+                        if (x > y) std::swap(sa[begin], sa[begin + 1]);
+                        break;
+                    }
                 }
+            } else if (count[c] - begin > 2 && !sort_ties(sa, begin, count[c], 1, 1, budget, next_name, scratch)) {
+                return false;
             }
-        } else if (count[c] - begin > 2 && !sort_ties(sa, begin, count[c], 1, 1, budget, next_name, scratch)) {
-            return false;
         }
-    }
-    return true;
+        return true;
+    };
+    if (threads < 2 || m < kSharedPassesFrom) return sort_runs(0, k);
+    const Index middle = static_cast<Index>(std::lower_bound(count, count + k, static_cast<Index>(m / 2)) - count);
+    const auto [first, second] = join(Work{m}, [&] { return sort_runs(0, middle); }, [&] { return sort_runs(middle, k); });
+    return first && second;
 }
 
 // A long byte text without repeats (random text over any alphabet) has its
@@ -706,7 +735,7 @@ bool name_lms_by_hashing(const std::uint8_t* s, std::size_t n, Index* sa, Index*
 // counters live there).
 template <class Symbol>
 void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count, Index* bucket, Index* scratch,
-                bool counters_in_scratch, std::size_t prefetch_from, bool lms_by_keys = true) {
+                bool counters_in_scratch, std::size_t prefetch_from, std::size_t threads, bool lms_by_keys = true) {
     if (n == 0) return;
     Index lo = 0, hi = k;  // the symbols that occur lie in [lo, hi)
     auto count_symbols = [&] {
@@ -751,7 +780,7 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
     // highest first), without reading the text at each position.
     std::array<Index, 256> lms_count{};
     auto place_sorted_lms = [&](std::size_t m) {
-        std::fill(sa + m, sa + n, 0);
+        by_halves(threads, n - m, [&](std::size_t begin, std::size_t end) { std::fill(sa + m + begin, sa + m + end, 0); });
         tails(count, bucket, lo, hi);
         if constexpr (sizeof(Symbol) == 1) {
             std::size_t end = m;
@@ -838,19 +867,59 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
         // beyond the private caches from some 10^5 LMS positions on; asked
         // for ahead, their misses overlap.
         const bool prefetch_names = far || n >= kRandomLevelsFrom;
-        Index previous = 0, previous_length = 0;
-        for (std::size_t r = 0; r < m; ++r) {
+        // On two threads each half first marks, in the top bit of its
+        // entries, where a new name starts; the names then follow from
+        // how many the first half marked.
+        auto differs = [&](Index p, Index previous) {
+            const Index length = slots[p / 2];
+            return length != slots[previous / 2] || !same_symbols(s, n, p, previous, length);
+        };
+        auto ask_ahead = [&](std::size_t r, std::size_t end) {
             if (prefetch_names) {
-                const Index ahead = sa[std::min(r + kAhead, m - 1)];
+                const Index ahead = sa[std::min(r + kAhead, end - 1)] & ~kNewName;
                 __builtin_prefetch(s + ahead);
                 __builtin_prefetch(slots + ahead / 2, 1);
             }
-            const Index p = sa[r];
-            const Index length = slots[p / 2];
-            names += length != previous_length || !same_symbols(s, n, p, previous, length);
-            previous = p;
-            previous_length = length;
-            slots[p / 2] = names;  // from 1, 0 being no LMS position
+        };
+        if (threads < 2 || m < kSharedPassesFrom) {
+            Index previous = 0, previous_length = 0;
+            for (std::size_t r = 0; r < m; ++r) {
+                ask_ahead(r, m);
+                const Index p = sa[r];
+                const Index length = slots[p / 2];
+                names += length != previous_length || !same_symbols(s, n, p, previous, length);
+                previous = p;
+                previous_length = length;
+                slots[p / 2] = names;  // from 1, 0 being no LMS position
+            }
+        } else {
+            const std::size_t half_m = m / 2;
+            const Index before_second = sa[half_m - 1];
+            auto mark = [&](std::size_t begin, std::size_t end, Index previous) {
+                Index marked = 0;
+                for (std::size_t r = begin; r < end; ++r) {
+                    ask_ahead(r, end);
+                    const Index p = sa[r];
+                    const bool fresh = r == 0 || differs(p, previous);
+                    previous = p;
+                    sa[r] = p | (fresh ? kNewName : 0);
+                    marked += fresh;
+                }
+                return marked;
+            };
+            auto name = [&](std::size_t begin, std::size_t end, Index from) {
+                for (std::size_t r = begin; r < end; ++r) {
+                    if (prefetch_names) __builtin_prefetch(slots + (sa[std::min(r + kAhead, end - 1)] & ~kNewName) / 2, 1);
+                    const Index v = sa[r];
+                    from += v >> 31;
+                    sa[r] = v & ~kNewName;
+                    slots[(v & ~kNewName) / 2] = from;
+                }
+            };
+            const auto [first_names, second_names] =
+                join(Work{m}, [&] { return mark(0, half_m, sa[0]); }, [&] { return mark(half_m, m, before_second); });
+            join(Work{m}, [&] { name(0, half_m, 0); }, [&] { name(half_m, m, first_names); });
+            names = first_names + second_names;
         }
         // The reduced text: the names in text order, at the end of sa.
         // Written whether a name or not (in sa[m, n), t - 1 >= m + i is a
@@ -883,7 +952,7 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
                 std::memcpy(narrow + i, &symbol, sizeof symbol);
             }
             sort_level(static_cast<const Narrow*>(narrow), sa, m, names, scratch, scratch + names, scratch, true,
-                       prefetch_from);
+                       prefetch_from, threads);
         };
         if (names < m) {
             if (names <= 256) {
@@ -895,8 +964,9 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
                 // language) in halves of entries, for half the traffic of
                 // every pass that reads the reduced text.
                 sort_narrowed(std::uint16_t{});
-            } else if (!(names >= m / kLeadingNamesShare && sort_by_leading_names(reduced, m, names, sa, scratch))) {
-                sort_level(reduced, sa, m, names, scratch, scratch + names, scratch, true, prefetch_from);
+            } else if (!(names >= m / kLeadingNamesShare &&
+                         sort_by_leading_names(reduced, m, names, sa, scratch, threads))) {
+                sort_level(reduced, sa, m, names, scratch, scratch + names, scratch, true, prefetch_from, threads);
             }
             if (counters_in_scratch) count_symbols();
         } else {
@@ -909,10 +979,12 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
             std::size_t t = n;
             for_each_lms_descending(s, n, [&](Index p) { sa[--t] = p; });
         }
-        for (std::size_t r = 0; r < m; ++r) {
-            if (far) __builtin_prefetch(positions + sa[std::min(r + kAhead, m - 1)]);
-            sa[r] = positions[sa[r]];
-        }
+        by_halves(threads, m, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t r = begin; r < end; ++r) {
+                if (far) __builtin_prefetch(positions + sa[std::min(r + kAhead, end - 1)]);
+                sa[r] = positions[sa[r]];
+            }
+        });
 
         place_sorted_lms(m);
     }
@@ -944,11 +1016,12 @@ bool sampled_keys_tie(const std::uint8_t* text, std::size_t n) {
 }
 
 void sort_by_induction(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* work,
-                       std::size_t prefetch_from, bool lms_by_keys) {
+                       std::size_t prefetch_from, bool lms_by_keys, std::size_t threads) {
     // Bytes as they are: the buckets of the symbols that do not occur cost
     // nothing beyond their counters.
     std::array<std::uint32_t, 256> count, bucket;
-    induction::sort_level(text, sa, n, 256, count.data(), bucket.data(), work, false, prefetch_from, lms_by_keys);
+    induction::sort_level(text, sa, n, 256, count.data(), bucket.data(), work, false, prefetch_from, threads,
+                          lms_by_keys);
 }
 
 }  // namespace parsimetrics

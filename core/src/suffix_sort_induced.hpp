@@ -30,8 +30,10 @@ bool sampled_keys_tie(const std::uint8_t* text, std::size_t n);
 // prefetch what their passes read at the positions in sa.  Without
 // lms_by_keys a text that looks random is induced like any other, its LMS
 // suffixes not sorted by keys first: the caller knows it repeats too long
-// a stretch for them.
+// a stretch for them.  On `threads` (1 or 2) of the pool, the passes that
+// need no order among their entries are shared out.
 void sort_by_induction(const std::uint8_t* text, std::size_t n, std::uint32_t* sa, std::uint32_t* work,
-                       std::size_t prefetch_from = kInductionPrefetchFrom, bool lms_by_keys = true);
+                       std::size_t prefetch_from = kInductionPrefetchFrom, bool lms_by_keys = true,
+                       std::size_t threads = 1);
 
 }  // namespace parsimetrics

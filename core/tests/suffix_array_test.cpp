@@ -72,9 +72,13 @@ TEST(SuffixSorters, AgreeWithTheLibrary) {
         ASSERT_EQ(sa, want) << "induction prefetching at every level, input " << pm::show(t);
         if (n >= pm::kLibrarySortThreshold) {
             // Random text too, its LMS substrings named through their table
-            // (or given up on, past its size) rather than sorted by keys.
-            pm::sort_by_induction(text, n, sa.data(), rank.data(), pm::kInductionPrefetchFrom, false);
-            ASSERT_EQ(sa, want) << "induction without LMS keys, input " << pm::show(t);
+            // (or given up on, past its size) rather than sorted by keys;
+            // and both on two threads.
+            for (const std::size_t threads : {1u, 2u}) {
+                pm::sort_by_induction(text, n, sa.data(), rank.data(), pm::kInductionPrefetchFrom, false, threads);
+                ASSERT_EQ(sa, want) << "induction without LMS keys on " << threads << " thread(s), input "
+                                    << pm::show(t);
+            }
         }
         for (const std::size_t threads : {1u, 2u})
             if (pm::sort_by_buckets(text, n, sa.data(), rank.data(), threads) == pm::BucketSort::kSorted) {
@@ -364,3 +368,22 @@ TEST(SuffixArray, TextLengthLimit) {
     EXPECT_NO_THROW(pm::check_text_length(0));
 }
 
+// Induced sorting on two threads (its passes shared by halves: naming,
+// ranks to positions, ties of leading names) on texts that take each of
+// them; the test command also runs this one under ThreadSanitizer.
+TEST(InductionOnTwoThreads, AgreesWithTheLibrary) {
+    std::mt19937_64 rng(8);
+    const std::size_t n = std::size_t{1} << 19;
+    std::vector<std::string> words(300);
+    for (auto& w : words) w = pm::random_text(1 + rng() % 14, 6, rng);
+    std::string prose;
+    while (prose.size() < n) prose += words[rng() % words.size()];
+    for (const std::string& t : {prose, pm::random_text(n, 256, rng)}) {
+        const std::uint8_t* text = pm::bytes_of(t);
+        std::vector<std::int32_t> lib(t.size());
+        ASSERT_EQ(divsufsort(text, lib.data(), static_cast<std::int32_t>(t.size())), 0);
+        U32s sa(t.size()), work(t.size());
+        pm::sort_by_induction(text, t.size(), sa.data(), work.data(), pm::kInductionPrefetchFrom, false, 2);
+        ASSERT_EQ(sa, U32s(lib.begin(), lib.end())) << "input " << pm::show(t);
+    }
+}
