@@ -44,10 +44,10 @@ step_asan() {
 # per-worker scratch) to it, the scan that splits one text over two, and
 # the suffix sorts that do (suites BucketSort and InductionOnTwoThreads of
 # suffix_array_test), and the factorization whose walk two threads share
-# (two tests of lz76_test).
+# or whose arrays one faults in while the other sorts (lz76_test).
 step_tsan() {
   local programs="pool_test shuffle_test measures_test batch_test lpf_test"
-  local shared_walk="FastFactorize\\.(AgreesWithReferenceOnOneAndTwoThreads|WalkByBlocksAgreesWithReference)$"
+  local shared_walk="FastFactorize\\.(AgreesWithReferenceOnOneAndTwoThreads|WalkByBlocksAgreesWithReference|ArraysFaultedInWhileSortingKeepTheResult)$"
   core_build build/tsan thread "$programs suffix_array_test lz76_test"
   local suites
   suites=$( (for t in $programs; do build/tsan/core/$t --gtest_list_tests; done; echo BucketSort.; echo InductionOnTwoThreads.) |

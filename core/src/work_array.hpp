@@ -37,6 +37,19 @@ inline void advise_whole_huge_pages([[maybe_unused]] const void* p, [[maybe_unus
 #endif
 }
 
+// Faults in the whole 2 MiB pages inside [p, p + bytes) ready for writing,
+// their contents kept, from kHugePagesFrom bytes on; what the kernel
+// refuses (older than 5.14) is left to fault on first touch.
+inline void populate_for_writing([[maybe_unused]] void* p, [[maybe_unused]] std::size_t bytes) noexcept {
+#if defined(__linux__)
+#if defined(MADV_POPULATE_WRITE)
+    advise_whole_huge_pages(p, bytes, MADV_POPULATE_WRITE);
+#else
+    advise_whole_huge_pages(p, bytes, 23);  // MADV_POPULATE_WRITE, which older headers than the kernels lack
+#endif
+#endif
+}
+
 inline void advise_huge_pages([[maybe_unused]] void* p, [[maybe_unused]] std::size_t bytes) noexcept {
 #if defined(MADV_HUGEPAGE)
     advise_whole_huge_pages(p, bytes, MADV_HUGEPAGE);

@@ -229,6 +229,18 @@ TEST(FastFactorize, WalkByBlocksAgreesWithReference) {
         });
 }
 
+// From 2^22 symbols, text that sorts on one thread of two has the other
+// fault in the working arrays meanwhile, contents untouched.
+TEST(FastFactorize, ArraysFaultedInWhileSortingKeepTheResult) {
+    std::mt19937_64 rng(6);
+    const std::string period = pm::random_text(101, 4, rng);
+    std::string t;
+    while (t.size() < (std::size_t{1} << 22) + 3) t += period;
+    for (int i = 0; i < 3; ++i) t[rng() % t.size()] = 'z';
+    const pm::Sequence seq = pm::from_bytes(t);
+    ASSERT_EQ(pm::detail::factorize_in_blocks(seq, 2).factors, pm::detail::factorize_in_blocks(seq, 1).factors);
+}
+
 TEST(FastFactorize, ExhaustiveBinaryTexts) {
     // Every binary text up to 12 symbols, and every ternary one up to 8.
     for (unsigned sigma : {2u, 3u}) {
