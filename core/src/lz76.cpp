@@ -558,8 +558,9 @@ void offer_text_huge_pages([[maybe_unused]] const std::uint8_t* text, [[maybe_un
 // From this length on, a sort on one thread of two (text whose sampled
 // keys tie: natural language, repetitive text) leaves the other to fault
 // in the working arrays meanwhile.  Fresh pages cost the thread that first
-// touches them: at 10^8 symbols some 1.4 s of the factorization's 6.5 on
-// this project's virtual machines, whose host hands memory back in.
+// touches them, most on a virtual machine whose host takes freed memory
+// back: there, at 10^8 symbols of English-like text, some 1.4 s of the
+// factorization's 6.5 on two threads (bench_factorize).
 constexpr std::size_t kPopulateWhileSortingFrom = std::size_t{1} << 22;
 constexpr std::size_t kPopulatedAtOnce = std::size_t{32} << 20;  // bytes, so that it stops soon after the sort
 

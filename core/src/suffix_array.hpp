@@ -36,8 +36,9 @@ inline constexpr std::size_t kTiedTextInductionFrom = 68 * 1024;
 // From kLibrarySortThreshold symbols on, the sample decides (bench_sort
 // long, 10^6 to 10^8 symbols).  Induction wins on random text of any
 // alphabet (0.25 to 0.5 of the library's time, its LMS suffixes sorted by
-// keys), English-like text (0.5 to 0.8), near-periodic text (0.45) and the
-// Fibonacci word (0.3), but loses on texts periodic but for rare breaks
+// keys), English-like text (0.4 at 10^6 and 10^7, its LMS substrings named
+// through a table), near-periodic text (0.3) and the Fibonacci word (0.25),
+// but loses on texts periodic but for rare breaks
 // with a short period (1.1 to 2.4 times at periods 1 to 12, ahead from
 // 20) and on long runs of one symbol (runs of up to 40 symbols 1.2 times at
 // 10^6 and 10^7, up to 100 1.4 to 1.6 times).

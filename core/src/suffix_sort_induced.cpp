@@ -387,7 +387,8 @@ bool sort_by_leading_names(const Index* s, std::size_t m, Index k, Index* sa, In
         const std::size_t end = last == 0 ? 0 : count[last - 1];  // the other half's entries are not read
         std::size_t asked = begin;  // the next names asked for up to sa[asked]
         for (Index c = first; c < last; begin = count[c++]) {
-            for (; asked < std::min<std::size_t>(begin + 2 * ahead, end); ++asked) __builtin_prefetch(s + sa[asked] + 1);
+            for (; asked < std::min<std::size_t>(begin + 2 * ahead, end); ++asked)
+                __builtin_prefetch(s + sa[asked] + 1);
             if (count[c] - begin == 2) {
                 // Pairs, most ties where names are mostly distinct, compared
                 // in place, drawing down the budget as sort_ties would.
@@ -409,7 +410,8 @@ bool sort_by_leading_names(const Index* s, std::size_t m, Index k, Index* sa, In
     };
     if (threads < 2 || m < kSharedPassesFrom) return sort_runs(0, k);
     const Index middle = static_cast<Index>(std::lower_bound(count, count + k, static_cast<Index>(m / 2)) - count);
-    const auto [first, second] = join(Work{m}, [&] { return sort_runs(0, middle); }, [&] { return sort_runs(middle, k); });
+    const auto [first, second] =
+        join(Work{m}, [&] { return sort_runs(0, middle); }, [&] { return sort_runs(middle, k); });
     return first && second;
 }
 
@@ -713,15 +715,17 @@ bool name_lms_by_hashing(const std::uint8_t* s, std::size_t n, Index* sa, Index*
     std::size_t u = 0;
     for (std::size_t slot = 0; slot < slot_count; ++slot)
         if (table[kSlotEntries * slot + 2] != 0) used[u++] = static_cast<Index>(slot);
-    auto entry = [&](Index slot, std::size_t field) { return table[kSlotEntries * slot + field]; };
-    std::sort(used, used + u,
-              [&](Index x, Index y) { return substring_before(s, entry(x, 3), entry(x, 2), false, entry(y, 3), entry(y, 2), false); });
+    auto length_of = [&](Index slot) { return table[kSlotEntries * slot + 2]; };
+    auto start_of = [&](Index slot) { return table[kSlotEntries * slot + 3]; };
+    auto before = [&](Index x, Index start, Index length, bool last) {
+        return substring_before(s, start_of(x), length_of(x), false, start, length, last);
+    };
+    std::sort(used, used + u, [&](Index x, Index y) { return before(x, start_of(y), length_of(y), false); });
     Index last_rank = 0;
     if (m > 0) {
         const Index start = positions[n - 1], length = static_cast<Index>(n - start);
-        last_rank = static_cast<Index>(std::partition_point(used, used + u, [&](Index x) {
-                                           return substring_before(s, entry(x, 3), entry(x, 2), false, start, length, true);
-                                       }) - used);
+        last_rank = static_cast<Index>(
+            std::partition_point(used, used + u, [&](Index x) { return before(x, start, length, true); }) - used);
     }
     for (std::size_t r = 0; r < u; ++r) table[kSlotEntries * used[r] + 3] = static_cast<Index>(r + (r >= last_rank));
     for (std::size_t i = n - m; i < n; ++i) sa[i] = sa[i] == kLast ? last_rank : table[kSlotEntries * sa[i] + 3];
@@ -780,7 +784,8 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
     // highest first), without reading the text at each position.
     std::array<Index, 256> lms_count{};
     auto place_sorted_lms = [&](std::size_t m) {
-        by_halves(threads, n - m, [&](std::size_t begin, std::size_t end) { std::fill(sa + m + begin, sa + m + end, 0); });
+        by_halves(threads, n - m,
+                  [&](std::size_t begin, std::size_t end) { std::fill(sa + m + begin, sa + m + end, 0); });
         tails(count, bucket, lo, hi);
         if constexpr (sizeof(Symbol) == 1) {
             std::size_t end = m;
@@ -826,111 +831,112 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
     Index next = 0;
     auto length_at = [&](Index p) { return next == 0 ? static_cast<Index>(n) : next - p + 1; };
     if (!hashed) {
-    std::fill(sa, sa + n, 0);
-    if (spare != nullptr) std::fill(spare, spare + half, 0);
-    tails(count, bucket, lo, hi);
-    for_each_lms_descending(s, n, [&](Index p) {
-        sa[--bucket[s[p]]] = p;
-        if constexpr (sizeof(Symbol) == 1) ++lms_count[s[p]];
-        ++m;
-        if (spare != nullptr) {
-            spare[p / 2] = length_at(p);
-            spare[n - m] = p;  // m <= (n - 1) / 2, so above every p / 2
-        }
-        next = p;
-    });
-
-    if (m > 0) {
-        // Induced from them in any order, the LMS suffixes come out sorted
-        // by their LMS substrings (from one LMS position to the next).
-        induce<false>(s, sa, n, count, bucket, lo, hi, far, direct);
-        std::size_t sorted = 0;
-        for (std::size_t r = 0; r < n; ++r) {
-            const Index v = sa[r];
-            sa[sorted] = v & (kLms - 1);
-            sorted += v >> 30 == 1;
-        }
-
-        // Name the substrings by rank, equal ones alike.  Positions are at
-        // least two apart, so the slot of p (length, then name) fits at
-        // p / 2, below half <= n - m.
-        Index* const slots = spare != nullptr ? spare : sa + m;
-        if (spare == nullptr) {
-            std::fill(sa + m, sa + n, 0);
-            next = 0;
-            for_each_lms_descending(s, n, [&](Index p) {
-                slots[p / 2] = length_at(p);
-                next = p;
-            });
-        }
-        // The text and slots at the positions in rank order are scattered
-        // beyond the private caches from some 10^5 LMS positions on; asked
-        // for ahead, their misses overlap.
-        const bool prefetch_names = far || n >= kRandomLevelsFrom;
-        // On two threads each half first marks, in the top bit of its
-        // entries, where a new name starts; the names then follow from
-        // how many the first half marked.
-        auto differs = [&](Index p, Index previous) {
-            const Index length = slots[p / 2];
-            return length != slots[previous / 2] || !same_symbols(s, n, p, previous, length);
-        };
-        auto ask_ahead = [&](std::size_t r, std::size_t end) {
-            if (prefetch_names) {
-                const Index ahead = sa[std::min(r + kAhead, end - 1)] & ~kNewName;
-                __builtin_prefetch(s + ahead);
-                __builtin_prefetch(slots + ahead / 2, 1);
+        std::fill(sa, sa + n, 0);
+        if (spare != nullptr) std::fill(spare, spare + half, 0);
+        tails(count, bucket, lo, hi);
+        for_each_lms_descending(s, n, [&](Index p) {
+            sa[--bucket[s[p]]] = p;
+            if constexpr (sizeof(Symbol) == 1) ++lms_count[s[p]];
+            ++m;
+            if (spare != nullptr) {
+                spare[p / 2] = length_at(p);
+                spare[n - m] = p;  // m <= (n - 1) / 2, so above every p / 2
             }
-        };
-        if (threads < 2 || m < kSharedPassesFrom) {
-            Index previous = 0, previous_length = 0;
-            for (std::size_t r = 0; r < m; ++r) {
-                ask_ahead(r, m);
-                const Index p = sa[r];
+            next = p;
+        });
+
+        if (m > 0) {
+            // Induced from them in any order, the LMS suffixes come out sorted
+            // by their LMS substrings (from one LMS position to the next).
+            induce<false>(s, sa, n, count, bucket, lo, hi, far, direct);
+            std::size_t sorted = 0;
+            for (std::size_t r = 0; r < n; ++r) {
+                const Index v = sa[r];
+                sa[sorted] = v & (kLms - 1);
+                sorted += v >> 30 == 1;
+            }
+
+            // Name the substrings by rank, equal ones alike.  Positions are at
+            // least two apart, so the slot of p (length, then name) fits at
+            // p / 2, below half <= n - m.
+            Index* const slots = spare != nullptr ? spare : sa + m;
+            if (spare == nullptr) {
+                std::fill(sa + m, sa + n, 0);
+                next = 0;
+                for_each_lms_descending(s, n, [&](Index p) {
+                    slots[p / 2] = length_at(p);
+                    next = p;
+                });
+            }
+            // The text and slots at the positions in rank order are scattered
+            // beyond the private caches from some 10^5 LMS positions on; asked
+            // for ahead, their misses overlap.
+            const bool prefetch_names = far || n >= kRandomLevelsFrom;
+            // On two threads each half first marks, in the top bit of its
+            // entries, where a new name starts; the names then follow from
+            // how many the first half marked.
+            auto differs = [&](Index p, Index previous) {
                 const Index length = slots[p / 2];
-                names += length != previous_length || !same_symbols(s, n, p, previous, length);
-                previous = p;
-                previous_length = length;
-                slots[p / 2] = names;  // from 1, 0 being no LMS position
-            }
-        } else {
-            const std::size_t half_m = m / 2;
-            const Index before_second = sa[half_m - 1];
-            auto mark = [&](std::size_t begin, std::size_t end, Index previous) {
-                Index marked = 0;
-                for (std::size_t r = begin; r < end; ++r) {
-                    ask_ahead(r, end);
+                return length != slots[previous / 2] || !same_symbols(s, n, p, previous, length);
+            };
+            auto ask_ahead = [&](std::size_t r, std::size_t end) {
+                if (prefetch_names) {
+                    const Index ahead = sa[std::min(r + kAhead, end - 1)] & ~kNewName;
+                    __builtin_prefetch(s + ahead);
+                    __builtin_prefetch(slots + ahead / 2, 1);
+                }
+            };
+            if (threads < 2 || m < kSharedPassesFrom) {
+                Index previous = 0, previous_length = 0;
+                for (std::size_t r = 0; r < m; ++r) {
+                    ask_ahead(r, m);
                     const Index p = sa[r];
-                    const bool fresh = r == 0 || differs(p, previous);
+                    const Index length = slots[p / 2];
+                    names += length != previous_length || !same_symbols(s, n, p, previous, length);
                     previous = p;
-                    sa[r] = p | (fresh ? kNewName : 0);
-                    marked += fresh;
+                    previous_length = length;
+                    slots[p / 2] = names;  // from 1, 0 being no LMS position
                 }
-                return marked;
-            };
-            auto name = [&](std::size_t begin, std::size_t end, Index from) {
-                for (std::size_t r = begin; r < end; ++r) {
-                    if (prefetch_names) __builtin_prefetch(slots + (sa[std::min(r + kAhead, end - 1)] & ~kNewName) / 2, 1);
-                    const Index v = sa[r];
-                    from += v >> 31;
-                    sa[r] = v & ~kNewName;
-                    slots[(v & ~kNewName) / 2] = from;
-                }
-            };
-            const auto [first_names, second_names] =
-                join(Work{m}, [&] { return mark(0, half_m, sa[0]); }, [&] { return mark(half_m, m, before_second); });
-            join(Work{m}, [&] { name(0, half_m, 0); }, [&] { name(half_m, m, first_names); });
-            names = first_names + second_names;
+            } else {
+                const std::size_t half_m = m / 2;
+                const Index before_second = sa[half_m - 1];
+                auto mark = [&](std::size_t begin, std::size_t end, Index previous) {
+                    Index marked = 0;
+                    for (std::size_t r = begin; r < end; ++r) {
+                        ask_ahead(r, end);
+                        const Index p = sa[r];
+                        const bool fresh = r == 0 || differs(p, previous);
+                        previous = p;
+                        sa[r] = p | (fresh ? kNewName : 0);
+                        marked += fresh;
+                    }
+                    return marked;
+                };
+                auto name = [&](std::size_t begin, std::size_t end, Index from) {
+                    for (std::size_t r = begin; r < end; ++r) {
+                        if (prefetch_names)
+                            __builtin_prefetch(slots + (sa[std::min(r + kAhead, end - 1)] & ~kNewName) / 2, 1);
+                        const Index v = sa[r];
+                        from += v >> 31;
+                        sa[r] = v & ~kNewName;
+                        slots[(v & ~kNewName) / 2] = from;
+                    }
+                };
+                const auto [first_names, second_names] =
+                    join(Work{m}, [&] { return mark(0, half_m, 0); }, [&] { return mark(half_m, m, before_second); });
+                join(Work{m}, [&] { name(0, half_m, 0); }, [&] { name(half_m, m, first_names); });
+                names = first_names + second_names;
+            }
+            // The reduced text: the names in text order, at the end of sa.
+            // Written whether a name or not (in sa[m, n), t - 1 >= m + i is a
+            // slot already read), so that no branch follows the irregular LMS
+            // positions.
+            for (std::size_t i = half, t = n; i-- > 0;) {
+                const Index name = slots[i];
+                sa[t - 1] = name - 1;
+                t -= name != 0;
+            }
         }
-        // The reduced text: the names in text order, at the end of sa.
-        // Written whether a name or not (in sa[m, n), t - 1 >= m + i is a
-        // slot already read), so that no branch follows the irregular LMS
-        // positions.
-        for (std::size_t i = half, t = n; i-- > 0;) {
-            const Index name = slots[i];
-            sa[t - 1] = name - 1;
-            t -= name != 0;
-        }
-    }
     }
     if (m > 0) {
         Index* reduced = sa + n - m;
