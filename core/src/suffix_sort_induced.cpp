@@ -922,10 +922,10 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
                         slots[(v & ~kNewName) / 2] = from;
                     }
                 };
-                const auto [first_names, second_names] =
+                const auto marked =
                     join(Work{m}, [&] { return mark(0, half_m, 0); }, [&] { return mark(half_m, m, before_second); });
-                join(Work{m}, [&] { name(0, half_m, 0); }, [&] { name(half_m, m, first_names); });
-                names = first_names + second_names;
+                join(Work{m}, [&] { name(0, half_m, 0); }, [&] { name(half_m, m, marked.first); });
+                names = marked.first + marked.second;
             }
             // The reduced text: the names in text order, at the end of sa.
             // Written whether a name or not (in sa[m, n), t - 1 >= m + i is a
