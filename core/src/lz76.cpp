@@ -545,14 +545,8 @@ constexpr std::size_t kSharedBlockWalkFrom = std::size_t{1} << 23;
 // 4-9% faster from 10^7 to 10^8 symbols.  The text is the caller's and is
 // only read; the pages keep their contents.  Advice only: where the kernel
 // cannot collapse (older than 6.1, or huge pages off) nothing changes.
-void offer_text_huge_pages([[maybe_unused]] const std::uint8_t* text, [[maybe_unused]] std::size_t n) noexcept {
-#if defined(__linux__)
-#if defined(MADV_COLLAPSE)
-    advise_whole_huge_pages(text, n, MADV_COLLAPSE);
-#else
-    advise_whole_huge_pages(text, n, 25);  // MADV_COLLAPSE, which older headers than the kernels lack
-#endif
-#endif
+void offer_text_huge_pages(const std::uint8_t* text, std::size_t n) noexcept {
+    advise_whole_huge_pages(text, n, kAdviseCollapse);
 }
 
 // From this length on, a sort on one thread of two (text whose sampled

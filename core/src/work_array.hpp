@@ -37,17 +37,23 @@ inline void advise_whole_huge_pages([[maybe_unused]] const void* p, [[maybe_unus
 #endif
 }
 
+// Advice that kernels take and older build images' headers may lack:
+// MADV_COLLAPSE (6.1) and MADV_POPULATE_WRITE (5.14).  A kernel without it
+// refuses it, and nothing changes.
+inline constexpr int kAdviseCollapse = 25;
+inline constexpr int kAdvisePopulateWrite = 23;
+#if defined(MADV_COLLAPSE)
+static_assert(MADV_COLLAPSE == kAdviseCollapse);
+#endif
+#if defined(MADV_POPULATE_WRITE)
+static_assert(MADV_POPULATE_WRITE == kAdvisePopulateWrite);
+#endif
+
 // Faults in the whole 2 MiB pages inside [p, p + bytes) ready for writing,
 // their contents kept, from kHugePagesFrom bytes on; what the kernel
-// refuses (older than 5.14) is left to fault on first touch.
-inline void populate_for_writing([[maybe_unused]] void* p, [[maybe_unused]] std::size_t bytes) noexcept {
-#if defined(__linux__)
-#if defined(MADV_POPULATE_WRITE)
-    advise_whole_huge_pages(p, bytes, MADV_POPULATE_WRITE);
-#else
-    advise_whole_huge_pages(p, bytes, 23);  // MADV_POPULATE_WRITE, which older headers than the kernels lack
-#endif
-#endif
+// refuses is left to fault on first touch.
+inline void populate_for_writing(void* p, std::size_t bytes) noexcept {
+    advise_whole_huge_pages(p, bytes, kAdvisePopulateWrite);
 }
 
 inline void advise_huge_pages([[maybe_unused]] void* p, [[maybe_unused]] std::size_t bytes) noexcept {
