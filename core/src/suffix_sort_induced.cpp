@@ -649,7 +649,8 @@ bool substring_before(const std::uint8_t* s, Index a, Index la, bool a_last, Ind
 // substring among the distinct ones into sa[n - m, n) and the positions
 // into positions[n - m, n), counting them by first symbol into lms_count;
 // names is how many are distinct.  Ranks follow the order of the suffixes
-// wherever substrings differ.  positions[0, n / 2) is scratch.
+// wherever substrings differ.  positions[0, n / 2) is scratch.  Giving up,
+// it leaves m and lms_count 0 and sa spoilt.
 bool name_lms_by_hashing(const std::uint8_t* s, std::size_t n, Index* sa, Index* positions, std::size_t& m,
                          Index& names, Index* lms_count) {
     const unsigned slot_bits = std::min<unsigned>(kMostNameSlotBits, std::bit_width(n / 2 / kSlotEntries) - 1);
@@ -706,7 +707,11 @@ bool name_lms_by_hashing(const std::uint8_t* s, std::size_t n, Index* sa, Index*
         sa[n - m] = static_cast<Index>(slot);
         return true;
     });
-    if (full) return false;
+    if (full) {
+        m = 0;
+        std::fill(lms_count, lms_count + 256, 0);
+        return false;
+    }
 
     // The slots in use, in positions[0, distinct), sorted; each slot's
     // rank then in place of its first occurrence.  The last substring
@@ -818,15 +823,9 @@ void sort_level(const Symbol* s, Index* sa, std::size_t n, Index k, Index* count
     Index names = 0;
     lms_count.fill(0);  // keys that gave up may have counted
     bool hashed = false;
-    if constexpr (sizeof(Symbol) == 1) {
-        if (spare != nullptr && n >= kRandomLevelsFrom) {
-            hashed = name_lms_by_hashing(s, n, sa, spare, m, names, lms_count.data());
-            if (!hashed) {
-                m = 0;
-                lms_count.fill(0);
-            }
-        }
-    }
+    if constexpr (sizeof(Symbol) == 1)
+        hashed = spare != nullptr && n >= kRandomLevelsFrom &&
+                 name_lms_by_hashing(s, n, sa, spare, m, names, lms_count.data());
     const std::size_t half = (n + 1) / 2;  // slots 0 .. (n - 1) / 2
     Index next = 0;
     auto length_at = [&](Index p) { return next == 0 ? static_cast<Index>(n) : next - p + 1; };
