@@ -233,11 +233,7 @@ TEST(FastFactorize, WalkByBlocksAgreesWithReference) {
 // fault in the working arrays meanwhile, contents untouched.
 TEST(FastFactorize, ArraysFaultedInWhileSortingKeepTheResult) {
     std::mt19937_64 rng(6);
-    const std::string period = pm::random_text(101, 4, rng);
-    std::string t;
-    while (t.size() < (std::size_t{1} << 22) + 3) t += period;
-    for (int i = 0; i < 3; ++i) t[rng() % t.size()] = 'z';
-    const pm::Sequence seq = pm::from_bytes(t);
+    const pm::Sequence seq = pm::from_bytes(pm::near_periodic((std::size_t{1} << 22) + 3, 101, 4, 3, rng));
     ASSERT_EQ(pm::detail::factorize_in_blocks(seq, 2).factors, pm::detail::factorize_in_blocks(seq, 1).factors);
 }
 

@@ -127,13 +127,7 @@ TEST(SuffixSorters, AgreeWithTheLibrary) {
         if (rng() % 2) shared += {static_cast<char>(16 + rng() % 240), static_cast<char>(16 + rng() % 240)};
     }
     check(shared);
-    // Words of up to 14 letters from a vocabulary: LMS substrings repeat,
-    // longer than a word of symbols and prefixes of one another.
-    std::vector<std::string> words(300);
-    for (auto& w : words) w = pm::random_text(1 + rng() % 14, 6, rng);
-    std::string prose;
-    while (prose.size() < 300000) prose += words[rng() % words.size()] + (rng() % 3 ? "" : " ");
-    check(prose);
+    check(pm::word_text(300000, rng));
     // Long random text, whose LMS suffixes are sorted by packed keys: a
     // block copied (ties for many keys), and a suffix at the end padded
     // to the key of one before a run of the least symbol.
@@ -374,11 +368,7 @@ TEST(SuffixArray, TextLengthLimit) {
 TEST(InductionOnTwoThreads, AgreesWithTheLibrary) {
     std::mt19937_64 rng(8);
     const std::size_t n = std::size_t{1} << 19;
-    std::vector<std::string> words(300);
-    for (auto& w : words) w = pm::random_text(1 + rng() % 14, 6, rng);
-    std::string prose;
-    while (prose.size() < n) prose += words[rng() % words.size()];
-    for (const std::string& t : {prose, pm::random_text(n, 256, rng)}) {
+    for (const std::string& t : {pm::word_text(n, rng), pm::random_text(n, 256, rng)}) {
         const std::uint8_t* text = pm::bytes_of(t);
         std::vector<std::int32_t> lib(t.size());
         ASSERT_EQ(divsufsort(text, lib.data(), static_cast<std::int32_t>(t.size())), 0);

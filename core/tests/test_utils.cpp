@@ -142,15 +142,22 @@ std::string random_text(std::size_t n, unsigned sigma, std::mt19937_64& rng) {
     return t;
 }
 
-namespace {
-
-// A random word of length `period` repeated, then `mutations` random symbols changed.
 std::string near_periodic(std::size_t n, std::size_t period, unsigned sigma, std::size_t mutations,
                           std::mt19937_64& rng) {
     std::string t = repeat(random_text(period, sigma, rng), n);
     for (std::size_t k = 0; k < mutations && n > 0; ++k) t[rng() % n] = random_text(1, sigma, rng)[0];
     return t;
 }
+
+std::string word_text(std::size_t n, std::mt19937_64& rng) {
+    std::vector<std::string> words(300);
+    for (auto& w : words) w = random_text(1 + rng() % 14, 6, rng);
+    std::string t;
+    while (t.size() < n) t += words[rng() % words.size()] + (rng() % 3 ? "" : " ");
+    return t.substr(0, n);
+}
+
+namespace {
 
 std::string fibonacci_word(std::size_t n) {
     std::string a = "a", b = "ab";

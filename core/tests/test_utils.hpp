@@ -67,6 +67,16 @@ std::vector<std::uint32_t> brute_force_boundaries(std::string_view t);
 // the byte range occur.
 std::string random_text(std::size_t n, unsigned sigma, std::mt19937_64& rng);
 
+// A random word of length `period` repeated to n symbols, then
+// `mutations` random symbols changed.
+std::string near_periodic(std::size_t n, std::size_t period, unsigned sigma, std::size_t mutations,
+                          std::mt19937_64& rng);
+
+// n symbols of words of up to 14 letters (of 6) from a vocabulary of 300,
+// a third of them followed by a blank: LMS substrings that repeat, longer
+// than a word of symbols and prefixes of one another.
+std::string word_text(std::size_t n, std::mt19937_64& rng);
+
 // `unit` repeated, cut to n symbols.
 inline std::string repeat(std::string_view unit, std::size_t n) {
     std::string t;
